@@ -1,0 +1,49 @@
+# Shared by the scripts behind ./halcyon: paths, build folders, and the check that set-up ran.
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_root="$top/build"
+native_dir="$build_root/native"    # gcc, ASan + UBSan: unit tests and tools
+release_dir="$build_root/release"  # gcc, optimised: benchmarks and the command-line tools
+fuzz_dir="$build_root/fuzz"        # clang, libFuzzer + ASan + UBSan
+win32_dir="$build_root/win32"      # MinGW i686: the DLL and the host
+jobs=$(nproc 2>/dev/null || echo 2)
+
+say() { printf '%s\n' "$*"; }
+
+# Packages every command needs; setup installs them, the others check for them.
+required_commands=(cmake ninja g++ clang++ i686-w64-mingw32-g++ wine Xvfb python3)
+
+setup_is_complete() {
+  local c
+  for c in "${required_commands[@]}"; do command -v "$c" >/dev/null 2>&1 || return 1; done
+  [ -f /usr/include/gtest/gtest.h ] && [ -f /usr/include/benchmark/benchmark.h ] &&
+    [ -f /usr/include/GL/gl.h ] && [ -d /usr/lib/i386-linux-gnu/dri ] || return 1
+}
+
+ensure_setup() {
+  setup_is_complete && return 0
+  say "Some packages are missing; running ./halcyon setup first."
+  bash "$top/scripts/setup.sh"
+}
+
+# configure_build DIR [cmake arguments...]: configures DIR once (Ninja), then builds it.
+configure_and_build() {
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$top" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
+      { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
+  fi
+  cmake --build "$dir" -j "$jobs"
+}
+
+build_native() { mkdir -p "$build_root"; configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
+    "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
+build_release() { mkdir -p "$build_root"; configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release; }
+build_fuzz() {
+  mkdir -p "$build_root"
+  configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DHALCYON_SANITIZE=ON -DHALCYON_FUZZ=ON
+}
+build_win32() {
+  mkdir -p "$build_root"
+  configure_and_build "$win32_dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+}

@@ -1,0 +1,7 @@
+# about: build the native core with its tests and the Windows DLL with the host
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+ensure_setup
+build_win32
+build_native
+say "build: DLL and host in $win32_dir, native tests and tools in $native_dir"
