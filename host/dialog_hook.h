@@ -1,0 +1,21 @@
+// Closes every message box and dialog shown on the host's thread, so no run waits on a person.
+// A WH_CBT hook sees each dialog activate, reads its caption and text, and posts a click on one
+// of its buttons; each one is logged as a "message_box" or "dialog" event.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// Button ids of the answers a box can be given (IDOK ... IDNO), or kAnswerDefault.
+constexpr int kAnswerDefault = 0;
+
+// Parses "ok", "cancel", "yes", "no", "abort", "retry", "ignore" or "default"; -1 when unknown.
+int dialog_answer_parse(const char *name);
+
+// answers are used one per dialog in order; when they run out, or the dialog lacks the button,
+// the safe default applies: No, else Cancel, else OK, else the first button present.
+// on_dialog, when set, is called once, with the first dialog, before it is answered.
+bool dialog_hook_install(HWND parent, const std::vector<int> &answers, void (*on_dialog)(HWND));
+void dialog_hook_remove();
+int dialog_hook_count();  // dialogs answered so far

@@ -1,0 +1,175 @@
+// halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
+//
+// Events, one JSON object per line, in the order they happen:
+//   loaded, config, init, frame..., quit_message, poke, quit, end; and from inside the plug-in's
+//   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "host/dialog_hook.h"
+#include "host/event_log.h"
+#include "host/host_options.h"
+#include "host/module_loader.h"
+#include "host/parent_window.h"
+#include "host/spectrum_fill.h"
+
+static VisModule *g_module = nullptr;
+
+// Called by the dialog hook with the first dialog: a second Config while the first is open.
+static void reenter_config(HWND dialog) {
+    (void)dialog;
+    g_module->config(g_module);
+    JsonLine line = json_begin("config_reentry");
+    json_bool(line, "returned", true);
+    event_write(line);
+}
+
+// Runs the thread's queue; true when the plug-in's quit message came out of it.
+static bool pump_messages(int after_frames) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            JsonLine line = json_begin("quit_message");
+            json_string(line, "phase", event_log_phase());
+            json_int(line, "exit_code", static_cast<long long>(message.wParam));
+            json_int(line, "after_frames", after_frames);
+            event_write(line);
+            return true;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return false;
+}
+
+static void poke_render_window(const char *what, UINT message, WPARAM wparam, LPARAM lparam,
+                               int frame) {
+    HWND target = parent_window_registered();
+    JsonLine line = json_begin("poke");
+    json_string(line, "what", what);
+    json_int(line, "frame", frame);
+    json_int(line, "window", reinterpret_cast<intptr_t>(target));
+    json_bool(line, "posted", target != nullptr && PostMessageA(target, message, wparam, lparam));
+    event_write(line);
+}
+
+static void call_quit(VisModule *module) {
+    event_log_set_phase("quit");
+    module->quit(module);
+    JsonLine line = json_begin("quit");
+    json_bool(line, "returned", true);
+    event_write(line);
+}
+
+// Init, the frames, Quit. Returns the reason the run ended.
+static const char *run_module(const HostOptions &options, VisModule *module, int *frames_done) {
+    event_log_set_phase("init");
+    int init_result = module->init(module);
+    JsonLine line = json_begin("init");
+    json_int(line, "result", init_result);
+    json_int(line, "delay_ms", module->delay_ms);
+    event_write(line);
+
+    bool quit_seen = pump_messages(0);
+    if (init_result != 0) {
+        // The player does not call Render after a failed Init, nor (by default) Quit.
+        if (options.quit_after_failed_init) call_quit(module);
+        return "init_failed";
+    }
+
+    event_log_set_phase("render");
+    int frame = 0;
+    while (!quit_seen && frame < options.frames) {
+        if (frame == options.escape_at)
+            poke_render_window("escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001, frame);
+        if (frame == options.close_at) poke_render_window("close", WM_CLOSE, 0, 0, frame);
+        if (frame == options.escape_at || frame == options.close_at) {
+            quit_seen = pump_messages(frame);
+            if (quit_seen) break;
+        }
+        spectrum_fill(options.spectrum, frame, module->spectrum_data);
+        int result = module->render(module);
+        JsonLine frame_line = json_begin("frame");
+        json_int(frame_line, "index", frame);
+        json_int(frame_line, "result", result);
+        event_write(frame_line);
+        ++frame;
+        quit_seen = pump_messages(frame);
+        if (quit_seen || frame >= options.frames) break;
+        int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
+        if (delay > 0) Sleep(static_cast<DWORD>(delay));
+    }
+    *frames_done = frame;
+    call_quit(module);
+    pump_messages(frame);  // whatever the teardown left queued
+    return quit_seen ? "quit_message" : "frames";
+}
+
+int main(int argc, char **argv) {
+    HostOptions options;
+    std::string error;
+    if (!host_options_parse(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "halcyon_host: %s\n%s", error.c_str(), kHostUsage);
+        return 2;
+    }
+    if (!event_log_open(options.log)) {
+        std::fprintf(stderr, "halcyon_host: cannot write %s\n", options.log);
+        return 2;
+    }
+
+    event_log_set_phase("load");
+    HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
+    if (parent == nullptr) {
+        JsonLine line = json_begin("error");
+        json_string(line, "what", "parent_window");
+        json_int(line, "code", static_cast<long long>(GetLastError()));
+        event_write(line);
+        return 1;
+    }
+    dialog_hook_install(parent, options.answers, options.config_reenter ? reenter_config : nullptr);
+
+    LoadedModule loaded;
+    if (!module_load(options.dll, &loaded)) {
+        dialog_hook_remove();
+        parent_window_destroy(parent);
+        event_log_close();
+        return 1;
+    }
+    VisModule *module = loaded.module;
+    g_module = module;
+    module->parent_window = parent;
+    module->library_instance = loaded.library;
+    module->sample_rate = options.sample_rate;
+    module->channel_count = options.channels;
+    spectrum_fill(options.spectrum, 0, module->spectrum_data);
+
+    const char *reason = "config_done";
+    int frames_done = 0;
+    if (options.config) {
+        event_log_set_phase("config");
+        module->config(module);
+        JsonLine line = json_begin("config");
+        json_bool(line, "returned", true);
+        event_write(line);
+        pump_messages(0);
+    }
+    if (options.init) reason = run_module(options, module, &frames_done);
+
+    event_log_set_phase("end");
+    bool parent_minimized = IsIconic(parent) != 0;
+    dialog_hook_remove();
+    int dialogs = dialog_hook_count();
+    module_unload(&loaded);
+    parent_window_destroy(parent);
+
+    JsonLine line = json_begin("end");
+    json_string(line, "reason", reason);
+    json_int(line, "frames", frames_done);
+    json_int(line, "dialogs", dialogs);
+    json_bool(line, "parent_minimized", parent_minimized);
+    event_write(line);
+    event_log_close();
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "host/host_options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/dialog_hook.h"
+
+const char kHostUsage[] =
+    "usage: halcyon_host --dll PATH [options]\n"
+    "Loads a visualization DLL, takes module 0 and drives it as the player would, writing one\n"
+    "JSON object per line for every event.\n"
+    "  --dll PATH              the visualization DLL (required)\n"
+    "  --log FILE              write the events to FILE instead of stdout\n"
+    "  --config                run Config only (the options dialog), no Init\n"
+    "  --config-then-init      run Config, then Init, the frames and Quit\n"
+    "  --config-reenter        call Config again while its first dialog is up\n"
+    "  --frames N              render at most N frames (default 50); the run also ends when\n"
+    "                          the plug-in posts its quit message\n"
+    "  --delay MS              sleep MS between frames instead of the module's delay\n"
+    "  --probe-answer N        the answer to WM_USER/505 (default 0x5066; 0 = player too old)\n"
+    "  --sample-rate N         default 44100\n"
+    "  --channels N            default 2 (0-64, to test how the plug-in bounds it)\n"
+    "  --spectrum SPEC         silence (default), constant:V, tone:BIN[,BIN2][@V]\n"
+    "  --answer A[,A...]       buttons for the dialogs in order: ok cancel yes no abort retry\n"
+    "                          ignore default (default: No, else Cancel, else OK)\n"
+    "  --quit-after-failed-init  call Quit even when Init returned non-zero\n"
+    "  --escape-at N           before frame N, post Escape to the registered render window\n"
+    "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
+    "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
+    "loaded, 2 for a bad command line.\n";
+
+static bool parse_number(const char *text, long long low, long long high, long long *value) {
+    char *end = nullptr;
+    long long v = std::strtoll(text, &end, 0);  // decimal or 0x hex
+    if (end == text || *end != 0 || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+static bool parse_answers(const char *text, std::vector<int> *answers) {
+    std::string list(text);
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        int id = dialog_answer_parse(list.substr(start, comma - start).c_str());
+        if (id < 0) return false;
+        answers->push_back(id);
+        start = comma + 1;
+    }
+    return true;
+}
+
+bool host_options_parse(int argc, char **argv, HostOptions *options, std::string *error) {
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        long long number = 0;
+        bool takes_value = true;
+        bool ok = true;
+        if (std::strcmp(arg, "--config") == 0) {
+            options->config = true;
+            options->init = false;
+            takes_value = false;
+        } else if (std::strcmp(arg, "--config-then-init") == 0) {
+            options->config = true;
+            options->init = true;
+            takes_value = false;
+        } else if (std::strcmp(arg, "--config-reenter") == 0) {
+            options->config_reenter = true;
+            takes_value = false;
+        } else if (std::strcmp(arg, "--quit-after-failed-init") == 0) {
+            options->quit_after_failed_init = true;
+            takes_value = false;
+        } else if (value == nullptr) {
+            *error = std::string("missing value or unknown option: ") + arg;
+            return false;
+        } else if (std::strcmp(arg, "--dll") == 0) {
+            options->dll = value;
+        } else if (std::strcmp(arg, "--log") == 0) {
+            options->log = value;
+        } else if (std::strcmp(arg, "--frames") == 0) {
+            ok = parse_number(value, 0, 100000000, &number);
+            options->frames = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--delay") == 0) {
+            ok = parse_number(value, 0, 10000, &number);
+            options->delay_override = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--probe-answer") == 0) {
+            ok = parse_number(value, INT32_MIN, UINT32_MAX, &number);
+            options->probe_answer = static_cast<intptr_t>(number);
+        } else if (std::strcmp(arg, "--sample-rate") == 0) {
+            ok = parse_number(value, 0, INT32_MAX, &number);
+            options->sample_rate = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--channels") == 0) {
+            ok = parse_number(value, 0, 64, &number);
+            options->channels = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--spectrum") == 0) {
+            ok = spectrum_parse(value, &options->spectrum);
+        } else if (std::strcmp(arg, "--answer") == 0) {
+            ok = parse_answers(value, &options->answers);
+        } else if (std::strcmp(arg, "--escape-at") == 0) {
+            ok = parse_number(value, 0, 100000000, &number);
+            options->escape_at = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--close-at") == 0) {
+            ok = parse_number(value, 0, 100000000, &number);
+            options->close_at = static_cast<int>(number);
+        } else {
+            *error = std::string("unknown option: ") + arg;
+            return false;
+        }
+        if (!ok) {
+            *error = std::string("bad value for ") + arg + ": " + value;
+            return false;
+        }
+        if (takes_value) ++i;
+    }
+    if (options->dll == nullptr) {
+        *error = "--dll PATH is required";
+        return false;
+    }
+    return true;
+}

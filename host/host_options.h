@@ -1,0 +1,31 @@
+// The host's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/spectrum_fill.h"
+
+struct HostOptions {
+    const char *dll = nullptr;
+    const char *log = nullptr;          // null: stdout
+    bool config = false;                // run Config
+    bool init = true;                   // run Init, the frames and Quit
+    bool config_reenter = false;        // call Config again from inside the first dialog
+    int frames = 50;
+    intptr_t probe_answer = 0x5066;     // what a 5.66 player answers
+    int sample_rate = 44100;
+    int channels = 2;
+    int delay_override = -1;            // ms between frames; -1: the module's delay
+    SpectrumSpec spectrum;
+    std::vector<int> answers;
+    bool quit_after_failed_init = false;
+    int escape_at = -1;                 // frame before which Escape goes to the registered window
+    int close_at = -1;                  // frame before which WM_CLOSE goes to it
+};
+
+extern const char kHostUsage[];
+
+// False with a message in *error for a bad or missing argument.
+bool host_options_parse(int argc, char **argv, HostOptions *options, std::string *error);

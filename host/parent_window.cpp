@@ -1,0 +1,65 @@
+#include "host/parent_window.h"
+
+#include "host/event_log.h"
+#include "shell/vis_module.h"
+
+static const char kClassName[] = "HalcyonHostParent";
+static intptr_t g_probe_answer = 0;
+static HWND g_registered = nullptr;
+
+// Every WM_USER the plug-in sends is logged; 505 and 611 are the ones it uses.
+static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
+    LRESULT result = 0;
+    JsonLine line = json_begin("host_message");
+    json_string(line, "phase", event_log_phase());
+    json_int(line, "lparam", static_cast<long long>(lparam));
+    json_int(line, "wparam", static_cast<long long>(static_cast<uintptr_t>(wparam)));
+    if (lparam == kHostVersionProbe) {
+        result = g_probe_answer;
+    } else if (lparam == kHostRegisterWindow) {
+        HWND window = reinterpret_cast<HWND>(wparam);
+        bool is_window = window != nullptr && IsWindow(window);
+        json_bool(line, "is_window", is_window);
+        if (is_window) {
+            char class_name[256] = "";
+            char title[256] = "";
+            GetClassNameA(window, class_name, sizeof class_name);
+            GetWindowTextA(window, title, sizeof title);
+            json_string(line, "window_class", class_name);
+            json_string(line, "window_title", title);
+            json_bool(line, "same_thread",
+                      GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId());
+        }
+        g_registered = window;
+    }
+    json_int(line, "answer", static_cast<long long>(result));
+    event_write(line);
+    return result;
+}
+
+static LRESULT CALLBACK parent_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == kHostMessage) return answer_host_message(wparam, lparam);
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+HWND parent_window_create(HINSTANCE instance, intptr_t probe_answer) {
+    g_probe_answer = probe_answer;
+    WNDCLASSA window_class = {};
+    window_class.lpfnWndProc = parent_window_proc;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    window_class.lpszClassName = kClassName;
+    if (RegisterClassA(&window_class) == 0) return nullptr;
+    HWND window = CreateWindowExA(0, kClassName, "Halcyon host", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                                  120, nullptr, nullptr, instance, nullptr);
+    if (window != nullptr) ShowWindow(window, SW_SHOWNOACTIVATE);
+    return window;
+}
+
+void parent_window_destroy(HWND window) {
+    if (window != nullptr) DestroyWindow(window);
+    UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
+}
+
+HWND parent_window_registered() { return g_registered; }

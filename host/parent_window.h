@@ -1,0 +1,15 @@
+// The player's main window as far as a visualization sees it: the owner of its boxes and
+// windows, and the target of the host messages (WM_USER with lParam 505 and 611).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Registers the class and creates the visible top-level window. probe_answer is what
+// WM_USER/505 returns (0 plays a player that is too old).
+HWND parent_window_create(HINSTANCE instance, intptr_t probe_answer);
+void parent_window_destroy(HWND window);
+
+// The window last registered through 611 (null when none is, or after a withdrawal).
+HWND parent_window_registered();
