@@ -1,0 +1,3 @@
+#include "image/texture_manager.h"
+
+void normalization_cube_map_create() {}

@@ -1,0 +1,3 @@
+#include "render/frame_renderer.h"
+
+void frame_render() {}

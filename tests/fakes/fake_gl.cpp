@@ -1,0 +1,86 @@
+// The GL functions the shell calls, recording into the fake's call log instead of drawing.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "shell/gl_api.h"
+#include "tests/fakes/fake_platform.h"
+
+namespace {
+
+void record(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void record(const char *format, ...) {
+    char buffer[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    fake.calls.push_back(buffer);
+}
+
+GLuint next_program = 1;
+
+void APIENTRY fake_glGenProgramsARB(GLsizei count, GLuint *programs) {
+    record("glGenProgramsARB(%d)", count);
+    for (GLsizei i = 0; i < count; ++i) programs[i] = next_program++;
+}
+void APIENTRY fake_glBindProgramARB(GLenum target, GLuint program) { record("glBindProgramARB(%#x,%u)", target, program); }
+void APIENTRY fake_glProgramStringARB(GLenum target, GLenum format, GLsizei length, const void *text) {
+    record("glProgramStringARB(%#x,%#x,%d)", target, format, length);
+    fake.program_texts.emplace_back(static_cast<const char *>(text), size_t(length));
+}
+void APIENTRY fake_glDeleteProgramsARB(GLsizei, const GLuint *) { record("glDeleteProgramsARB"); }
+void APIENTRY fake_unused_entry_point() { record("unexpected entry point call"); }
+
+}  // namespace
+
+void *platform_wgl_get_proc_address(const char *name) {
+    fake.calls.push_back(std::string("wglGetProcAddress(") + name + ")");
+    if (fake.missing_entry_points.count(name)) return nullptr;
+    if (!std::strcmp(name, "glGenProgramsARB")) return reinterpret_cast<void *>(fake_glGenProgramsARB);
+    if (!std::strcmp(name, "glBindProgramARB")) return reinterpret_cast<void *>(fake_glBindProgramARB);
+    if (!std::strcmp(name, "glProgramStringARB")) return reinterpret_cast<void *>(fake_glProgramStringARB);
+    if (!std::strcmp(name, "glDeleteProgramsARB")) return reinterpret_cast<void *>(fake_glDeleteProgramsARB);
+    return reinterpret_cast<void *>(fake_unused_entry_point);
+}
+
+extern "C" {
+
+void APIENTRY glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+    record("glViewport(%d,%d,%d,%d)", x, y, width, height);
+}
+void APIENTRY glMatrixMode(GLenum mode) { record("glMatrixMode(%s)", mode == GL_PROJECTION ? "projection" : mode == GL_MODELVIEW ? "modelview" : "other"); }
+void APIENTRY glLoadIdentity() { record("glLoadIdentity"); }
+void APIENTRY glPushMatrix() { record("glPushMatrix"); }
+void APIENTRY glPopMatrix() { record("glPopMatrix"); }
+void APIENTRY glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
+    record("glFrustum(%.7g,%.7g,%.7g,%.7g,%.7g,%.7g)", l, r, b, t, n, f);
+}
+void APIENTRY glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
+    record("glOrtho(%g,%g,%g,%g,%g,%g)", l, r, b, t, n, f);
+}
+void APIENTRY glEnable(GLenum cap) { record("glEnable(%#x)", cap); }
+void APIENTRY glDisable(GLenum cap) { record("glDisable(%#x)", cap); }
+void APIENTRY glClearColor(GLclampf r, GLclampf g, GLclampf b, GLclampf a) { record("glClearColor(%g,%g,%g,%g)", r, g, b, a); }
+void APIENTRY glClearDepth(GLclampd depth) { record("glClearDepth(%g)", depth); }
+void APIENTRY glDepthFunc(GLenum func) { record("glDepthFunc(%#x)", func); }
+void APIENTRY glShadeModel(GLenum mode) { record("glShadeModel(%#x)", mode); }
+void APIENTRY glHint(GLenum target, GLenum mode) { record("glHint(%#x,%#x)", target, mode); }
+void APIENTRY glClear(GLbitfield mask) { record("glClear(%#x)", mask); }
+
+const GLubyte *APIENTRY glGetString(GLenum name) {
+    record("glGetString(%#x)", name);
+    if (name == GL_EXTENSIONS)
+        return fake.gl_extensions_null ? nullptr : reinterpret_cast<const GLubyte *>(fake.gl_extensions.c_str());
+    if (name == GL_PROGRAM_ERROR_STRING_ARB) return reinterpret_cast<const GLubyte *>(fake.program_error_text.c_str());
+    return nullptr;
+}
+
+void APIENTRY glGetIntegerv(GLenum name, GLint *value) {
+    record("glGetIntegerv(%#x)", name);
+    if (name == GL_MAX_TEXTURE_UNITS_ARB && !fake.gl_leaves_texture_units_alone) *value = fake.gl_texture_units;
+    if (name == GL_PROGRAM_ERROR_POSITION_ARB) *value = fake.program_error_position;
+}
+
+}  // extern "C"
