@@ -55,7 +55,7 @@ void APIENTRY glLoadIdentity() { record("glLoadIdentity"); }
 void APIENTRY glPushMatrix() { record("glPushMatrix"); }
 void APIENTRY glPopMatrix() { record("glPopMatrix"); }
 void APIENTRY glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
-    record("glFrustum(%.7g,%.7g,%.7g,%.7g,%.7g,%.7g)", l, r, b, t, n, f);
+    record("glFrustum(%.6g,%.6g,%.6g,%.6g,%.6g,%.6g)", l, r, b, t, n, f);
 }
 void APIENTRY glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
     record("glOrtho(%g,%g,%g,%g,%g,%g)", l, r, b, t, n, f);
