@@ -1,0 +1,65 @@
+#include "model/mesh_checks.h"
+
+namespace {
+
+// True when count records of record_size bytes starting at p lie inside the image.
+bool array_in_image(const ImageView &image, const void *p, int64_t count, uint64_t record_size) {
+    if (!p || count < 0) return false;
+    const uint8_t *start = static_cast<const uint8_t *>(p);
+    if (start < image.data || start > image.data + image.size) return false;
+    return image_has(image, static_cast<uint64_t>(start - image.data),
+                     static_cast<uint64_t>(count) * record_size);
+}
+
+bool triangles_index_vertices(const Mesh &mesh) {
+    const int32_t limit = mesh.vertex_count;
+    for (int32_t t = 0; t < mesh.triangle_count; ++t) {
+        const FileTriangle &tri = mesh.triangles[t];
+        if (tri.i0 >= limit || tri.i1 >= limit || tri.i2 >= limit) return false;
+    }
+    return true;
+}
+
+// Every range stays within the weights, and every weight it covers names one of the mesh's bones.
+bool weight_ranges_are_sound(const Mesh &mesh) {
+    for (int32_t v = 0; v < mesh.vertex_count; ++v) {
+        const WeightRange &range = mesh.weight_ranges[v];
+        const int32_t first = range.first;
+        const int32_t count = range.count;
+        if (first < 0 || count < 0 || int64_t{first} + count > mesh.weight_count) return false;
+        for (int32_t w = first; w < first + count; ++w) {
+            const int32_t bone = mesh.weights[w].bone;
+            if (!mesh.bones || bone < 0 || bone >= mesh.bone_count) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void drop_unsound_mesh_data(Mesh &mesh, const ImageView &image) {
+    if (!mesh.positions) mesh.vertex_count = 0;
+    if (!mesh.triangles) mesh.triangle_count = 0;
+
+    // A triangle naming a vertex the mesh lacks would make every later stage read past its
+    // arrays; such a triangle list is not used at all.
+    if (mesh.triangle_count > 0 && !triangles_index_vertices(mesh)) {
+        mesh.triangles = nullptr;
+        mesh.triangle_count = 0;
+    }
+    // Per-vertex arrays without a count in front must cover every vertex.
+    if (mesh.tex_coords && !array_in_image(image, mesh.tex_coords, 1, 2 + 8 * uint64_t(mesh.vertex_count)))
+        mesh.tex_coords = nullptr;
+    if (mesh.normals_from_file && !array_in_image(image, mesh.normals, mesh.vertex_count, 12)) {
+        mesh.normals = nullptr;  // computed from the positions instead
+        mesh.normals_from_file = 0;
+    }
+    if (mesh.weights && !array_in_image(image, mesh.weights, mesh.weight_count, sizeof(VertexWeight))) {
+        mesh.weights = nullptr;
+        mesh.weight_count = 0;
+    }
+    if (mesh.weight_ranges &&
+        (!array_in_image(image, mesh.weight_ranges, mesh.vertex_count, sizeof(WeightRange)) ||
+         !weight_ranges_are_sound(mesh)))
+        mesh.weight_ranges = nullptr;  // posed from the file positions, unskinned
+}

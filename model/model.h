@@ -1,0 +1,79 @@
+// Parsed models: a list of meshes that point into a file image owned by the file cache,
+// plus the arrays derived from it (which the mesh owns).
+#pragma once
+
+#include <cstdint>
+
+#include "math/matrix34.h"
+#include "math/vec3.h"
+#include "model/file_layout.h"
+
+struct TangentFrame {
+    int32_t count;  // triangle corners at this vertex
+    Vec3 tangent;   // direction in which s grows
+    Vec3 binormal;  // direction in which t grows
+    Vec3 normal;    // the vertex normal in force when the frame was computed
+};
+
+struct Bone {
+    BoneRecord record;  // exactly as read from the file
+    Bone *parent;       // into the same array; null for a root
+    Matrix34 local;
+    Matrix34 world;
+    Matrix34 skin;  // copy of world that skinning reads
+    uint32_t stamp; // FrameClock value of world
+};
+
+// "image" fields point into the file image; the others are owned by the mesh.
+// Invariant after parsing: every image array lies inside the image and agrees with the
+// counts and indices of its mesh (see mesh_checks.h), and positions is null iff no vertex list
+// was accepted, in which case vertex_count is 0.
+struct Mesh {
+    const char *name;  // image
+    int32_t vertex_count;
+    const PackedVec3 *positions;  // image
+    Vec3 *posed_positions;
+    int32_t triangle_count;
+    const FileTriangle *triangles;  // image
+    uint32_t *indices;
+    const uint8_t *tex_coords;  // image: uint16 count, then the pairs
+    TangentFrame *tangent_frames;
+    Vec3 *light_vectors;
+    Vec3 *eye_vectors;
+    const PackedVec3 *normals;  // image when normals_from_file, else owned
+    PackedVec3 *posed_normals;
+    uint8_t normals_from_file;
+    const VertexWeight *weights;  // image
+    int32_t weight_count;
+    const WeightRange *weight_ranges;  // image, one per vertex
+    Bone *bones;
+    int32_t bone_count;
+    uint8_t bones_shared;  // the array belongs to an earlier mesh
+    uint8_t pose_valid;
+    float last_scale;
+    const uint8_t *node_header;  // image: just past the node name's NUL
+    uint16_t node_id;
+    Matrix34 world;
+    uint32_t transform_stamp;
+    uint32_t pose_stamp;
+    uint8_t tangent_frames_valid;
+    uint32_t tangent_stamp;
+    Mesh *parent;
+    Mesh *next;
+};
+
+struct ModelFile {
+    const uint8_t *data;  // borrowed from the file cache
+    int32_t size;
+    Mesh *meshes;  // list in creation order
+};
+
+// The texture coordinate pairs of a mesh, or null when it has none.
+inline const TexCoordPair *mesh_tex_coord_pairs(const Mesh &mesh) {
+    return mesh.tex_coords ? reinterpret_cast<const TexCoordPair *>(mesh.tex_coords + 2) : nullptr;
+}
+
+// The parent node id stored after the node name; the header lies inside the image.
+inline uint16_t node_header_parent_id(const uint8_t *node_header) {
+    return static_cast<uint16_t>(node_header[4] | (node_header[5] << 8));
+}

@@ -1,0 +1,149 @@
+#include "model/skeletal_pose.h"
+
+#include "math/matrix34.h"
+#include "model/mesh_prepare.h"
+#include "model/model_memory.h"
+#include "render/frame_clock.h"
+#include "render/scene_entity.h"
+
+namespace {
+
+const float kScaleThreshold = 0.001f;
+
+void scale_linear_part(Matrix34 &m, float scale) {
+    for (int i = 0; i < 9; ++i) m.m[i] *= scale;
+}
+
+void update_bone_matrices(Bone &bone) {
+    if (bone.stamp == FrameClock && FrameClock != 0) return;
+    bone.stamp = FrameClock;
+    if (bone.parent)
+        mat34_compose(bone.parent->world, bone.local, bone.world);
+    else
+        bone.world = bone.local;
+    bone.skin = bone.world;
+}
+
+}  // namespace
+
+void update_mesh_transform(Mesh &mesh, float scale) {
+    // Parents come first, up to the first mesh that ends the chain: one without positions, one
+    // already done this frame, or a root. Every mesh below it copies its world in turn, so all
+    // of them end with the same matrix; a loop instead of recursion keeps long chains off the stack.
+    Mesh *top = &mesh;
+    while (top->positions && top->transform_stamp != FrameClock && top->parent) top = top->parent;
+
+    if (!top->positions) {
+        mat34_identity(top->world);
+        if (!top->parent && scale > kScaleThreshold) scale_linear_part(top->world, scale);
+    } else if (top->transform_stamp != FrameClock) {  // a root with positions
+        top->transform_stamp = FrameClock;
+        mat34_identity(top->world);
+        if (scale > kScaleThreshold) scale_linear_part(top->world, scale);
+    }
+    for (Mesh *below = &mesh; below != top; below = below->parent) {
+        below->transform_stamp = FrameClock;
+        below->world = top->world;
+    }
+}
+
+void update_bone(Bone &bone) {
+    // Each bone is updated after its parent. The parent links up to the root are reversed on
+    // the way up and restored on the way down, so a chain of any length needs no stack.
+    Bone *previous = nullptr;
+    Bone *current = &bone;
+    while (current) {
+        Bone *up = current->parent;
+        current->parent = previous;
+        previous = current;
+        current = up;
+    }
+    Bone *parent = nullptr;
+    current = previous;
+    while (current) {
+        Bone *down = current->parent;
+        current->parent = parent;
+        update_bone_matrices(*current);
+        parent = current;
+        current = down;
+    }
+}
+
+void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
+    if (mesh.posed_positions && mesh.pose_valid && entity && !entity->force_pose_update &&
+        entity->model_scale == mesh.last_scale)
+        return;
+    mesh.pose_valid = 1;
+    if (mesh.posed_positions && mesh.pose_stamp == FrameClock) return;
+    mesh.pose_stamp = FrameClock;
+    mesh.last_scale = entity ? entity->model_scale : 0.0f;
+    if (!mesh.posed_positions) {
+        mesh.posed_positions = allocate_zeroed<Vec3>(mesh.vertex_count);
+        if (!mesh.posed_positions) return;
+    }
+    for (int32_t b = 0; b < mesh.bone_count && mesh.bones; ++b) update_bone(mesh.bones[b]);
+
+    if (mesh.weight_ranges && mesh.normals && !mesh.posed_normals) {
+        mesh.posed_normals = allocate_zeroed<PackedVec3>(mesh.vertex_count);
+        if (mesh.posed_normals)
+            for (int32_t i = 0; i < mesh.vertex_count; ++i) mesh.posed_normals[i] = mesh.normals[i];
+    }
+
+    // Parsing guarantees that every range lies within the weights and names existing bones.
+    for (int32_t i = 0; i < mesh.vertex_count; ++i) {
+        const Vec3 position = load_vec3(mesh.positions[i]);
+        Vec3 sum = position;
+        if (mesh.weight_ranges) {
+            sum = Vec3{0, 0, 0};
+            Vec3 normal_sum{0, 0, 0};
+            Vec3 tip{0, 0, 0};
+            if (mesh.posed_normals) vec3_add(position, load_vec3(mesh.normals[i]), tip);
+            const WeightRange range = mesh.weight_ranges[i];
+            for (int32_t w = range.first; w < range.first + range.count; ++w) {
+                const VertexWeight &weight = mesh.weights[w];
+                const Matrix34 &skin = mesh.bones[weight.bone].skin;
+                const float amount = weight.weight;
+                Vec3 q;
+                mat34_transform_point(skin, position, q);
+                vec3_scale(q, amount);
+                vec3_add(sum, q, sum);
+                if (mesh.posed_normals) {
+                    Vec3 n;
+                    mat34_transform_point(skin, tip, n);
+                    vec3_scale(n, amount);
+                    vec3_subtract(n, q, n);
+                    vec3_add(normal_sum, n, normal_sum);
+                }
+            }
+            if (mesh.posed_normals) {
+                vec3_normalize(normal_sum);
+                store_vec3(normal_sum, mesh.posed_normals[i]);
+            }
+        }
+        mat34_transform_point(mesh.world, sum, mesh.posed_positions[i]);
+    }
+}
+
+void compute_tangent_space_vectors(int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
+                                   const FileTriangle *triangles, TangentFrame *frames,
+                                   const PackedVec3 *normals, Vec3 *light_out, Vec3 *eye_out,
+                                   const Vec3 &eye_position, const Vec3 &light_position,
+                                   const TexCoordPair *pairs, Mesh *mesh) {
+    if (!frames || !normals || !light_out || !eye_out || !positions || !pairs) return;
+    if (mesh) {
+        if (mesh->weight_ranges && mesh->posed_normals && mesh->tangent_stamp != FrameClock)
+            mesh->tangent_frames_valid = 0;
+        if (mesh->posed_normals) normals = mesh->posed_normals;
+    }
+    compute_tangent_frames(mesh, vertex_count, positions, triangle_count, triangles, frames, normals, pairs);
+    for (int32_t i = 0; i < vertex_count; ++i) {
+        const TangentFrame &frame = frames[i];
+        Vec3 to_light, to_eye;
+        vec3_subtract(light_position, positions[i], to_light);
+        vec3_subtract(eye_position, positions[i], to_eye);
+        light_out[i] = Vec3{vec3_dot(to_light, frame.tangent), vec3_dot(to_light, frame.binormal),
+                            vec3_dot(to_light, frame.normal)};
+        eye_out[i] = Vec3{vec3_dot(to_eye, frame.tangent), vec3_dot(to_eye, frame.binormal),
+                          vec3_dot(to_eye, frame.normal)};
+    }
+}
