@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/texture_manager.h"
+#include "model/model_table.h"
 #include "shell/gl_api.h"
 #include "shell/lifecycle.h"
 #include "shell/platform.h"
@@ -68,9 +69,12 @@ bool enter_fullscreen_mode() {
     return result == win32::DISP_CHANGE_SUCCESSFUL;
 }
 
-// Models point into the cached file images, so they go first, then the cache itself.
+// Models point into the cached file images, so they go first, then the cache itself. The list
+// keeps its handles: they stay valid and load their model again when next resolved.
 void release_scene_models() {
-    plugin_state.model_count = 0;
+    for (int i = 0; i < plugin_state.model_count; ++i)
+        if (plugin_state.model_list[i]) release_model(plugin_state.model_list[i]->slot);
+    release_all_models();
 }
 
 // The window's steps after the class: any failure shows its code and tears everything down.

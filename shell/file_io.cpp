@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #if defined(_WIN32)

@@ -1,9 +1,10 @@
 // The platform seam over the real Win32, GDI and WGL calls: one-line forwards.
+// The seam's header comes first: its win32:: constants share their names with <windows.h> macros.
+#include "shell/platform.h"
+
 #include <windows.h>
 
 #include <cstring>
-
-#include "shell/platform.h"
 
 namespace {
 

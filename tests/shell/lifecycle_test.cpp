@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/model_table.h"
 #include "shell/module_export.h"
 #include "shell/plugin_state.h"
 #include "tests/fakes/plugin_fixture.h"
@@ -73,6 +74,22 @@ TEST_F(Lifecycle, QuitWithdrawsTheWindowThenTearsDown) {
     EXPECT_LT(fake_call_index("DestroyWindow"), fake_call_index("UnregisterClassA"));
     EXPECT_EQ(plugin_state.window, nullptr);
     EXPECT_EQ(plugin_state.gl_context, nullptr);
+}
+
+TEST_F(Lifecycle, QuitReleasesTheSceneModelsButKeepsTheirHandles) {
+    ASSERT_EQ(plugin_init(&module), 0);
+    write_asset("empty.qtl", std::vector<uint8_t>{0x37, 0x13});
+    ModelHandle *handle = load_model("vis_halcyonsphere_assets/empty.qtl");
+    ASSERT_NE(handle, nullptr);
+    plugin_state.model_list[plugin_state.model_count++] = handle;
+    ASSERT_EQ(model_slots[handle->slot].used, 1);
+    plugin_quit(&module);
+    EXPECT_EQ(model_slots[handle->slot].used, 0);
+    EXPECT_EQ(handle->loaded, 0);
+    EXPECT_EQ(plugin_state.model_list[0], handle);
+    // The handle loads its model again from the path it kept.
+    EXPECT_NE(resolve_model_handle(handle), nullptr);
+    release_all_models();
 }
 
 TEST_F(Lifecycle, RenderDrawsAndSwapsUntilQuitThenNothing) {
