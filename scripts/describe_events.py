@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Tells in plain words what a host run's JSON event log says happened."""
+import json
+import sys
+
+
+def describe(path):
+    try:
+        with open(path, encoding='utf-8') as log:
+            events = [json.loads(line) for line in log if line.strip()]
+    except OSError as error:
+        print(f'The host left no event log ({error}); see host.out beside it.')
+        return 1
+    frames = [e for e in events if e.get('event') == 'frame']
+    failed = False
+    for e in events:
+        kind = e.get('event')
+        if kind == 'loaded':
+            print(f"Loaded the plug-in \"{e.get('description')}\" (header version {e.get('header_version'):#x}); "
+                  f"module 0 found, delay {e.get('delay_ms')} ms.")
+        elif kind == 'load_failed':
+            print(f"The plug-in could not be loaded: {e.get('reason', e)}.")
+            failed = True
+        elif kind == 'host_message' and e.get('lparam') == 505:
+            print(f"The plug-in asked for the player's version; the host answered {e.get('answer')}.")
+        elif kind == 'host_message' and e.get('lparam') == 611:
+            if e.get('wparam'):
+                print(f"The plug-in registered its render window \"{e.get('window_title')}\" with the player.")
+            else:
+                print('The plug-in withdrew its render window from the player.')
+        elif kind == 'message_box':
+            print(f"The plug-in showed a message box \"{e.get('caption')}\": {e.get('text', '').strip()!r} "
+                  f"(the host pressed {e.get('pressed')}).")
+        elif kind == 'init':
+            if e.get('result') == 0:
+                print(f"Init succeeded; the plug-in asks for a frame every {e.get('delay_ms')} ms.")
+            else:
+                print(f"Init failed (result {e.get('result')}).")
+                failed = True
+        elif kind == 'quit':
+            print('The host called Quit; the plug-in shut down.')
+        elif kind == 'end':
+            reason = {'frames': 'all requested frames were drawn',
+                      'quit_message': 'the plug-in asked to be stopped',
+                      'init_failed': 'Init failed'}.get(e.get('reason'), e.get('reason'))
+            print(f"The run ended because {reason}.")
+    if frames:
+        results = {f.get('result') for f in frames}
+        print(f"{len(frames)} frames rendered (Render returned {', '.join(str(r) for r in sorted(results))}).")
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(describe(sys.argv[1]))
