@@ -1,0 +1,7 @@
+# about: print what a model file holds: model-info FILE [--json] [--normals] [--tangents]
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+# Build noise goes to stderr, so that --json output on stdout stays clean.
+ensure_setup >&2
+build_release >&2
+exec "$release_dir/tools/model_info" "$@"
