@@ -249,8 +249,10 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
             }
         }
     }
-    log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld",
-             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1]);
+    log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld "
+             "tick=%lu",
+             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1],
+             static_cast<unsigned long>(GetTickCount()));
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
 }
@@ -276,7 +278,12 @@ static VisModule *HALCYON_CDECL minimal_get_module(int index) {
 
 static VisHeader g_header = {kVisHeaderVersion, "Minimal vis", minimal_get_module};
 
+#if defined(MINIMAL_VIS_WRONG_EXPORT)
+// noexport_vis.dll: the same plug-in under another export name, which the player cannot find.
+extern "C" __declspec(dllexport) VisHeader *HALCYON_CDECL otherVisGetHeader() { return &g_header; }
+#else
 extern "C" __declspec(dllexport) VisHeader *HALCYON_CDECL winampVisGetHeader() { return &g_header; }
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) g_instance = instance;

@@ -1,0 +1,231 @@
+"""Runs the stand-alone host under Wine and reads what it logged.
+
+Each run gets a fresh temporary folder holding a copy of the visualization DLL (and whatever
+files the test puts beside it); the host writes its JSON lines to a file there.
+
+Inside `./halcyon test` the Wine session (Xvfb, prefix, one persistent wineserver) is already up
+(HALCYON_WINE_SESSION=1). Run directly, for debugging, the harness starts its own Xvfb and uses
+the prefix in the build folder, creating it the first time:
+
+    python3 tests/wine/harness.py minimal_vis.dll --frames 3      # one run, events printed
+    cd tests/wine && python3 -m unittest -v test_host              # a test file
+
+HALCYON_WIN32_DIR names the MinGW build folder (default build/win32); HALCYON_KEEP_RUNS=1 keeps
+the run folders for a look afterwards.
+"""
+
+import atexit
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(REPO, "build", "win32")
+BIN = os.path.join(WIN32_DIR, "bin")
+HOST = os.path.join(BIN, "halcyon_host.exe")
+PRODUCT_DLL = "vis_halcyonsphere.dll"
+ASSET_FOLDER = "vis_halcyonsphere_assets"
+EVENTS_FILE = "events.jsonl"
+RUN_TIMEOUT = 90  # seconds; a run normally takes 2-5 s once the prefix exists
+
+_session = {"ready": False, "xvfb": None}
+
+
+def windows_path(path):
+    """The Wine name of a Unix path (drive Z: maps the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _free_display():
+    for n in range(160, 220):
+        if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
+            return n
+    raise RuntimeError("no free X display number")
+
+
+def _stop_own_session():
+    xvfb = _session["xvfb"]
+    if xvfb is not None:
+        xvfb.terminate()
+        try:
+            xvfb.wait(10)
+        except subprocess.TimeoutExpired:
+            xvfb.kill()
+        _session["xvfb"] = None
+
+
+def ensure_session():
+    """Makes sure Wine can run: uses the caller's session, or starts a private one."""
+    if _session["ready"]:
+        return
+    if os.environ.get("HALCYON_WINE_SESSION") != "1":
+        os.environ.setdefault("WINEPREFIX", os.path.join(os.path.dirname(WIN32_DIR), "wineprefix"))
+        os.environ["WINEDEBUG"] = "-all"
+        os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        os.environ["WINEARCH"] = "win32"
+        display = _free_display()
+        _session["xvfb"] = subprocess.Popen(
+            ["Xvfb", ":%d" % display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        atexit.register(_stop_own_session)
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % display):
+                break
+            time.sleep(0.1)
+        os.environ["DISPLAY"] = ":%d" % display
+        if not os.path.exists(os.path.join(os.environ["WINEPREFIX"], "system.reg")):
+            sys.stderr.write("Creating the Wine prefix (first time only, about 20 seconds)...\n")
+            subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300)
+        # Keeps the server up between runs, and lets it go a while after the last one.
+        subprocess.run(["wineserver", "-p30"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    _session["ready"] = True
+
+
+class HostRun:
+    """One finished host run: its events, exit status, output and folder."""
+
+    def __init__(self, folder, dll, returncode, stdout, stderr, timed_out):
+        self.folder = folder
+        self.dll = dll
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.timed_out = timed_out
+        self.events = read_events(os.path.join(folder, EVENTS_FILE))
+
+    def of(self, name):
+        return [e for e in self.events if e["event"] == name]
+
+    def one(self, name):
+        found = self.of(name)
+        if len(found) != 1:
+            raise AssertionError("expected one %r event, got %d:\n%s" % (name, len(found), self.describe()))
+        return found[0]
+
+    def names(self):
+        return [e["event"] for e in self.events]
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    def minimal_log(self):
+        """minimal_vis.log as (word, {key: value}) pairs."""
+        return read_minimal_log(self.path("minimal_vis.log"))
+
+    def describe(self):
+        lines = ["host exit %r%s, folder %s" % (self.returncode, " (timed out)" if self.timed_out else "", self.folder)]
+        lines += [json.dumps(e) for e in self.events]
+        if self.stderr.strip():
+            lines.append("stderr: " + self.stderr.strip()[-2000:])
+        return "\n".join(lines)
+
+
+def read_events(path):
+    """The JSON lines of a host log; a torn last line (a killed run) is dropped."""
+    if not os.path.exists(path):
+        return []
+    events = []
+    with open(path, "rb") as f:
+        for raw in f.read().split(b"\n"):
+            if not raw.strip():
+                continue
+            try:
+                events.append(json.loads(raw.decode("ascii")))
+            except ValueError:
+                break
+    return events
+
+
+def read_minimal_log(path):
+    entries = []
+    if not os.path.exists(path):
+        return entries
+    with open(path, "r", encoding="latin-1") as f:
+        for line in f:
+            words = line.split()
+            if words:
+                entries.append((words[0], dict(w.split("=", 1) for w in words[1:] if "=" in w)))
+    return entries
+
+
+def text_bytes(value):
+    """The bytes behind a text field of an event (the host writes each byte as one code point)."""
+    return value.encode("latin-1")
+
+
+def make_folder():
+    return tempfile.mkdtemp(prefix="halcyon-wine-")
+
+
+def remove_folder(folder):
+    if os.environ.get("HALCYON_KEEP_RUNS") != "1":
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None):
+    """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
+
+    files: {relative name: bytes or str} written beside the DLL first; assets: create the
+    product's (empty) asset folder; dll_arg: what --dll names instead of the copy (a Windows
+    path). The caller removes the folder (remove_folder)."""
+    ensure_session()
+    folder = folder or make_folder()
+    target = os.path.join(folder, os.path.basename(dll))
+    if not os.path.exists(target):
+        shutil.copy2(os.path.join(BIN, dll), target)
+    if assets:
+        os.makedirs(os.path.join(folder, ASSET_FOLDER), exist_ok=True)
+    for name, content in (files or {}).items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content.encode("latin-1") if isinstance(content, str) else content)
+    events_path = os.path.join(folder, EVENTS_FILE)
+    if os.path.exists(events_path):
+        os.remove(events_path)
+    command = ["wine", HOST, "--dll", dll_arg or windows_path(target), "--log", windows_path(events_path)]
+    command += [str(a) for a in args]
+    timed_out = False
+    try:
+        done = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=timeout)
+        returncode, stdout, stderr = done.returncode, done.stdout, done.stderr
+    except subprocess.TimeoutExpired as e:
+        timed_out = True
+        returncode, stdout, stderr = None, e.stdout or b"", e.stderr or b""
+    return HostRun(folder, target, returncode, stdout.decode("latin-1"), stderr.decode("latin-1"), timed_out)
+
+
+class HostTestCase(unittest.TestCase):
+    """A test case whose runs are checked for a clean finish and cleaned up afterwards."""
+
+    def host(self, dll, args=(), expect_status=0, **options):
+        run = run_host(dll, args, **options)
+        self.addCleanup(remove_folder, run.folder)
+        self.assertFalse(run.timed_out, run.describe())
+        if expect_status is not None:
+            self.assertEqual(run.returncode, expect_status, run.describe())
+        return run
+
+
+def main(argv):
+    if len(argv) < 2 or argv[1] in ("-h", "--help"):
+        print("usage: harness.py DLL_NAME [host arguments...]   (DLL_NAME from %s)" % BIN)
+        return 2
+    run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
+    print(run.describe())
+    for word, fields in run.minimal_log():
+        print("minimal_vis:", word, fields)
+    remove_folder(run.folder)
+    return 0 if run.returncode == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

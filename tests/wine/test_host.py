@@ -1,0 +1,244 @@
+"""The stand-alone host driving minimal_vis.dll, a visualization DLL that is not ours."""
+
+import os
+import unittest
+
+from harness import HostTestCase, make_folder, remove_folder, text_bytes, windows_path
+
+MINIMAL = "minimal_vis.dll"
+
+
+def control(**keys):
+    """minimal_vis.txt from keyword arguments; box= takes a list of "TYPE|CAPTION|TEXT"."""
+    lines = []
+    for key, value in keys.items():
+        for v in value if isinstance(value, list) else [value]:
+            lines.append("%s=%s" % (key, v))
+    return {"minimal_vis.txt": "\n".join(lines) + "\n"}
+
+
+def entries(run, word):
+    return [fields for w, fields in run.minimal_log() if w == word]
+
+
+class LoadingTest(HostTestCase):
+    def test_header_and_module_records(self):
+        run = self.host(MINIMAL, ["--frames", "0"])
+        loaded = run.events[0]
+        self.assertEqual(loaded["event"], "loaded")
+        self.assertEqual(loaded["header_version"], 0x101)
+        self.assertEqual(loaded["description"], "Minimal vis")
+        self.assertEqual(loaded["module_description"], "Minimal vis module")
+        self.assertTrue(loaded["module0_same"])
+        self.assertTrue(loaded["module1_null"])
+        self.assertTrue(loaded["module_minus1_null"])
+        self.assertEqual((loaded["latency_ms"], loaded["delay_ms"]), (5, 33))
+        self.assertEqual(run.names(), ["loaded", "host_message", "init", "quit", "end"])
+
+    def test_fields_the_host_fills(self):
+        run = self.host(MINIMAL, ["--frames", "0"])
+        init = entries(run, "init")[0]
+        self.assertEqual(init["parent_is_window"], "1")
+        self.assertEqual(init["parent_class"], "HalcyonHostParent")
+        self.assertEqual(init["instance_is_self"], "1")
+        self.assertEqual(init["same_thread"], "1")
+        self.assertEqual((init["sample_rate"], init["channels"]), ("44100", "2"))
+        run = self.host(MINIMAL, ["--frames", "0", "--sample-rate", "22050", "--channels", "1"])
+        init = entries(run, "init")[0]
+        self.assertEqual((init["sample_rate"], init["channels"]), ("22050", "1"))
+
+    def test_dlls_the_host_cannot_use(self):
+        run = self.host("noexport_vis.dll", expect_status=1)
+        self.assertEqual(run.names(), ["error"])
+        self.assertEqual(run.events[0]["what"], "export_missing")
+        for name, content in (("not_a.dll", b"MZ but nothing more"), ("missing.dll", None)):
+            folder = make_folder()
+            self.addCleanup(remove_folder, folder)
+            if content is not None:
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(content)
+            run = self.host(MINIMAL, folder=folder, dll_arg=windows_path(os.path.join(folder, name)),
+                            expect_status=1)
+            self.assertEqual(run.names(), ["error"])
+            self.assertEqual(run.events[0]["what"], "load_failed")
+
+    def test_bad_command_lines(self):
+        for args in (["--frames", "many"], ["--spectrum", "tone:576"], ["--answer", "maybe"],
+                     ["--spectrum", "constant:256"], ["--bogus"], ["--frames"]):
+            run = self.host(MINIMAL, args, expect_status=2)
+            self.assertEqual(run.events, [], args)
+            self.assertIn("usage: halcyon_host", run.stderr, args)
+
+
+class VersionProbeTest(HostTestCase):
+    def probe(self, run):
+        [probe] = [e for e in run.of("host_message") if e["lparam"] == 505]
+        self.assertEqual((probe["phase"], probe["wparam"]), ("init", 0))
+        return probe["answer"]
+
+    def test_answers(self):
+        run = self.host(MINIMAL, ["--frames", "0"])
+        self.assertEqual(self.probe(run), 0x5066)
+        self.assertEqual(entries(run, "probe"), [{"answer": str(0x5066)}])
+        run = self.host(MINIMAL, ["--frames", "0", "--probe-answer", "0x1234"])
+        self.assertEqual(entries(run, "probe"), [{"answer": str(0x1234)}])
+
+    def test_zero_answer_fails_init_without_render_or_quit(self):
+        run = self.host(MINIMAL, ["--probe-answer", "0"], files=control(probe_zero_fails=1))
+        self.assertEqual(self.probe(run), 0)
+        self.assertEqual(run.one("message_box")["text"], "Player too old")
+        self.assertEqual(run.one("init")["result"], 1)
+        self.assertEqual(run.of("frame"), [])
+        self.assertEqual(run.of("quit"), [])
+        self.assertEqual(run.one("end")["reason"], "init_failed")
+        self.assertEqual(entries(run, "quit"), [])
+
+    def test_quit_after_failed_init_on_request(self):
+        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"],
+                        files=control(probe_zero_fails=1))
+        self.assertEqual(run.names()[-3:], ["init", "quit", "end"])
+        self.assertEqual(len(entries(run, "quit")), 1)
+
+
+class RenderWindowTest(HostTestCase):
+    def test_registration_and_withdrawal(self):
+        run = self.host(MINIMAL, ["--frames", "2"], files=control(window=1))
+        registrations = [e for e in run.of("host_message") if e["lparam"] == 611]
+        self.assertEqual(len(registrations), 2, run.describe())
+        up, down = registrations
+        self.assertEqual(up["phase"], "init")
+        self.assertTrue(up["is_window"])
+        self.assertTrue(up["same_thread"])
+        self.assertEqual((up["window_class"], up["window_title"]), ("MinimalVisWindow", "Minimal vis"))
+        self.assertEqual(up["wparam"], int(entries(run, "window")[0]["handle"]))
+        self.assertEqual((down["phase"], down["wparam"]), ("quit", 0))
+        self.assertLess(run.events.index(up), run.events.index(run.one("init")))
+        self.assertLess(run.events.index(down), run.events.index(run.one("quit")))
+
+    def test_escape_and_close_reach_the_window(self):
+        for flag, word in (("--escape-at", "escape"), ("--close-at", "close")):
+            run = self.host(MINIMAL, ["--frames", "20", flag, "2"], files=control(window=1))
+            poke = run.one("poke")
+            self.assertEqual((poke["what"], poke["frame"], poke["posted"]), (word, 2, True))
+            self.assertEqual(entries(run, "stop"), [{"message": word}])
+            self.assertEqual(len(run.of("frame")), 2)
+            self.assertEqual(run.one("quit_message")["after_frames"], 2)
+            self.assertEqual(run.one("end")["reason"], "quit_message")
+
+
+class FrameLoopTest(HostTestCase):
+    def test_runs_until_the_quit_message(self):
+        run = self.host(MINIMAL, ["--frames", "50"], files=control(quit_after=4))
+        self.assertEqual([e["index"] for e in run.of("frame")], [0, 1, 2, 3])
+        message = run.one("quit_message")
+        self.assertEqual((message["exit_code"], message["after_frames"], message["phase"]), (0, 4, "render"))
+        self.assertEqual(run.names()[-3:], ["quit_message", "quit", "end"])
+        self.assertEqual(run.one("end")["reason"], "quit_message")
+        self.assertEqual(entries(run, "quit"), [{"frames": "4"}])
+
+    def test_frame_limit(self):
+        run = self.host(MINIMAL, ["--frames", "3"], files=control(render_result=7))
+        self.assertEqual([(e["index"], e["result"]) for e in run.of("frame")], [(0, 7), (1, 7), (2, 7)])
+        self.assertEqual(run.of("quit_message"), [])
+        self.assertEqual(run.one("end"), dict(run.one("end"), reason="frames", frames=3))
+        run = self.host(MINIMAL, ["--frames", "0"])
+        self.assertEqual(run.of("frame"), [])
+        self.assertEqual(entries(run, "quit"), [{"frames": "0"}])
+
+    def test_quit_message_from_init(self):
+        run = self.host(MINIMAL, files=control(quit_in_init=1))
+        self.assertEqual(run.of("frame"), [])
+        self.assertEqual(run.one("quit_message")["phase"], "init")
+        self.assertEqual(run.names()[-3:], ["quit_message", "quit", "end"])
+
+    def test_sleeps_the_module_delay_between_frames(self):
+        def gaps(run):
+            ticks = [int(f["tick"]) for f in entries(run, "render")]
+            return [b - a for a, b in zip(ticks, ticks[1:])]
+        run = self.host(MINIMAL, ["--frames", "5"], files=control(delay=120))
+        self.assertEqual(run.one("init")["delay_ms"], 120)
+        self.assertTrue(all(g >= 110 for g in gaps(run)), gaps(run))
+        run = self.host(MINIMAL, ["--frames", "5", "--delay", "0"], files=control(delay=120))
+        self.assertTrue(all(g < 100 for g in gaps(run)), gaps(run))
+
+
+class DialogTest(HostTestCase):
+    BOXES = ["yesno|Monitor|Use this one?", "okcancel|Sure|Go on?", "ok|Note|Done.",
+             "abortretryignore|Disk|Trouble"]
+
+    def test_safe_default_answers(self):
+        run = self.host(MINIMAL, ["--frames", "0"], files=control(box=self.BOXES))
+        boxes = run.of("message_box")
+        self.assertEqual([(b["caption"], b["text"]) for b in boxes],
+                         [("Monitor", "Use this one?"), ("Sure", "Go on?"), ("Note", "Done."), ("Disk", "Trouble")])
+        self.assertEqual([b["buttons"] for b in boxes],
+                         [["yes", "no"], ["ok", "cancel"], ["ok"], ["abort", "retry", "ignore"]])
+        self.assertEqual([b["pressed"] for b in boxes], ["no", "cancel", "ok", "ignore"])
+        self.assertEqual([b["index"] for b in boxes], [0, 1, 2, 3])
+        self.assertTrue(all(b["owner_is_parent"] and b["phase"] == "init" for b in boxes))
+        self.assertEqual([f["answer"] for f in entries(run, "box")], ["7", "2", "1", "5"])
+        self.assertEqual(run.one("end")["dialogs"], 4)
+
+    def test_answers_in_order_then_default(self):
+        # The third box has no Yes: the safe default applies and the request is recorded.
+        run = self.host(MINIMAL, ["--frames", "0", "--answer", "yes,ok,yes"], files=control(box=self.BOXES))
+        boxes = run.of("message_box")
+        self.assertEqual([b["requested"] for b in boxes], ["yes", "ok", "yes", "default"])
+        self.assertEqual([b["pressed"] for b in boxes], ["yes", "ok", "ok", "ignore"])
+        self.assertEqual([f["answer"] for f in entries(run, "box")], ["6", "1", "1", "5"])
+
+    def test_text_bytes_survive(self):
+        caption = "Caf\xe9 \"quoted\" back\\slash\ttab \x7f\x01"
+        text = "\xff\x80 100% {} [] <>"
+        run = self.host(MINIMAL, ["--frames", "0"], files=control(box=["ok|%s|%s" % (caption, text)]))
+        box = run.one("message_box")
+        self.assertEqual(text_bytes(box["caption"]), caption.encode("latin-1"))
+        self.assertEqual(text_bytes(box["text"]), text.encode("latin-1"))
+
+
+class ConfigTest(HostTestCase):
+    def test_config_dialog_is_closed(self):
+        run = self.host(MINIMAL, ["--config"])
+        self.assertEqual(run.names(), ["loaded", "dialog", "config", "end"])
+        dialog = run.one("dialog")
+        self.assertEqual((dialog["caption"], dialog["text"], dialog["phase"]), ("Minimal settings", "", "config"))
+        self.assertEqual((dialog["buttons"], dialog["pressed"]), (["ok", "cancel"], "cancel"))
+        self.assertEqual(entries(run, "config"), [{"answer": "2"}])
+        self.assertEqual(entries(run, "init"), [])
+        self.assertEqual(run.one("end")["reason"], "config_done")
+        run = self.host(MINIMAL, ["--config", "--answer", "ok"], files=control(config="box"))
+        self.assertEqual(run.one("message_box")["text"], "Nothing to set.")
+        self.assertEqual(entries(run, "config"), [{"answer": "1"}])
+
+    def test_second_config_while_open(self):
+        run = self.host(MINIMAL, ["--config", "--config-reenter"])
+        self.assertEqual(len(run.of("dialog")), 1)
+        self.assertTrue(run.one("config_reentry")["returned"])
+        self.assertEqual([w for w, _ in run.minimal_log()], ["config", "config"])
+        self.assertEqual(entries(run, "config"), [{"reentered": "1"}, {"answer": "2"}])
+
+    def test_config_then_init(self):
+        run = self.host(MINIMAL, ["--config-then-init", "--frames", "1"])
+        self.assertEqual(run.names(), ["loaded", "dialog", "config", "host_message", "init", "frame", "quit", "end"])
+
+
+class SpectrumTest(HostTestCase):
+    def seen(self, spec):
+        run = self.host(MINIMAL, ["--frames", "2", "--spectrum", spec])
+        rows = entries(run, "render")
+        self.assertEqual(len(rows), 2)
+        self.assertEqual(rows[0], dict(rows[1], frame="1", tick=rows[0]["tick"]))
+        r = rows[0]
+        return [(int(r["peak_bin%d" % c]), int(r["peak%d" % c]), int(r["sum%d" % c])) for c in (0, 1)]
+
+    def test_modes(self):
+        self.assertEqual(self.seen("silence"), [(0, 0, 0), (0, 0, 0)])
+        self.assertEqual(self.seen("constant:7"), [(0, 7, 7 * 576), (0, 7, 7 * 576)])
+        # A peak of 255 falling by a quarter per bin: 255 + 2 * (192 + 128 + 64).
+        self.assertEqual(self.seen("tone:100,300"), [(100, 255, 1023), (300, 255, 1023)])
+        self.assertEqual(self.seen("tone:0@200"), [(0, 200, 500), (0, 200, 500)])
+        self.assertEqual(self.seen("tone:575"), [(575, 255, 639), (575, 255, 639)])
+
+
+if __name__ == "__main__":
+    unittest.main()
