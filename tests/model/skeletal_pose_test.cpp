@@ -1,0 +1,188 @@
+// Mesh transforms, bones, posing with its reuse rules, and light and eye vectors.
+#include <gtest/gtest.h>
+
+#include "model/skeletal_pose.h"
+#include "render/frame_clock.h"
+#include "render/scene_entity.h"
+#include "tests/model/model_image.h"
+
+namespace {
+
+const std::vector<Vec3> kTriangle = {{0, 0, 0}, {2, 0, 0}, {0, 4, 0}};
+
+struct ClockAt {
+    explicit ClockAt(uint32_t t) { FrameClock = t; }
+    ~ClockAt() { FrameClock = 0; }
+};
+
+bool is_scaled_identity(const Matrix34 &m, float s) {
+    for (int i = 0; i < 12; ++i) {
+        const float expected = (i == 0 || i == 4 || i == 8) ? s : 0.0f;
+        if (m.m[i] != expected) return false;
+    }
+    return true;
+}
+
+// root (positions) <- child (positions); root <- empty (no positions) <- grandchild (positions)
+ModelImage hierarchy() {
+    ModelImage image;
+    image.magic().mesh_start("root").vertices(kTriangle).mesh_start("child").vertices(kTriangle);
+    image.mesh_start("empty").mesh_start("grandchild").vertices(kTriangle);
+    image.node_id(1).node_header("root", 0xFFFF).node_id(2).node_header("child", 1);
+    image.node_id(3).node_header("empty", 1).node_id(4).node_header("grandchild", 3);
+    return image;
+}
+
+TEST(MeshTransform, RootsScaleChildrenCopyAndEmptyMeshesHoldIdentity) {
+    ParsedModel parsed(hierarchy());
+    const auto m = parsed.meshes();
+    ClockAt clock(100);
+    update_mesh_transform(*m[1], 2.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f));
+    EXPECT_TRUE(is_scaled_identity(m[1]->world, 2.0f)) << "a child copies its parent";
+    update_mesh_transform(*m[3], 2.0f);
+    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "no positions: identity, even under a scaled root";
+    EXPECT_TRUE(is_scaled_identity(m[3]->world, 1.0f));
+
+    update_mesh_transform(*m[0], 5.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f)) << "the first scale of a frame stays";
+    update_mesh_transform(*m[2], 5.0f);
+    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "recomputed at every call, still identity";
+
+    FrameClock = 101;
+    update_mesh_transform(*m[0], 0.001f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f)) << "0.001 is not above the threshold";
+    FrameClock = 102;
+    update_mesh_transform(*m[0], 0.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f));
+
+    Mesh lone{};  // a root without positions is scaled, and no stamp is kept
+    update_mesh_transform(lone, 3.0f);
+    EXPECT_TRUE(is_scaled_identity(lone.world, 3.0f));
+    EXPECT_EQ(lone.transform_stamp, 0u);
+}
+
+TEST(Bones, ComposeWithParentOncePerFrameOrAlwaysAtClockZero) {
+    Bone bones[2] = {};
+    mat34_identity(bones[0].local);
+    mat34_identity(bones[1].local);
+    bones[0].local.m[9] = 1.0f;
+    bones[1].local.m[10] = 2.0f;
+    bones[1].parent = &bones[0];
+    update_bone(bones[1]);
+    EXPECT_EQ(bones[1].world.m[9], 1.0f);
+    EXPECT_EQ(bones[1].world.m[10], 2.0f);
+    EXPECT_EQ(std::memcmp(&bones[1].skin, &bones[1].world, sizeof(Matrix34)), 0);
+
+    bones[0].local.m[9] = 5.0f;  // clock 0: recomputed at every call
+    update_bone(bones[1]);
+    EXPECT_EQ(bones[1].world.m[9], 5.0f);
+
+    ClockAt clock(7);
+    update_bone(bones[1]);
+    bones[0].local.m[9] = 9.0f;  // same frame: kept
+    update_bone(bones[1]);
+    EXPECT_EQ(bones[1].world.m[9], 5.0f);
+    FrameClock = 8;
+    update_bone(bones[1]);
+    EXPECT_EQ(bones[1].world.m[9], 9.0f);
+}
+
+// Vertex 0: one weight 1.0; vertex 1: two weights 0.5; vertex 2: one weight 0.5.
+ModelImage skinned(bool with_normals) {
+    ModelImage image;
+    image.magic().mesh_start("skin").vertices(kTriangle).triangles({{0, 1, 2}});
+    image.tex_coords({{0, 0}, {1, 0}, {0, 1}});
+    if (with_normals) image.normals({{0, 0, 1}, {0, 0, 1}, {0, 0, 1}});
+    image.bone_count(2).bone(0, "a", "").bone(1, "b", "");
+    image.weights({{0, 1.0f}, {0, 0.5f}, {1, 0.5f}, {1, 0.5f}});
+    image.ranges({{0, 1}, {1, 2}, {3, 1}});
+    return image;
+}
+
+TEST(Pose, WeightsAreUsedAsStored) {
+    ParsedModel parsed(skinned(false));
+    const Mesh &m = *parsed.meshes().at(0);
+    EXPECT_EQ(m.posed_positions[0].x, 0.0f);
+    EXPECT_EQ(m.posed_positions[1].x, 2.0f) << "two halves on identity bones";
+    EXPECT_EQ(m.posed_positions[2].y, 2.0f) << "a single half lands at half its position";
+    EXPECT_EQ(m.posed_normals, nullptr) << "normals computed after the first pose";
+    EXPECT_EQ(m.last_scale, 0.0f);
+}
+
+TEST(Pose, ReusedWhileTheScaleStaysAndRedoneWhenForced) {
+    ParsedModel parsed(skinned(true));
+    Mesh &m = *parsed.meshes().at(0);
+    ASSERT_NE(m.posed_normals, nullptr) << "file normals on a skinned mesh are posed at parse time";
+    SceneEntity entity{};
+    entity.model_scale = 1.0f;
+    ClockAt clock(10);
+    update_mesh_transform(m, entity.model_scale);
+    m.bones[0].local.m[9] = 1.0f;  // move bone a one unit along x
+    update_mesh_vertices(&entity, m);
+    EXPECT_EQ(m.posed_positions[0].x, 1.0f) << "scale 1.0 differs from the parse's 0: posed";
+    EXPECT_EQ(m.last_scale, 1.0f);
+
+    FrameClock = 11;
+    m.bones[0].local.m[9] = 3.0f;
+    update_mesh_vertices(&entity, m);
+    EXPECT_EQ(m.posed_positions[0].x, 1.0f) << "same scale next frame: reused";
+
+    entity.force_pose_update = 1;
+    update_mesh_vertices(&entity, m);
+    EXPECT_EQ(m.posed_positions[0].x, 3.0f) << "forced: posed again";
+    m.bones[0].local.m[9] = 4.0f;
+    update_mesh_vertices(&entity, m);
+    EXPECT_EQ(m.posed_positions[0].x, 3.0f) << "forced, but already posed this frame";
+    FrameClock = 12;
+    update_mesh_vertices(&entity, m);
+    EXPECT_EQ(m.posed_positions[0].x, 4.0f) << "forced in a new frame";
+    EXPECT_FLOAT_EQ(m.posed_normals[0].z, 1.0f) << "a translated bone leaves the normal alone";
+}
+
+TEST(Pose, SkinnedFramesAreRebuiltEachFrameOthersKept) {
+    ParsedModel parsed(skinned(true));
+    Mesh &m = *parsed.meshes().at(0);
+    const Vec3 eye{0, 0, 10}, light{3, 4, 5};
+    auto light_pass = [&] {
+        compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles,
+                                      m.tangent_frames, m.normals, m.light_vectors, m.eye_vectors, eye, light,
+                                      mesh_tex_coord_pairs(m), &m);
+    };
+    ClockAt clock(20);
+    light_pass();
+    EXPECT_EQ(m.tangent_stamp, 20u);
+    // The vertex at the origin with frame x, y, z sees the light and the eye unchanged.
+    EXPECT_FLOAT_EQ(m.light_vectors[0].x, 3.0f);
+    EXPECT_FLOAT_EQ(m.light_vectors[0].y, 4.0f);
+    EXPECT_FLOAT_EQ(m.light_vectors[0].z, 5.0f);
+    EXPECT_FLOAT_EQ(m.eye_vectors[0].z, 10.0f);
+    FrameClock = 21;
+    light_pass();
+    EXPECT_EQ(m.tangent_stamp, 21u) << "weight ranges and posed normals: rebuilt in a new frame";
+
+    ModelImage still;
+    still.magic().mesh_start("still").vertices(kTriangle).triangles({{0, 1, 2}}).tex_coords({{0, 0}, {1, 0}, {0, 1}});
+    ParsedModel parsed_still(still);
+    Mesh &s = *parsed_still.meshes().at(0);
+    compute_tangent_space_vectors(s.vertex_count, s.posed_positions, s.triangle_count, s.triangles, s.tangent_frames,
+                                  s.normals, s.light_vectors, s.eye_vectors, eye, light, mesh_tex_coord_pairs(s), &s);
+    FrameClock = 22;
+    compute_tangent_space_vectors(s.vertex_count, s.posed_positions, s.triangle_count, s.triangles, s.tangent_frames,
+                                  s.normals, s.light_vectors, s.eye_vectors, eye, light, mesh_tex_coord_pairs(s), &s);
+    EXPECT_EQ(s.tangent_stamp, 21u) << "unskinned: computed once";
+}
+
+TEST(Pose, MissingArraysMakeTheLightPassANoOp) {
+    ParsedModel parsed(skinned(false));
+    Mesh &m = *parsed.meshes().at(0);
+    const Vec3 eye{0, 0, 10}, light{3, 4, 5};
+    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
+                                  m.normals, nullptr, m.eye_vectors, eye, light, mesh_tex_coord_pairs(m), &m);
+    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
+                                  m.normals, m.light_vectors, m.eye_vectors, eye, light, nullptr, &m);
+    EXPECT_FALSE(m.tangent_frames_valid);
+    EXPECT_EQ(m.eye_vectors[0].z, 0.0f);
+}
+
+}  // namespace
