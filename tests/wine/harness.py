@@ -160,6 +160,20 @@ def text_bytes(value):
     return value.encode("latin-1")
 
 
+def copy_assets(folder, full=True):
+    """The product's asset folder in a run folder; never the options file, so a run starts
+    from the defaults unless the test writes one."""
+    target = os.path.join(folder, ASSET_FOLDER)
+    os.makedirs(target, exist_ok=True)
+    source = os.path.join(BIN, ASSET_FOLDER)
+    if full and os.path.isdir(source):
+        for name in os.listdir(source):
+            path = os.path.join(source, name)
+            if name != "useropt.cfg" and os.path.isfile(path):
+                shutil.copy2(path, os.path.join(target, name))
+    return target
+
+
 def make_folder():
     return tempfile.mkdtemp(prefix="halcyon-wine-")
 
@@ -172,8 +186,8 @@ def remove_folder(folder):
 def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None):
     """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
 
-    files: {relative name: bytes or str} written beside the DLL first; assets: create the
-    product's (empty) asset folder; dll_arg: what --dll names instead of the copy (a Windows
+    files: {relative name: bytes or str} written beside the DLL first (after the assets);
+    assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what --dll names instead of the copy (a Windows
     path). The caller removes the folder (remove_folder)."""
     ensure_session()
     folder = folder or make_folder()
@@ -181,7 +195,7 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
     if not os.path.exists(target):
         shutil.copy2(os.path.join(BIN, dll), target)
     if assets:
-        os.makedirs(os.path.join(folder, ASSET_FOLDER), exist_ok=True)
+        copy_assets(folder, full=assets != "empty")
     for name, content in (files or {}).items():
         path = os.path.join(folder, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -192,14 +206,21 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
         os.remove(events_path)
     command = ["wine", HOST, "--dll", dll_arg or windows_path(target), "--log", windows_path(events_path)]
     command += [str(a) for a in args]
+    # Output goes to files, not pipes: Wine's helper processes (services, explorer) started by
+    # the first run of a session inherit the handles and would hold a pipe open for good.
     timed_out = False
-    try:
-        done = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
-        returncode, stdout, stderr = done.returncode, done.stdout, done.stderr
-    except subprocess.TimeoutExpired as e:
-        timed_out = True
-        returncode, stdout, stderr = None, e.stdout or b"", e.stderr or b""
+    with open(os.path.join(folder, "stdout.txt"), "wb") as out, \
+            open(os.path.join(folder, "stderr.txt"), "wb") as err:
+        try:
+            returncode = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=out,
+                                        stderr=err, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            returncode = None
+    with open(os.path.join(folder, "stdout.txt"), "rb") as f:
+        stdout = f.read()
+    with open(os.path.join(folder, "stderr.txt"), "rb") as f:
+        stderr = f.read()
     return HostRun(folder, target, returncode, stdout.decode("latin-1"), stderr.decode("latin-1"), timed_out)
 
 

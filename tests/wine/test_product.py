@@ -1,0 +1,102 @@
+"""vis_halcyonsphere.dll as built: its exports and imports, and what it does in the host."""
+
+import os
+import re
+import subprocess
+import unittest
+
+from harness import ASSET_FOLDER, BIN, PRODUCT_DLL, HostTestCase
+
+DEFAULT_OPTIONS = bytes.fromhex(
+    "00020000 80010000 00000000 01000000 00000000 00000000 00000000"
+    "00020000 80010000 00030000 01000000 01000000 00000000 02000000")
+OPTIONS_FILE = ASSET_FOLDER + "/useropt.cfg"
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "opengl32.dll", "glu32.dll",
+               "comctl32.dll", "msvcrt.dll"}
+
+
+def options_with(**fields):
+    """The default options record with some 32-bit fields replaced, by byte offset name."""
+    offsets = {"delay": 52, "width": 0, "height": 4, "fullscreen": 8}
+    record = bytearray(DEFAULT_OPTIONS)
+    for name, value in fields.items():
+        record[offsets[name]:offsets[name] + 4] = value.to_bytes(4, "little", signed=True)
+    return bytes(record)
+
+
+class BinaryTest(unittest.TestCase):
+    def setUp(self):
+        self.path = os.path.join(BIN, PRODUCT_DLL)
+        self.assertTrue(os.path.exists(self.path), "not built: " + self.path)
+        self.dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", self.path], check=True,
+                                   stdout=subprocess.PIPE, text=True).stdout
+
+    def test_one_undecorated_export(self):
+        table = self.dump.split("[Ordinal/Name Pointer] Table", 1)
+        self.assertEqual(len(table), 2, "no export name table")
+        names = re.findall(r"^\s+\[\s*\d+\]\s+(\S+)\s*$", table[1].split("\n\n", 1)[0], re.M)
+        self.assertEqual(names, ["winampVisGetHeader"])
+
+    def test_imports_only_system_dlls(self):
+        imports = [name.lower() for name in re.findall(r"DLL Name: (\S+)", self.dump)]
+        self.assertIn("kernel32.dll", imports)
+        foreign = [n for n in imports if n not in SYSTEM_DLLS and not n.startswith("api-ms-win-crt-")]
+        self.assertEqual(foreign, [], "imports beyond the system DLLs")
+
+
+class ModuleRecordTest(HostTestCase):
+    def test_header_and_module(self):
+        run = self.host(PRODUCT_DLL, ["--frames", "0", "--probe-answer", "0"], assets=True)
+        loaded = run.events[0]
+        self.assertEqual(loaded["event"], "loaded", run.describe())
+        self.assertEqual((loaded["header_version"], loaded["description"]), (0x101, "Halcyonsphere"))
+        self.assertEqual(loaded["module_description"], "Halcyonsphere")
+        self.assertTrue(loaded["module0_same"])
+        self.assertTrue(loaded["module1_null"])
+        self.assertTrue(loaded["module_minus1_null"])
+        self.assertEqual((loaded["latency_ms"], loaded["delay_ms"]), (25, 25))
+        self.assertEqual((loaded["spectrum_channels"], loaded["waveform_channels"]), (2, 0))
+        self.assertTrue(loaded["user_data_null"])
+
+
+class StartTest(HostTestCase):
+    def test_first_init_writes_default_options(self):
+        run = self.host(PRODUCT_DLL, ["--frames", "2"], assets=True)
+        with open(run.path(OPTIONS_FILE), "rb") as f:
+            self.assertEqual(f.read(), DEFAULT_OPTIONS)
+        [probe] = [e for e in run.of("host_message") if e["lparam"] == 505]
+        self.assertEqual((probe["phase"], probe["wparam"]), ("init", 0))
+
+    def test_old_player_is_refused(self):
+        run = self.host(PRODUCT_DLL, ["--probe-answer", "0"], assets="empty")
+        box = run.one("message_box")
+        self.assertEqual((box["caption"], box["text"]), ("Halcyonsphere", "This plugin requires Winamp 5.0+"))
+        self.assertEqual((box["buttons"], box["owner_is_parent"], box["phase"]), (["ok"], True, "init"))
+        self.assertEqual(run.one("init")["result"], 1)
+        # No window was made, and the options file was written before the probe.
+        self.assertEqual([e["lparam"] for e in run.of("host_message")], [505])
+        with open(run.path(OPTIONS_FILE), "rb") as f:
+            self.assertEqual(f.read(), DEFAULT_OPTIONS)
+
+    def test_delay_option_sets_module_delay(self):
+        for delay, expected in ((0, 0), (1, 14), (2, 25), (5, 25), (7, 25)):
+            run = self.host(PRODUCT_DLL, ["--probe-answer", "0"],
+                            files={OPTIONS_FILE: options_with(delay=delay)})
+            self.assertEqual(run.one("init")["delay_ms"], expected, "delay option %d" % delay)
+
+    def test_no_asset_folder_is_no_failure(self):
+        run = self.host(PRODUCT_DLL, ["--probe-answer", "0"])
+        self.assertEqual(run.one("message_box")["text"], "This plugin requires Winamp 5.0+")
+        self.assertFalse(os.path.exists(run.path(ASSET_FOLDER)))
+
+
+class QuitTest(HostTestCase):
+    def test_quit_withdraws_the_render_window(self):
+        run = self.host(PRODUCT_DLL, ["--frames", "2", "--quit-after-failed-init"], assets=True)
+        quit_messages = [e for e in run.of("host_message") if e["phase"] == "quit"]
+        self.assertEqual([(e["lparam"], e["wparam"]) for e in quit_messages], [(611, 0)], run.describe())
+        self.assertEqual(run.names()[-2:], ["quit", "end"])
+
+
+if __name__ == "__main__":
+    unittest.main()
