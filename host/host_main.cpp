@@ -111,6 +111,10 @@ int main(int argc, char **argv) {
     HostOptions options;
     std::string error;
     if (!host_options_parse(argc, argv, &options, &error)) {
+        if (error.empty()) {
+            std::fputs(kHostUsage, stdout);
+            return 0;
+        }
         std::fprintf(stderr, "halcyon_host: %s\n%s", error.c_str(), kHostUsage);
         return 2;
     }

@@ -26,6 +26,7 @@ const char kHostUsage[] =
     "  --quit-after-failed-init  call Quit even when Init returned non-zero\n"
     "  --escape-at N           before frame N, post Escape to the registered render window\n"
     "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
+    "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
     "loaded, 2 for a bad command line.\n";
 
@@ -58,7 +59,10 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         long long number = 0;
         bool takes_value = true;
         bool ok = true;
-        if (std::strcmp(arg, "--config") == 0) {
+        if (std::strcmp(arg, "--help") == 0) {
+            *error = "";  // the caller prints the usage alone
+            return false;
+        } else if (std::strcmp(arg, "--config") == 0) {
             options->config = true;
             options->init = false;
             takes_value = false;

@@ -238,9 +238,10 @@ class HostTestCase(unittest.TestCase):
 
 def main(argv):
     if len(argv) < 2 or argv[1] in ("-h", "--help"):
-        print("usage: harness.py DLL_NAME [host arguments...]   (DLL_NAME from %s)" % BIN)
+        print("usage: harness.py DLL [host arguments...]   (DLL: a path, or a name in %s)" % BIN)
         return 2
-    run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
+    dll = os.path.abspath(argv[1]) if os.path.exists(argv[1]) else argv[1]
+    run = run_host(dll, argv[2:], assets=os.path.basename(dll) == PRODUCT_DLL)
     print(run.describe())
     for word, fields in run.minimal_log():
         print("minimal_vis:", word, fields)
