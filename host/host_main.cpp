@@ -104,6 +104,15 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
     *frames_done = frame;
     call_quit(module);
     pump_messages(frame);  // whatever the teardown left queued
+    event_log_set_phase("after_quit");
+    for (int i = 0; i < options.render_after_quit; ++i) {
+        spectrum_fill(options.spectrum, frame + i, module->spectrum_data);
+        JsonLine late = json_begin("frame");
+        json_int(late, "index", frame + i);
+        json_int(late, "result", module->render(module));
+        json_bool(late, "after_quit", true);
+        event_write(late);
+    }
     return quit_seen ? "quit_message" : "frames";
 }
 

@@ -26,6 +26,7 @@ const char kHostUsage[] =
     "  --quit-after-failed-init  call Quit even when Init returned non-zero\n"
     "  --escape-at N           before frame N, post Escape to the registered render window\n"
     "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
+    "  --render-after-quit N   call Render N more times after Quit, as a careless player might\n"
     "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
     "loaded, 2 for a bad command line.\n";
@@ -105,6 +106,9 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--escape-at") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->escape_at = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--render-after-quit") == 0) {
+            ok = parse_number(value, 0, 1000, &number);
+            options->render_after_quit = static_cast<int>(number);
         } else if (std::strcmp(arg, "--close-at") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->close_at = static_cast<int>(number);

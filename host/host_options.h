@@ -23,6 +23,7 @@ struct HostOptions {
     bool quit_after_failed_init = false;
     int escape_at = -1;                 // frame before which Escape goes to the registered window
     int close_at = -1;                  // frame before which WM_CLOSE goes to it
+    int render_after_quit = 0;          // Render calls after Quit, as a careless player might
 };
 
 extern const char kHostUsage[];

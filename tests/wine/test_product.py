@@ -97,6 +97,12 @@ class QuitTest(HostTestCase):
         self.assertEqual([(e["lparam"], e["wparam"]) for e in quit_messages], [(611, 0)], run.describe())
         self.assertEqual(run.names()[-2:], ["quit", "end"])
 
+    def test_render_after_quit_does_nothing(self):
+        run = self.host(PRODUCT_DLL, ["--frames", "1", "--render-after-quit", "3"], assets=True)
+        late = [e for e in run.of("frame") if e.get("after_quit")]
+        self.assertEqual([e["result"] for e in late], [0, 0, 0], run.describe())
+        self.assertEqual(run.of("message_box"), [])
+
 
 if __name__ == "__main__":
     unittest.main()

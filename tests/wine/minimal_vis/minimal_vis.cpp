@@ -233,6 +233,14 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
     return g_config.init_result;
 }
 
+// The performance counter, not the tick count, which Wine may advance in coarse steps.
+static long long microseconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<long long>(count.QuadPart * 1000000.0 / frequency.QuadPart);
+}
+
 // Per channel: the loudest bin, its value and the sum of the row.
 static int HALCYON_CDECL minimal_render(VisModule *module) {
     ++g_frames;
@@ -250,9 +258,8 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
         }
     }
     log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld "
-             "tick=%lu",
-             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1],
-             static_cast<unsigned long>(GetTickCount()));
+             "us=%lld",
+             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds());
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
 }
