@@ -25,19 +25,27 @@ ensure_setup() {
   bash "$top/scripts/setup.sh"
 }
 
-# configure_build DIR [cmake arguments...]: configures DIR once (Ninja), then builds it.
+# configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja; again each
+# time, so that changed arguments take), then builds the targets, or everything.
 configure_and_build() {
   local dir=$1; shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$top" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
-      { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
+  local arguments=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do arguments+=("$1"); shift; done
+  [ $# -gt 0 ] && shift && targets=("$@")
+  mkdir -p "$build_root"
+  cmake -S "$top" -B "$dir" -G Ninja "${arguments[@]}" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j "$jobs"
   fi
-  cmake --build "$dir" -j "$jobs"
 }
 
 build_native() { mkdir -p "$build_root"; configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
     "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
-build_release() { mkdir -p "$build_root"; configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release; }
+# build_release [targets...]
+build_release() { configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release -- "$@"; }
 build_fuzz() {
   mkdir -p "$build_root"
   configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

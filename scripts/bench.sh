@@ -2,5 +2,5 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup >&2
-build_release >&2
+build_release model_bench >&2
 exec "$release_dir/bench/model_bench" "$@"

@@ -3,5 +3,5 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 # Build noise goes to stderr, so that --json output on stdout stays clean.
 ensure_setup >&2
-build_release >&2
+build_release model_info >&2
 exec "$release_dir/tools/model_info" "$@"
