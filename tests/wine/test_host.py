@@ -159,7 +159,7 @@ class FrameLoopTest(HostTestCase):
         self.assertEqual(run.one("init")["delay_ms"], 120)
         self.assertTrue(all(g >= 115 for g in gaps(run)), gaps(run))
         run = self.host(MINIMAL, ["--frames", "5", "--delay", "0"], files=control(delay=120))
-        self.assertTrue(all(g < 60 for g in gaps(run)), gaps(run))
+        self.assertLess(sorted(gaps(run))[2], 60, gaps(run))  # the median: robust to a busy machine
 
 
 class DialogTest(HostTestCase):
