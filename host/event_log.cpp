@@ -88,6 +88,11 @@ void json_null(JsonLine &line, const char *key) {
     line.text += "null";
 }
 
+void json_raw(JsonLine &line, const char *key, const char *json) {
+    json_key(line, key);
+    line.text += json;
+}
+
 void json_string(JsonLine &line, const char *key, const char *bytes) {
     if (bytes == nullptr) {
         json_null(line, key);

@@ -22,6 +22,7 @@ JsonLine json_begin(const char *event);
 void json_int(JsonLine &line, const char *key, long long value);
 void json_bool(JsonLine &line, const char *key, bool value);
 void json_null(JsonLine &line, const char *key);
+void json_raw(JsonLine &line, const char *key, const char *json);  // an already formed JSON value
 void json_string(JsonLine &line, const char *key, const char *bytes);  // null writes null
 void json_string_n(JsonLine &line, const char *key, const char *bytes, size_t length);
 void json_int_array(JsonLine &line, const char *key, const int *values, int count);

@@ -1,15 +1,17 @@
 // halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
 //
 // Events, one JSON object per line, in the order they happen:
-//   loaded, config, init, frame..., quit_message, poke, quit, end; and from inside the plug-in's
+//   loaded, config, [cycle,] init, frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
 //   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "host/dialog_hook.h"
 #include "host/event_log.h"
+#include "host/frame_capture.h"
 #include "host/host_options.h"
 #include "host/module_loader.h"
 #include "host/parent_window.h"
@@ -60,11 +62,31 @@ static void call_quit(VisModule *module) {
     module->quit(module);
     JsonLine line = json_begin("quit");
     json_bool(line, "returned", true);
+    json_bool(line, "render_window_alive", parent_window_last_registered_alive());
+    json_bool(line, "window_class_registered", parent_window_last_class_registered());
+    event_write(line);
+}
+
+static void capture_frame(const HostOptions &options, int cycle, int frame) {
+    if (!options.capture || frame % options.capture_every != 0) return;
+    const CaptureResult capture = frame_capture(options.capture, cycle * 100000 + frame);
+    JsonLine line = json_begin("capture");
+    json_int(line, "index", frame);
+    json_bool(line, "captured", capture.captured);
+    if (capture.captured) {
+        json_string(line, "path", capture.path.c_str());
+        json_int(line, "width", capture.width);
+        json_int(line, "height", capture.height);
+        char mean[96];
+        std::snprintf(mean, sizeof mean, "[%.3f, %.3f, %.3f]", capture.mean_red, capture.mean_green,
+                      capture.mean_blue);
+        json_raw(line, "mean_rgb", mean);
+    }
     event_write(line);
 }
 
 // Init, the frames, Quit. Returns the reason the run ended.
-static const char *run_module(const HostOptions &options, VisModule *module, int *frames_done) {
+static const char *run_module(const HostOptions &options, VisModule *module, int cycle, int *frames_done) {
     event_log_set_phase("init");
     int init_result = module->init(module);
     JsonLine line = json_begin("init");
@@ -95,6 +117,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         json_int(frame_line, "index", frame);
         json_int(frame_line, "result", result);
         event_write(frame_line);
+        capture_frame(options, cycle, frame);
         ++frame;
         quit_seen = pump_messages(frame);
         if (quit_seen || frame >= options.frames) break;
@@ -132,6 +155,8 @@ int main(int argc, char **argv) {
         return 2;
     }
 
+    if (options.capture) CreateDirectoryA(options.capture, nullptr);  // an existing folder is fine
+
     event_log_set_phase("load");
     HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
     if (parent == nullptr) {
@@ -168,7 +193,15 @@ int main(int argc, char **argv) {
         event_write(line);
         pump_messages(0);
     }
-    if (options.init) reason = run_module(options, module, &frames_done);
+    for (int cycle = 0; options.init && cycle < options.cycles; ++cycle) {
+        if (options.cycles > 1) {
+            JsonLine line = json_begin("cycle");
+            json_int(line, "index", cycle);
+            event_write(line);
+        }
+        reason = run_module(options, module, cycle, &frames_done);
+        if (std::strcmp(reason, "init_failed") == 0) break;
+    }
 
     event_log_set_phase("end");
     bool parent_minimized = IsIconic(parent) != 0;

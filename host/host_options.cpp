@@ -27,6 +27,9 @@ const char kHostUsage[] =
     "  --escape-at N           before frame N, post Escape to the registered render window\n"
     "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
     "  --render-after-quit N   call Render N more times after Quit, as a careless player might\n"
+    "  --capture DIR           after Render, read the frame back and write DIR\\frame_NNNNN.png\n"
+    "  --capture-every N       capture frames 0, N, 2N, ... (default 1: every frame)\n"
+    "  --cycles N              run Init, the frames and Quit N times in one process (default 1)\n"
     "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
     "loaded, 2 for a bad command line.\n";
@@ -109,6 +112,14 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--render-after-quit") == 0) {
             ok = parse_number(value, 0, 1000, &number);
             options->render_after_quit = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--capture") == 0) {
+            options->capture = value;
+        } else if (std::strcmp(arg, "--capture-every") == 0) {
+            ok = parse_number(value, 1, 100000000, &number);
+            options->capture_every = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--cycles") == 0) {
+            ok = parse_number(value, 1, 100, &number);
+            options->cycles = static_cast<int>(number);
         } else if (std::strcmp(arg, "--close-at") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->close_at = static_cast<int>(number);

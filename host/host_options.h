@@ -23,6 +23,9 @@ struct HostOptions {
     bool quit_after_failed_init = false;
     int escape_at = -1;                 // frame before which Escape goes to the registered window
     int close_at = -1;                  // frame before which WM_CLOSE goes to it
+    const char *capture = nullptr;      // folder for PNG captures of the frames; null: none
+    int capture_every = 1;              // capture frames 0, N, 2N, ...
+    int cycles = 1;                     // Init, frames, Quit this many times in one process
     int render_after_quit = 0;          // Render calls after Quit, as a careless player might
 };
 

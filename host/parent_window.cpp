@@ -1,11 +1,16 @@
 #include "host/parent_window.h"
 
+#include <string>
+
 #include "host/event_log.h"
 #include "shell/vis_module.h"
 
 static const char kClassName[] = "HalcyonHostParent";
 static intptr_t g_probe_answer = 0;
 static HWND g_registered = nullptr;
+static HWND g_last_registered = nullptr;  // survives the withdrawal, to check the teardown
+static std::string g_registered_class;
+static HINSTANCE g_registered_instance = nullptr;
 
 // Every WM_USER the plug-in sends is logged; 505 and 611 are the ones it uses.
 static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
@@ -29,8 +34,21 @@ static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
             json_string(line, "window_title", title);
             json_bool(line, "same_thread",
                       GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId());
+            RECT client = {}, frame = {};
+            GetClientRect(window, &client);
+            GetWindowRect(window, &frame);
+            json_int(line, "client_width", client.right - client.left);
+            json_int(line, "client_height", client.bottom - client.top);
+            json_int(line, "x", frame.left);
+            json_int(line, "y", frame.top);
+            json_int(line, "style", static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_STYLE))));
+            json_int(line, "ex_style",
+                     static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_EXSTYLE))));
+            g_registered_class = class_name;
+            g_registered_instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
         }
         g_registered = window;
+        if (window != nullptr) g_last_registered = window;
     }
     json_int(line, "answer", static_cast<long long>(result));
     event_write(line);
@@ -63,3 +81,11 @@ void parent_window_destroy(HWND window) {
 }
 
 HWND parent_window_registered() { return g_registered; }
+
+bool parent_window_last_registered_alive() { return g_last_registered != nullptr && IsWindow(g_last_registered); }
+
+bool parent_window_last_class_registered() {
+    WNDCLASSA info;
+    return !g_registered_class.empty() &&
+           GetClassInfoA(g_registered_instance, g_registered_class.c_str(), &info) != 0;
+}

@@ -13,3 +13,7 @@ void parent_window_destroy(HWND window);
 
 // The window last registered through 611 (null when none is, or after a withdrawal).
 HWND parent_window_registered();
+// After Quit: whether the last window registered through 611 still exists, and whether its class
+// is still registered for the instance that created it.
+bool parent_window_last_registered_alive();
+bool parent_window_last_class_registered();

@@ -23,6 +23,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(REPO, "build", "win32")
@@ -172,6 +173,36 @@ def copy_assets(folder, full=True):
             if name != "useropt.cfg" and os.path.isfile(path):
                 shutil.copy2(path, os.path.join(target, name))
     return target
+
+
+def read_png(path):
+    """(width, height, rows) of an 8-bit RGBA PNG as the host writes it; rows of (r, g, b, a)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG: " + path)
+    at, width, height, packed = 8, 0, 0, b""
+    while at < len(data):
+        length = int.from_bytes(data[at:at + 4], "big")
+        kind, body = data[at + 4:at + 8], data[at + 8:at + 8 + length]
+        if zlib.crc32(kind + body) != int.from_bytes(data[at + 8 + length:at + 12 + length], "big"):
+            raise ValueError("bad chunk checksum in " + path)
+        if kind == b"IHDR":
+            width, height = int.from_bytes(body[0:4], "big"), int.from_bytes(body[4:8], "big")
+            if body[8:13] != b"\x08\x06\x00\x00\x00":
+                raise ValueError("not 8-bit RGBA: " + path)
+        elif kind == b"IDAT":
+            packed += body
+        at += 12 + length
+    raw = zlib.decompress(packed)
+    stride = width * 4 + 1
+    rows = []
+    for y in range(height):
+        line = raw[y * stride:(y + 1) * stride]
+        if line[0] != 0:
+            raise ValueError("unexpected row filter in " + path)
+        rows.append([tuple(line[1 + 4 * x:5 + 4 * x]) for x in range(width)])
+    return width, height, rows
 
 
 def make_folder():

@@ -3,7 +3,7 @@
 import os
 import unittest
 
-from harness import HostTestCase, make_folder, remove_folder, text_bytes, windows_path
+from harness import HostTestCase, make_folder, read_png, remove_folder, text_bytes, windows_path
 
 MINIMAL = "minimal_vis.dll"
 
@@ -124,6 +124,45 @@ class RenderWindowTest(HostTestCase):
             self.assertEqual(len(run.of("frame")), 2)
             self.assertEqual(run.one("quit_message")["after_frames"], 2)
             self.assertEqual(run.one("end")["reason"], "quit_message")
+
+
+class CaptureTest(HostTestCase):
+    def test_frames_are_read_back_upright_at_the_client_size(self):
+        run = self.host(MINIMAL, ["--frames", "3", "--capture", "shots", "--capture-every", "2"],
+                        files=control(window=1, gl_clear="200,40,10"))
+        window = [e for e in run.of("host_message") if e["lparam"] == 611 and e["wparam"]][0]
+        captures = run.of("capture")
+        self.assertEqual([c["index"] for c in captures], [0, 2], run.describe())
+        for capture in captures:
+            self.assertTrue(capture["captured"])
+            width, height, rows = read_png(run.path("shots", capture["path"].split("\\")[-1]))
+            self.assertEqual((width, height), (window["client_width"], window["client_height"]))
+            self.assertEqual((capture["width"], capture["height"]), (width, height))
+            # The top-left quadrant is white; the rest is the clear colour.
+            self.assertEqual(rows[0][0], (255, 255, 255, 255))
+            self.assertEqual(rows[height - 1][width - 1], (200, 40, 10, 255))
+            self.assertEqual(rows[0][width - 1], (200, 40, 10, 255))
+            self.assertEqual(rows[height - 1][0], (200, 40, 10, 255))
+
+    def test_nothing_to_capture_without_a_context(self):
+        run = self.host(MINIMAL, ["--frames", "1", "--capture", "shots"], files=control(window=1))
+        self.assertEqual([c["captured"] for c in run.of("capture")], [False])
+
+
+class CycleTest(HostTestCase):
+    def test_init_frames_quit_again_in_one_process(self):
+        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(window=1))
+        self.assertEqual([e["index"] for e in run.of("cycle")], [0, 1, 2])
+        self.assertEqual([e["result"] for e in run.of("init")], [0, 0, 0])
+        self.assertEqual(len(run.of("frame")), 6)
+        for quit in run.of("quit"):
+            self.assertFalse(quit["render_window_alive"])
+            self.assertFalse(quit["window_class_registered"])
+
+    def test_a_failed_init_ends_the_cycles(self):
+        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1))
+        self.assertEqual(len(run.of("init")), 1)
+        self.assertEqual(run.one("end")["reason"], "init_failed")
 
 
 class FrameLoopTest(HostTestCase):

@@ -15,7 +15,11 @@
 //                     retrycancel, abortretryignore); several lines show several boxes
 //   config=box|dialog|none  what Config shows (default dialog: an OK/Cancel dialog)
 //   delay=N           the module's delay in ms, set by Init (default 10)
+//   gl_clear=R,G,B    with window=1: a GL context on the window; every Render clears it to that
+//                     colour, paints the top-left quadrant white and swaps (for frame capture)
 #include <windows.h>
+
+#include <GL/gl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,11 +46,15 @@ struct MinimalConfig {
     std::vector<BoxRequest> boxes;
     std::string config = "dialog";
     int delay = 10;
+    bool gl = false;
+    float clear[3] = {0, 0, 0};
 };
 
 static HINSTANCE g_instance = nullptr;
 static MinimalConfig g_config;
 static HWND g_window = nullptr;
+static HDC g_dc = nullptr;
+static HGLRC g_context = nullptr;
 static int g_frames = 0;
 static bool g_config_open = false;
 
@@ -100,6 +108,13 @@ static void read_config() {
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
         else if (key == "delay") g_config.delay = number;
+        else if (key == "gl_clear") {
+            int r = 0, g = 0, b = 0;
+            g_config.gl = std::sscanf(value.c_str(), "%d,%d,%d", &r, &g, &b) == 3;
+            g_config.clear[0] = r / 255.0f;
+            g_config.clear[1] = g / 255.0f;
+            g_config.clear[2] = b / 255.0f;
+        }
         else if (key == "box") {
             size_t bar1 = value.find('|');
             size_t bar2 = bar1 == std::string::npos ? bar1 : value.find('|', bar1 + 1);
@@ -134,6 +149,31 @@ static void create_window(VisModule *module) {
                  reinterpret_cast<WPARAM>(g_window), 611);
     ShowWindow(g_window, SW_SHOW);
     log_line("window handle=%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(g_window)));
+    if (!g_config.gl) return;
+    PIXELFORMATDESCRIPTOR format = {};
+    format.nSize = sizeof format;
+    format.nVersion = 1;
+    format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    format.cColorBits = 32;
+    g_dc = GetDC(g_window);
+    SetPixelFormat(g_dc, ChoosePixelFormat(g_dc, &format), &format);
+    g_context = wglCreateContext(g_dc);
+    log_line("gl context=%d current=%d", g_context != nullptr, wglMakeCurrent(g_dc, g_context) ? 1 : 0);
+}
+
+static void draw_gl_frame() {
+    RECT client;
+    GetClientRect(g_window, &client);
+    glViewport(0, 0, client.right, client.bottom);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(g_config.clear[0], g_config.clear[1], g_config.clear[2], 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, client.bottom / 2, client.right / 2, client.bottom - client.bottom / 2);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    SwapBuffers(g_dc);
 }
 
 // An in-memory dialog template with OK and Cancel, so Config needs no resource script.
@@ -260,11 +300,18 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
     log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld "
              "us=%lld",
              g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds());
+    if (g_context) draw_gl_frame();
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
 }
 
 static void HALCYON_CDECL minimal_quit(VisModule *module) {
+    if (g_context) {
+        wglMakeCurrent(nullptr, nullptr);
+        wglDeleteContext(g_context);
+        ReleaseDC(g_window, g_dc);
+        g_context = nullptr;
+    }
     if (g_window != nullptr) {
         SendMessageA(static_cast<HWND>(module->parent_window), WM_USER, 0, 611);
         DestroyWindow(g_window);
