@@ -3,9 +3,9 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev python3 pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  mesa-common-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libglx-mesa0 libpng-dev zlib1g-dev
+  mesa-common-dev libgl-dev libglu1-mesa-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 xvfb xauth
   libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
@@ -17,7 +17,6 @@ fi
 # 32-bit Wine needs the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  updated=no
 fi
 missing=()
 for p in "${packages[@]}"; do
