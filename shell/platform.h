@@ -108,44 +108,5 @@ bool platform_wgl_delete_context(GlContextHandle context);
 void *platform_wgl_get_proc_address(const char *name);
 bool platform_swap_buffers(DeviceContextHandle dc);
 
-// The render window's class and the window itself.
-bool platform_register_window_class(InstanceHandle instance, const char *class_name, int icon_resource);
-bool platform_unregister_window_class(const char *class_name, InstanceHandle instance);
-bool platform_adjust_window_rect_ex(PlatformRect *rect, uint32_t style, bool menu, uint32_t ex_style);
-WindowHandle platform_create_window_ex(uint32_t ex_style, const char *class_name, const char *title,
-                                       uint32_t style, int32_t x, int32_t y, int32_t width, int32_t height,
-                                       WindowHandle owner, InstanceHandle instance);
-bool platform_destroy_window(WindowHandle window);
-void platform_set_window_user_data(WindowHandle window, void *data);
-void platform_show_window(WindowHandle window, int command);
-void platform_set_foreground_window(WindowHandle window);
-void platform_set_focus(WindowHandle window);
-// Reads the window's placement, sets its show command to SW_MINIMIZE and writes it back.
-bool platform_minimize_by_placement(WindowHandle window);
-intptr_t platform_def_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
-int platform_show_cursor(bool show);
-
-// Monitors and display modes. A null mode restores the stored one.
-using MonitorVisitor = bool (*)(MonitorHandle monitor, void *context);  // false stops the walk
-void platform_enum_display_monitors(MonitorVisitor visit, void *context);
-bool platform_get_monitor_info(MonitorHandle monitor, MonitorInfoEx *info);
-int32_t platform_change_display_settings(const DisplayModeRequest *mode, uint32_t flags);
-int32_t platform_change_display_settings_ex(const char *device, const DisplayModeRequest *mode, uint32_t flags);
-
-// Device context, pixel format and GL context.
-DeviceContextHandle platform_get_dc(WindowHandle window);
-int platform_release_dc(WindowHandle window, DeviceContextHandle dc);
-int platform_choose_pixel_format(DeviceContextHandle dc, const PixelFormatDescriptor *request);
-bool platform_set_pixel_format(DeviceContextHandle dc, int format, const PixelFormatDescriptor *request);
-GlContextHandle platform_wgl_create_context(DeviceContextHandle dc);
-bool platform_wgl_make_current(DeviceContextHandle dc, GlContextHandle context);
-bool platform_wgl_delete_context(GlContextHandle context);
-void *platform_wgl_get_proc_address(const char *name);
-bool platform_swap_buffers(DeviceContextHandle dc);
-
-// Options dialog: runs dialog resource_id modally; the procedure gets every message.
-using DialogProcedure = intptr_t (*)(WindowHandle dialog, uint32_t message, uintptr_t wparam, intptr_t lparam);
-intptr_t platform_dialog_box(InstanceHandle instance, int resource_id, WindowHandle owner, DialogProcedure procedure);
-
 // The render window's messages arrive here, whatever the platform.
 intptr_t display_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);

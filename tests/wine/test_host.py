@@ -262,8 +262,8 @@ class ConfigTest(HostTestCase):
 
 
 class SpectrumTest(HostTestCase):
-    def seen(self, spec):
-        run = self.host(MINIMAL, ["--frames", "2", "--spectrum", spec])
+    def seen(self, pattern):
+        run = self.host(MINIMAL, ["--frames", "2", "--spectrum", pattern])
         rows = entries(run, "render")
         self.assertEqual(len(rows), 2)
         self.assertEqual(rows[0], dict(rows[1], frame="1", us=rows[0]["us"]))
