@@ -31,13 +31,20 @@ void show_error_code(const char *code) {
     platform_message_box(plugin_state.module->parent_window, code, kPluginName, win32::MB_OK);
 }
 
+using DeviceName = char[sizeof(MonitorInfoEx::device) + 1];
+
+// The device name fills up to 32 bytes and need not end in a NUL.
+void monitor_device_name(DeviceName &out) {
+    std::memcpy(out, plugin_state.monitor_info.device, sizeof plugin_state.monitor_info.device);
+    out[sizeof plugin_state.monitor_info.device] = '\0';
+}
+
 bool ask_for_monitor(MonitorHandle monitor, void *) {
     plugin_state.monitor_info = MonitorInfoEx{};
     plugin_state.monitor_info.size = sizeof(MonitorInfoEx);
     if (!platform_get_monitor_info(monitor, &plugin_state.monitor_info)) return true;
-    // The device name is at most 32 bytes and need not end in a NUL.
-    char device[sizeof plugin_state.monitor_info.device + 1] = {};
-    std::memcpy(device, plugin_state.monitor_info.device, sizeof plugin_state.monitor_info.device);
+    DeviceName device;
+    monitor_device_name(device);
     char question[1024];
     std::snprintf(question, sizeof question, "Use device '%s' for fullscreen display?", device);
     if (platform_message_box(nullptr, question, "Crappy multimon support", win32::MB_YESNO) == win32::IDYES) {
@@ -60,8 +67,8 @@ bool enter_fullscreen_mode() {
 
     int32_t result;
     if (plugin_state.monitor_chosen) {
-        char device[sizeof plugin_state.monitor_info.device + 1] = {};
-        std::memcpy(device, plugin_state.monitor_info.device, sizeof plugin_state.monitor_info.device);
+        DeviceName device;
+        monitor_device_name(device);
         result = platform_change_display_settings_ex(device, &mode, win32::CDS_FULLSCREEN);
     } else {
         result = platform_change_display_settings(&mode, win32::CDS_FULLSCREEN);

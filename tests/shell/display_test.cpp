@@ -154,6 +154,15 @@ TEST_F(Fullscreen, PromptSkipsUnreadableMonitorsAndAllNoChangesTheWholeDisplay) 
     EXPECT_EQ(fake.display_changes, std::vector<std::string>{"whole:640x480x32:1c0000"});
 }
 
+TEST_F(Fullscreen, DeviceNameFillingItsFieldIsReadNoFurther) {
+    std::memset(fake.monitors[0].info.device, 'M', sizeof fake.monitors[0].info.device);  // no NUL
+    fake.box_answers = {win32::IDYES};
+    ASSERT_EQ(plugin_init(&module), 0);
+    const std::string name(32, 'M');
+    EXPECT_EQ(fake.boxes.at(0).text, "Use device '" + name + "' for fullscreen display?");
+    EXPECT_EQ(fake.display_changes, std::vector<std::string>{"device:" + name + ":640x480x32"});
+}
+
 TEST_F(Fullscreen, FailureAfterTheModeChangeRestoresTheDisplay) {
     fake.failing.insert("CreateWindowExA");
     EXPECT_EQ(plugin_init(&module), 1);
