@@ -21,6 +21,11 @@ run_demo() {
     --spectrum tone:40,90@200 --log events.jsonl >host.out 2>&1 || true
 }
 with_wine_session run_demo
-python3 "$top/scripts/describe_events.py" "$demo_dir/events.jsonl"
+status=0
+python3 "$top/scripts/describe_events.py" "$demo_dir/events.jsonl" || status=$?
+if [ -f "$demo_dir/vis_halcyonsphere_assets/useropt.cfg" ]; then
+  say "On its first start the plug-in wrote its options file, vis_halcyonsphere_assets/useropt.cfg ($(stat -c %s "$demo_dir/vis_halcyonsphere_assets/useropt.cfg") bytes)."
+fi
 say ""
 say "Everything the demo made is in $demo_dir (events.jsonl: one JSON event per line)."
+exit $status

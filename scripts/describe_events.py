@@ -13,8 +13,13 @@ def describe(path):
         return 1
     frames = [e for e in events if e.get('event') == 'frame']
     failed = False
+    frames_told = False
     for e in events:
         kind = e.get('event')
+        if frames and not frames_told and (kind in ('quit_message', 'quit', 'end') or e.get('phase') == 'quit'):
+            results = sorted({f.get('result') for f in frames})
+            print(f"{len(frames)} frames rendered (Render returned {', '.join(str(r) for r in results)}).")
+            frames_told = True
         if kind == 'loaded':
             print(f"Loaded the plug-in \"{e.get('description')}\" (header version {e.get('header_version'):#x}); "
                   f"module 0 found, delay {e.get('delay_ms')} ms.")
@@ -22,7 +27,7 @@ def describe(path):
             print(f"The plug-in could not be loaded: {e.get('reason', e)}.")
             failed = True
         elif kind == 'host_message' and e.get('lparam') == 505:
-            print(f"The plug-in asked for the player's version; the host answered {e.get('answer')}.")
+            print(f"The plug-in asked for the player's version; the host answered {e.get('answer'):#x}.")
         elif kind == 'host_message' and e.get('lparam') == 611:
             if e.get('wparam'):
                 print(f"The plug-in registered its render window \"{e.get('window_title')}\" with the player.")
@@ -37,6 +42,8 @@ def describe(path):
             else:
                 print(f"Init failed (result {e.get('result')}).")
                 failed = True
+        elif kind == 'quit_message':
+            print('The plug-in asked to be stopped (its window was closed or Escape was pressed).')
         elif kind == 'quit':
             print('The host called Quit; the plug-in shut down.')
         elif kind == 'end':
@@ -44,9 +51,6 @@ def describe(path):
                       'quit_message': 'the plug-in asked to be stopped',
                       'init_failed': 'Init failed'}.get(e.get('reason'), e.get('reason'))
             print(f"The run ended because {reason}.")
-    if frames:
-        results = {f.get('result') for f in frames}
-        print(f"{len(frames)} frames rendered (Render returned {', '.join(str(r) for r in sorted(results))}).")
     return 1 if failed else 0
 
 
