@@ -1,7 +1,7 @@
 # Shared by the scripts behind ./halcyon: paths, build folders, and the check that set-up ran.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_root="$top/build"
-native_dir="$build_root/native"    # gcc, ASan + UBSan: unit tests and tools
+native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
 release_dir="$build_root/release"  # gcc, optimised: benchmarks and the command-line tools
 fuzz_dir="$build_root/fuzz"        # clang, libFuzzer + ASan + UBSan
 win32_dir="$build_root/win32"      # MinGW i686: the DLL and the host
@@ -42,16 +42,14 @@ configure_and_build() {
   fi
 }
 
-build_native() { mkdir -p "$build_root"; configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
+build_native() { configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
     "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
 # build_release [targets...]
 build_release() { configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release -- "$@"; }
 build_fuzz() {
-  mkdir -p "$build_root"
   configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DHALCYON_SANITIZE=ON -DHALCYON_FUZZ=ON
 }
 build_win32() {
-  mkdir -p "$build_root"
   configure_and_build "$win32_dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
 }

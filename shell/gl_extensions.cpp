@@ -13,10 +13,12 @@
 
 namespace {
 
+// Fetches one entry point unless an earlier one was missing; the first missing name is kept.
 template <typename Function>
-bool fetch(const char *name, Function &entry_point) {
+void fetch(const char *name, Function &entry_point, const char *&missing) {
+    if (missing) return;
     entry_point = reinterpret_cast<Function>(platform_wgl_get_proc_address(name));
-    return entry_point != nullptr;
+    if (!entry_point) missing = name;
 }
 
 }  // namespace
@@ -76,10 +78,10 @@ int check_gl_extensions() {
     }
 
     const char *missing = nullptr;
-    if (!fetch("glProgramStringARB", gl.glProgramStringARB)) missing = "glProgramStringARB";
-    else if (!fetch("glBindProgramARB", gl.glBindProgramARB)) missing = "glBindProgramARB";
-    else if (!fetch("glDeleteProgramsARB", gl.glDeleteProgramsARB)) missing = "glDeleteProgramsARB";
-    else if (!fetch("glGenProgramsARB", gl.glGenProgramsARB)) missing = "glGenProgramsARB";
+    fetch("glProgramStringARB", gl.glProgramStringARB, missing);
+    fetch("glBindProgramARB", gl.glBindProgramARB, missing);
+    fetch("glDeleteProgramsARB", gl.glDeleteProgramsARB, missing);
+    fetch("glGenProgramsARB", gl.glGenProgramsARB, missing);
     if (missing) {
         show_error("Fragment program extension '%s' unavailable.", missing);
         return 0;
@@ -92,13 +94,13 @@ int check_gl_extensions() {
     }
     if (!load_fragment_program(path, &plugin_state.light_program)) return 0;
 
-    if (!fetch("glMultiTexCoord2iARB", gl.glMultiTexCoord2iARB)) missing = "glMultiTexCoord2iARB";
-    else if (!fetch("glMultiTexCoord3fARB", gl.glMultiTexCoord3fARB)) missing = "glMultiTexCoord3fARB";
-    else if (!fetch("glMultiTexCoord3fvARB", gl.glMultiTexCoord3fvARB)) missing = "glMultiTexCoord3fvARB";
-    else if (!fetch("glMultiTexCoord2fvARB", gl.glMultiTexCoord2fvARB)) missing = "glMultiTexCoord2fvARB";
-    else if (!fetch("glActiveTextureARB", gl.glActiveTextureARB)) missing = "glActiveTextureARB";
-    else if (!fetch("glClientActiveTextureARB", gl.glClientActiveTextureARB)) missing = "glClientActiveTextureARB";
-    else if (!fetch("glTexImage3DEXT", gl.glTexImage3DEXT)) missing = "glTexImage3DEXT";
+    fetch("glMultiTexCoord2iARB", gl.glMultiTexCoord2iARB, missing);
+    fetch("glMultiTexCoord3fARB", gl.glMultiTexCoord3fARB, missing);
+    fetch("glMultiTexCoord3fvARB", gl.glMultiTexCoord3fvARB, missing);
+    fetch("glMultiTexCoord2fvARB", gl.glMultiTexCoord2fvARB, missing);
+    fetch("glActiveTextureARB", gl.glActiveTextureARB, missing);
+    fetch("glClientActiveTextureARB", gl.glClientActiveTextureARB, missing);
+    fetch("glTexImage3DEXT", gl.glTexImage3DEXT, missing);
     if (missing) {
         show_error("Texture extension '%s' unavailable.", missing);
         return 0;
