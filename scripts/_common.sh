@@ -6,17 +6,33 @@ release_dir="$build_root/release"  # gcc, optimised: benchmarks and the command-
 fuzz_dir="$build_root/fuzz"        # clang, libFuzzer + ASan + UBSan
 win32_dir="$build_root/win32"      # MinGW i686: the DLL and the host
 jobs=$(nproc 2>/dev/null || echo 2)
+# Every command may be the first one typed on a fresh clone: nothing may expect build/ to exist.
+mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
 
-# Packages every command needs; setup installs them, the others check for them.
-required_commands=(cmake ninja g++ clang++ i686-w64-mingw32-g++ wine Xvfb python3)
+# Debian packages every command needs; setup installs them, the others check for them.
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev python3
+  libgtest-dev libgmock-dev libbenchmark-dev
+  mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  g++-mingw-w64-i686 mingw-w64-i686-dev
+  wine wine32:i386 xvfb xauth
+  libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
+  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip
+)
+
+# The packages of the list that are not installed, one per line.
+missing_packages() {
+  local p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
 
 setup_is_complete() {
-  local c
-  for c in "${required_commands[@]}"; do command -v "$c" >/dev/null 2>&1 || return 1; done
-  [ -f /usr/include/gtest/gtest.h ] && [ -f /usr/include/benchmark/benchmark.h ] &&
-    [ -f /usr/include/GL/gl.h ] && [ -d /usr/lib/i386-linux-gnu/dri ] || return 1
+  command -v dpkg-query >/dev/null 2>&1 || return 1
+  [ -z "$(missing_packages)" ]
 }
 
 ensure_setup() {

@@ -2,32 +2,34 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev python3
-  libgtest-dev libgmock-dev libbenchmark-dev
-  mesa-common-dev libgl-dev libglu1-mesa-dev
-  g++-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 xvfb xauth
-  libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
-)
+# Each failure is one sentence that says what to do, and a nonzero exit, so no build starts.
+fail() { say "setup: $*" >&2; exit 1; }
 
-if [ "$(id -u)" != 0 ]; then
-  say "setup installs system packages and must run as root"; exit 1
-fi
-# 32-bit Wine needs the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
+if setup_is_complete; then
   say "setup: every package is already installed."
   exit 0
 fi
+command -v apt-get >/dev/null 2>&1 && command -v dpkg >/dev/null 2>&1 ||
+  fail "apt-get is not available; run this on Debian 12, or install these packages by hand: ${packages[*]}."
+[ "$(id -u)" = 0 ] ||
+  fail "installing packages needs root; run './halcyon setup' as root (for example with sudo), then your command again."
+
+# 32-bit Wine needs the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386 || fail "could not enable the i386 architecture (dpkg --add-architecture i386 failed); see the message above."
+fi
+mapfile -t missing < <(missing_packages)
 say "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+log="$build_root/setup-apt.log"
+# apt-get update reports an unreachable archive only as warnings; look for them.
+if ! apt-get update -q >"$log" 2>&1 || grep -qE '^(W|E): (Failed to fetch|Some index files failed)' "$log"; then
+  tail -n 5 "$log" >&2
+  fail "the package archive could not be reached (apt-get update failed); check the network connection or the apt sources, then run './halcyon setup' again."
+fi
+if ! apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+  tail -n 15 "$log" >&2
+  fail "apt-get could not install the packages (full log: $log); fix what it reports above, then run './halcyon setup' again."
+fi
+setup_is_complete || fail "some packages are still missing after the install: $(missing_packages | tr '\n' ' '); see $log."
 say "setup: done."
