@@ -1,7 +1,7 @@
 // halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
 //
 // Events, one JSON object per line, in the order they happen:
-//   loaded, config, [cycle,] init, frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
+//   loaded, [clock,] config, [cycle,] init, frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
 //   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
 #include <windows.h>
 
@@ -16,6 +16,7 @@
 #include "host/module_loader.h"
 #include "host/parent_window.h"
 #include "host/spectrum_fill.h"
+#include "host/virtual_clock.h"
 
 static VisModule *g_module = nullptr;
 
@@ -87,6 +88,7 @@ static void capture_frame(const HostOptions &options, int cycle, int frame) {
 
 // Init, the frames, Quit. Returns the reason the run ended.
 static const char *run_module(const HostOptions &options, VisModule *module, int cycle, int *frames_done) {
+    virtual_clock_set_frame(0);
     event_log_set_phase("init");
     int init_result = module->init(module);
     JsonLine line = json_begin("init");
@@ -112,6 +114,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
             if (quit_seen) break;
         }
         spectrum_fill(options.spectrum, frame, module->spectrum_data);
+        virtual_clock_set_frame(frame);
         int result = module->render(module);
         JsonLine frame_line = json_begin("frame");
         json_int(frame_line, "index", frame);
@@ -130,6 +133,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
     event_log_set_phase("after_quit");
     for (int i = 0; i < options.render_after_quit; ++i) {
         spectrum_fill(options.spectrum, frame + i, module->spectrum_data);
+        virtual_clock_set_frame(frame + i);
         JsonLine late = json_begin("frame");
         json_int(late, "index", frame + i);
         json_int(late, "result", module->render(module));
@@ -177,6 +181,15 @@ int main(int argc, char **argv) {
     }
     VisModule *module = loaded.module;
     g_module = module;
+    if (options.clock.enabled) {
+        JsonLine clock = json_begin("clock");
+        json_int(clock, "imports_rewritten", virtual_clock_install(loaded.library, options.clock));
+        json_int(clock, "start", options.clock.start);
+        char step[32];
+        std::snprintf(step, sizeof step, "%.6f", options.clock.step_ms);
+        json_raw(clock, "step_ms", step);
+        event_write(clock);
+    }
     module->parent_window = parent;
     module->library_instance = loaded.library;
     module->sample_rate = options.sample_rate;

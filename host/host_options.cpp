@@ -30,6 +30,11 @@ const char kHostUsage[] =
     "  --capture DIR           after Render, read the frame back and write DIR\\frame_NNNNN.png\n"
     "  --capture-every N       capture frames 0, N, 2N, ... (default 1: every frame)\n"
     "  --cycles N              run Init, the frames and Quit N times in one process (default 1)\n"
+    "  --clock-ms STEP         a deterministic clock: the plug-in's GetTickCount (and timeGetTime)\n"
+    "                          returns START + round(N * STEP) during frame N (and START in Init),\n"
+    "                          however long the frames take; STEP in ms, e.g. 40 or 1000/30\n"
+    "  --clock-start MS        START of the deterministic clock (default 10000; not 0, which a\n"
+    "                          plug-in may take for a clock that never ran)\n"
     "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
     "loaded, 2 for a bad command line.\n";
@@ -57,6 +62,7 @@ static bool parse_answers(const char *text, std::vector<int> *answers) {
 }
 
 bool host_options_parse(int argc, char **argv, HostOptions *options, std::string *error) {
+    bool clock_start_given = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -120,6 +126,13 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--cycles") == 0) {
             ok = parse_number(value, 1, 100, &number);
             options->cycles = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--clock-ms") == 0) {
+            ok = virtual_clock_parse_step(value, &options->clock.step_ms);
+            options->clock.enabled = true;
+        } else if (std::strcmp(arg, "--clock-start") == 0) {
+            ok = parse_number(value, 0, UINT32_MAX, &number);
+            options->clock.start = static_cast<uint32_t>(number);
+            clock_start_given = true;
         } else if (std::strcmp(arg, "--close-at") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->close_at = static_cast<int>(number);
@@ -135,6 +148,10 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
     }
     if (options->dll == nullptr) {
         *error = "--dll PATH is required";
+        return false;
+    }
+    if (clock_start_given && !options->clock.enabled) {
+        *error = "--clock-start needs --clock-ms";
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/spectrum_fill.h"
+#include "host/virtual_clock.h"
 
 struct HostOptions {
     const char *dll = nullptr;
@@ -27,6 +28,7 @@ struct HostOptions {
     int capture_every = 1;              // capture frames 0, N, 2N, ...
     int cycles = 1;                     // Init, frames, Quit this many times in one process
     int render_after_quit = 0;          // Render calls after Quit, as a careless player might
+    VirtualClockSpec clock;             // the plug-in's tick count, when enabled
 };
 
 extern const char kHostUsage[];

@@ -64,7 +64,8 @@ class LoadingTest(HostTestCase):
 
     def test_bad_command_lines(self):
         for args in (["--frames", "many"], ["--spectrum", "tone:576"], ["--answer", "maybe"],
-                     ["--spectrum", "constant:256"], ["--bogus"], ["--frames"]):
+                     ["--spectrum", "constant:256"], ["--bogus"], ["--frames"], ["--clock-ms", "0"],
+                     ["--clock-ms", "1000/0"], ["--clock-ms", "40ms"], ["--clock-start", "5"]):
             run = self.host(MINIMAL, args, expect_status=2)
             self.assertEqual(run.events, [], args)
             self.assertIn("usage: halcyon_host", run.stderr, args)
@@ -201,6 +202,27 @@ class FrameLoopTest(HostTestCase):
         self.assertLess(sorted(gaps(run))[2], 60, gaps(run))  # the median: robust to a busy machine
 
 
+class ClockTest(HostTestCase):
+    def ticks(self, args):
+        run = self.host(MINIMAL, ["--frames", "4"] + args)
+        return run, int(entries(run, "init")[0]["tick"]), [int(f["tick"]) for f in entries(run, "render")]
+
+    def test_tick_count_advances_by_the_step_per_frame(self):
+        # A slow frame (the delay) must not move the clock; only the frame number does.
+        run, init, frames = self.ticks(["--clock-ms", "40", "--delay", "30"])
+        self.assertEqual((init, frames), (10000, [10000, 10040, 10080, 10120]))
+        self.assertEqual(run.one("clock")["imports_rewritten"], 1)
+        # A fractional step is rounded per frame, not accumulated; the count wraps as Windows' does.
+        _, init, frames = self.ticks(["--clock-ms", "1000/30", "--clock-start", "4294967290"])
+        self.assertEqual((init, frames), (4294967290, [4294967290, 27, 61, 94]))
+
+    def test_real_clock_without_the_option(self):
+        run, init, frames = self.ticks(["--delay", "20"])
+        self.assertEqual(run.of("clock"), [])
+        self.assertNotEqual(init, 10000)
+        self.assertGreaterEqual(frames[-1] - frames[0], 40)
+
+
 class DialogTest(HostTestCase):
     BOXES = ["yesno|Monitor|Use this one?", "okcancel|Sure|Go on?", "ok|Note|Done.",
              "abortretryignore|Disk|Trouble"]
@@ -266,7 +288,7 @@ class SpectrumTest(HostTestCase):
         run = self.host(MINIMAL, ["--frames", "2", "--spectrum", pattern])
         rows = entries(run, "render")
         self.assertEqual(len(rows), 2)
-        self.assertEqual(rows[0], dict(rows[1], frame="1", us=rows[0]["us"]))
+        self.assertEqual(rows[0], dict(rows[1], frame="1", us=rows[0]["us"], tick=rows[0]["tick"]))
         r = rows[0]
         return [(int(r["peak_bin%d" % c]), int(r["peak%d" % c]), int(r["sum%d" % c])) for c in (0, 1)]
 

@@ -250,11 +250,12 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
     char parent_class[128] = "";
     GetClassNameA(parent, parent_class, sizeof parent_class);
     log_line("init parent_is_window=%d parent_class=%s instance_is_self=%d sample_rate=%d "
-             "channels=%d same_thread=%d",
+             "channels=%d same_thread=%d tick=%lu",
              IsWindow(parent) ? 1 : 0, parent_class,
              module->library_instance == g_instance ? 1 : 0, static_cast<int>(module->sample_rate),
              static_cast<int>(module->channel_count),
-             GetWindowThreadProcessId(parent, nullptr) == GetCurrentThreadId() ? 1 : 0);
+             GetWindowThreadProcessId(parent, nullptr) == GetCurrentThreadId() ? 1 : 0,
+             static_cast<unsigned long>(GetTickCount()));
     module->delay_ms = g_config.delay;
     if (g_config.probe) {
         LRESULT answer = SendMessageA(parent, WM_USER, 0, 505);
@@ -298,8 +299,9 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
         }
     }
     log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld "
-             "us=%lld",
-             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds());
+             "us=%lld tick=%lu",
+             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds(),
+             static_cast<unsigned long>(GetTickCount()));
     if (g_context) draw_gl_frame();
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
