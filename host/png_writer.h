@@ -1,4 +1,4 @@
-// Writes RGBA8 pixels as a PNG file with no compression library: stored deflate blocks.
+// Writes RGBA8 pixels as a PNG file, through stb_image_write.
 #pragma once
 
 #include <cstdint>

@@ -175,6 +175,28 @@ def copy_assets(folder, full=True):
     return target
 
 
+def _unfilter(kind, line, previous, bpp=4):
+    """One PNG row undone from its filter (types 0-4)."""
+    out = bytearray(line)
+    for i in range(len(out)):
+        a = out[i - bpp] if i >= bpp else 0
+        b = previous[i]
+        c = previous[i - bpp] if i >= bpp else 0
+        if kind == 1:
+            out[i] = (out[i] + a) & 255
+        elif kind == 2:
+            out[i] = (out[i] + b) & 255
+        elif kind == 3:
+            out[i] = (out[i] + (a + b) // 2) & 255
+        elif kind == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            out[i] = (out[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        elif kind != 0:
+            raise ValueError("unknown row filter %d" % kind)
+    return out
+
+
 def read_png(path):
     """(width, height, rows) of an 8-bit RGBA PNG as the host writes it; rows of (r, g, b, a)."""
     with open(path, "rb") as f:
@@ -196,12 +218,11 @@ def read_png(path):
         at += 12 + length
     raw = zlib.decompress(packed)
     stride = width * 4 + 1
-    rows = []
+    rows, previous = [], bytearray(width * 4)
     for y in range(height):
-        line = raw[y * stride:(y + 1) * stride]
-        if line[0] != 0:
-            raise ValueError("unexpected row filter in " + path)
-        rows.append([tuple(line[1 + 4 * x:5 + 4 * x]) for x in range(width)])
+        line = _unfilter(raw[y * stride], raw[y * stride + 1:(y + 1) * stride], previous)
+        rows.append([tuple(line[4 * x:4 * x + 4]) for x in range(width)])
+        previous = line
     return width, height, rows
 
 
