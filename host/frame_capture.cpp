@@ -5,41 +5,51 @@
 #include <GL/gl.h>
 
 #include <cstdio>
-#include <vector>
+#include <cstring>
 
 #include "host/png_writer.h"
 
-CaptureResult frame_capture(const char *folder, int frame_index) {
-    CaptureResult result = {};
-    if (!wglGetCurrentContext()) return result;
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1
+#endif
+
+bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height) {
+    if (!wglGetCurrentContext()) return false;
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    const int width = viewport[2], height = viewport[3];
-    if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return result;
+    const int w = viewport[2], h = viewport[3];
+    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
 
     // After SwapBuffers the back buffer still holds the frame under this stack (llvmpipe copies on
     // swap), while the front buffer may read black; what a player shows comes from that copy.
-    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4);
+    const size_t stride = size_t(w) * 4;
+    static std::vector<uint8_t> bottom_up;
+    bottom_up.resize(stride * size_t(h));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
-    glReadPixels(viewport[0], viewport[1], width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glReadPixels(viewport[0], viewport[1], w, h, order == PixelOrder::bgra ? GL_BGRA : GL_RGBA,
+                 GL_UNSIGNED_BYTE, bottom_up.data());
+    // GL rows run bottom up; images top down.
+    pixels->resize(bottom_up.size());
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels->data() + size_t(y) * stride, bottom_up.data() + size_t(h - 1 - y) * stride, stride);
+    *width = w;
+    *height = h;
+    return true;
+}
 
-    // GL rows run bottom up; PNG rows top down. Alpha is forced opaque: the window shows no alpha.
-    std::vector<uint8_t> rows(pixels.size());
+CaptureResult frame_capture(const char *folder, int frame_index) {
+    CaptureResult result = {};
+    std::vector<uint8_t> rows;
+    int width = 0, height = 0;
+    if (!frame_read_back(PixelOrder::rgba, &rows, &width, &height)) return result;
+    // Alpha is forced opaque: the window shows no alpha.
     double sums[3] = {0, 0, 0};
-    const size_t stride = size_t(width) * 4;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t *from = pixels.data() + size_t(height - 1 - y) * stride;
-        uint8_t *to = rows.data() + size_t(y) * stride;
-        for (size_t x = 0; x < stride; x += 4) {
-            to[x] = from[x];
-            to[x + 1] = from[x + 1];
-            to[x + 2] = from[x + 2];
-            to[x + 3] = 255;
-            sums[0] += from[x];
-            sums[1] += from[x + 1];
-            sums[2] += from[x + 2];
-        }
+    for (size_t x = 0; x < rows.size(); x += 4) {
+        sums[0] += rows[x];
+        sums[1] += rows[x + 1];
+        sums[2] += rows[x + 2];
+        rows[x + 3] = 255;
     }
     char path[1024];
     std::snprintf(path, sizeof path, "%s\\frame_%05d.png", folder, frame_index);

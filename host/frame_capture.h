@@ -1,7 +1,15 @@
 // Reads back what the plug-in just drew, through its GL context (current on this thread).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+enum class PixelOrder { rgba, bgra };
+
+// The drawn frame, top row first, at the viewport's size; false when there is no context or the
+// viewport is empty. Alpha is as read: the caller decides whether it counts.
+bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height);
 
 struct CaptureResult {
     bool captured;

@@ -1,10 +1,11 @@
 // halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
 //
 // Events, one JSON object per line, in the order they happen:
-//   loaded, [clock,] config, [cycle,] init, frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
+//   loaded, [clock,] config, [cycle,] init, [ready,] frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
 //   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@
 #include "host/module_loader.h"
 #include "host/parent_window.h"
 #include "host/spectrum_fill.h"
+#include "host/video_out.h"
 #include "host/virtual_clock.h"
 
 static VisModule *g_module = nullptr;
@@ -86,8 +88,41 @@ static void capture_frame(const HostOptions &options, int cycle, int frame) {
     event_write(line);
 }
 
+static double seconds_now() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+// After Init: tells the caller the plug-in is up and waits for its signal to start, so that the
+// first frame and the sound start together. False when the wait ended otherwise.
+static bool wait_for_start(const char *path, const char **reason) {
+    JsonLine ready = json_begin("ready");
+    event_write(ready);
+    const double give_up = seconds_now() + 120;
+    while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        if (pump_messages(0)) {
+            *reason = "quit_message";
+            return false;
+        }
+        if (seconds_now() > give_up) {
+            *reason = "no_start";
+            return false;
+        }
+        Sleep(2);
+    }
+    return true;
+}
+
+struct RunTotals {
+    int frames = 0;
+    double loop_seconds = 0;  // from the first Render to the end of the last frame's work
+    bool video_failed = false;
+};
+
 // Init, the frames, Quit. Returns the reason the run ended.
-static const char *run_module(const HostOptions &options, VisModule *module, int cycle, int *frames_done) {
+static const char *run_module(const HostOptions &options, VisModule *module, int cycle, RunTotals *totals) {
     virtual_clock_set_frame(0);
     event_log_set_phase("init");
     int init_result = module->init(module);
@@ -103,9 +138,14 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         return "init_failed";
     }
 
+    const char *reason = nullptr;
+    if (!quit_seen && options.wait_for != nullptr && !wait_for_start(options.wait_for, &reason))
+        quit_seen = std::strcmp(reason, "quit_message") == 0;
     event_log_set_phase("render");
+    const SpectrumStream &stream = spectrum_stream_loaded();
+    const double started = seconds_now();
     int frame = 0;
-    while (!quit_seen && frame < options.frames) {
+    while (reason == nullptr && !quit_seen && (options.realtime || frame < options.frames)) {
         if (frame == options.escape_at)
             poke_render_window("escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001, frame);
         if (frame == options.close_at) poke_render_window("close", WM_CLOSE, 0, 0, frame);
@@ -113,21 +153,44 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
             quit_seen = pump_messages(frame);
             if (quit_seen) break;
         }
-        spectrum_fill(options.spectrum, frame, module->spectrum_data);
-        virtual_clock_set_frame(frame);
+        // In real time the rows follow the clock: a slow frame skips rows instead of lagging.
+        long long row = frame;
+        if (options.realtime) {
+            row = static_cast<long long>((seconds_now() - started) * stream.rate_numerator / stream.rate_denominator);
+            if (row >= stream.frame_count) {
+                reason = "stream_end";
+                break;
+            }
+        }
+        spectrum_fill(options.spectrum, static_cast<int>(row), module->spectrum_data);
+        virtual_clock_set_frame(row);
         int result = module->render(module);
         JsonLine frame_line = json_begin("frame");
         json_int(frame_line, "index", frame);
         json_int(frame_line, "result", result);
+        if (options.realtime) json_int(frame_line, "row", row);
         event_write(frame_line);
         capture_frame(options, cycle, frame);
+        std::string video_error;
+        if (options.video != nullptr && !video_out_frame(&video_error)) {
+            JsonLine failure = json_begin("error");
+            json_string(failure, "what", "video");
+            json_string(failure, "text", video_error.c_str());
+            event_write(failure);
+            std::fprintf(stderr, "halcyon_host: %s\n", video_error.c_str());
+            totals->video_failed = true;
+            reason = "video_failed";
+            ++frame;
+            break;
+        }
         ++frame;
         quit_seen = pump_messages(frame);
-        if (quit_seen || frame >= options.frames) break;
+        if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
         if (delay > 0) Sleep(static_cast<DWORD>(delay));
     }
-    *frames_done = frame;
+    totals->loop_seconds = seconds_now() - started;
+    totals->frames = frame;
     call_quit(module);
     pump_messages(frame);  // whatever the teardown left queued
     event_log_set_phase("after_quit");
@@ -140,6 +203,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         json_bool(late, "after_quit", true);
         event_write(late);
     }
+    if (reason != nullptr) return reason;
     return quit_seen ? "quit_message" : "frames";
 }
 
@@ -160,6 +224,29 @@ int main(int argc, char **argv) {
     }
 
     if (options.capture) CreateDirectoryA(options.capture, nullptr);  // an existing folder is fine
+    if (options.spectrum.kind == SpectrumKind::stream) {
+        if (!spectrum_stream_load(options.spectrum, &error)) {
+            JsonLine line = json_begin("error");
+            json_string(line, "what", "spectrum_stream");
+            json_string(line, "text", error.c_str());
+            event_write(line);
+            event_log_close();
+            std::fprintf(stderr, "halcyon_host: spectrum stream %s: %s\n", options.spectrum.path, error.c_str());
+            return 2;
+        }
+        const SpectrumStream &stream = spectrum_stream_loaded();
+        if (!options.frames_given) options.frames = static_cast<int>(std::min<uint32_t>(stream.frame_count, 100000000));
+        if (!options.channels_given) options.channels = static_cast<int>(stream.channel_count);
+    }
+    if (options.video != nullptr && !video_out_open(options.video)) {
+        JsonLine line = json_begin("error");
+        json_string(line, "what", "video");
+        json_string(line, "text", "cannot open the video output");
+        event_write(line);
+        event_log_close();
+        std::fprintf(stderr, "halcyon_host: cannot open %s\n", options.video);
+        return 3;
+    }
 
     event_log_set_phase("load");
     HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
@@ -197,7 +284,7 @@ int main(int argc, char **argv) {
     spectrum_fill(options.spectrum, 0, module->spectrum_data);
 
     const char *reason = "config_done";
-    int frames_done = 0;
+    RunTotals totals;
     if (options.config) {
         event_log_set_phase("config");
         module->config(module);
@@ -212,8 +299,8 @@ int main(int argc, char **argv) {
             json_int(line, "index", cycle);
             event_write(line);
         }
-        reason = run_module(options, module, cycle, &frames_done);
-        if (std::strcmp(reason, "init_failed") == 0) break;
+        reason = run_module(options, module, cycle, &totals);
+        if (std::strcmp(reason, "init_failed") == 0 || totals.video_failed) break;
     }
 
     event_log_set_phase("end");
@@ -225,10 +312,14 @@ int main(int argc, char **argv) {
 
     JsonLine line = json_begin("end");
     json_string(line, "reason", reason);
-    json_int(line, "frames", frames_done);
+    json_int(line, "frames", totals.frames);
+    char loop_ms[32];
+    std::snprintf(loop_ms, sizeof loop_ms, "%.3f", totals.loop_seconds * 1000);
+    json_raw(line, "loop_ms", loop_ms);
     json_int(line, "dialogs", dialogs);
     json_bool(line, "parent_minimized", parent_minimized);
     event_write(line);
     event_log_close();
-    return 0;
+    video_out_close();
+    return totals.video_failed ? 3 : 0;
 }

@@ -20,7 +20,9 @@ const char kHostUsage[] =
     "  --probe-answer N        the answer to WM_USER/505 (default 0x5066; 0 = player too old)\n"
     "  --sample-rate N         default 44100\n"
     "  --channels N            default 2 (0-64, to test how the plug-in bounds it)\n"
-    "  --spectrum SPEC         silence (default), constant:V, tone:BIN[,BIN2][@V]\n"
+    "  --spectrum SPEC         silence (default), constant:V, tone:BIN[,BIN2][@V], or\n"
+    "                          stream:FILE, a spectrum stream from analyse_audio: one pair of rows\n"
+    "                          per frame; it sets --frames and --channels unless they are given\n"
     "  --answer A[,A...]       buttons for the dialogs in order: ok cancel yes no abort retry\n"
     "                          ignore default (default: No, else Cancel, else OK)\n"
     "  --quit-after-failed-init  call Quit even when Init returned non-zero\n"
@@ -35,9 +37,16 @@ const char kHostUsage[] =
     "                          however long the frames take; STEP in ms, e.g. 40 or 1000/30\n"
     "  --clock-start MS        START of the deterministic clock (default 10000; not 0, which a\n"
     "                          plug-in may take for a clock that never ran)\n"
+    "  --video FILE            after Render, read the frame back and append it to FILE (or a pipe\n"
+    "                          made beforehand) as raw BGRA: a header \"HRAW\", width, height,\n"
+    "                          \"BGRA\", then the frames, top row first\n"
+    "  --realtime              with a stream: each frame takes the rows of the time since the start\n"
+    "                          at the stream's rate, and the run ends with the stream\n"
+    "  --wait-for FILE         after Init, log \"ready\" and wait (up to 2 minutes) until FILE\n"
+    "                          exists before the first frame, to start together with the sound\n"
     "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
-    "loaded, 2 for a bad command line.\n";
+    "loaded, 2 for a bad command line or spectrum stream, 3 when the video could not be written.\n";
 
 static bool parse_number(const char *text, long long low, long long high, long long *value) {
     char *end = nullptr;
@@ -83,6 +92,9 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--config-reenter") == 0) {
             options->config_reenter = true;
             takes_value = false;
+        } else if (std::strcmp(arg, "--realtime") == 0) {
+            options->realtime = true;
+            takes_value = false;
         } else if (std::strcmp(arg, "--quit-after-failed-init") == 0) {
             options->quit_after_failed_init = true;
             takes_value = false;
@@ -96,6 +108,7 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--frames") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->frames = static_cast<int>(number);
+            options->frames_given = true;
         } else if (std::strcmp(arg, "--delay") == 0) {
             ok = parse_number(value, 0, 10000, &number);
             options->delay_override = static_cast<int>(number);
@@ -108,6 +121,7 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--channels") == 0) {
             ok = parse_number(value, 0, 64, &number);
             options->channels = static_cast<int>(number);
+            options->channels_given = true;
         } else if (std::strcmp(arg, "--spectrum") == 0) {
             ok = spectrum_parse(value, &options->spectrum);
         } else if (std::strcmp(arg, "--answer") == 0) {
@@ -126,6 +140,10 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--cycles") == 0) {
             ok = parse_number(value, 1, 100, &number);
             options->cycles = static_cast<int>(number);
+        } else if (std::strcmp(arg, "--video") == 0) {
+            options->video = value;
+        } else if (std::strcmp(arg, "--wait-for") == 0) {
+            options->wait_for = value;
         } else if (std::strcmp(arg, "--clock-ms") == 0) {
             ok = virtual_clock_parse_step(value, &options->clock.step_ms);
             options->clock.enabled = true;
@@ -148,6 +166,10 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
     }
     if (options->dll == nullptr) {
         *error = "--dll PATH is required";
+        return false;
+    }
+    if (options->realtime && options->spectrum.kind != SpectrumKind::stream) {
+        *error = "--realtime needs --spectrum stream:FILE";
         return false;
     }
     if (clock_start_given && !options->clock.enabled) {

@@ -15,9 +15,11 @@ struct HostOptions {
     bool init = true;                   // run Init, the frames and Quit
     bool config_reenter = false;        // call Config again from inside the first dialog
     int frames = 50;
+    bool frames_given = false;          // a stream source otherwise sets the count
     intptr_t probe_answer = 0x5066;     // what a 5.66 player answers
     int sample_rate = 44100;
     int channels = 2;
+    bool channels_given = false;        // a stream source otherwise sets the count
     int delay_override = -1;            // ms between frames; -1: the module's delay
     SpectrumSpec spectrum;
     std::vector<int> answers;
@@ -29,6 +31,9 @@ struct HostOptions {
     int cycles = 1;                     // Init, frames, Quit this many times in one process
     int render_after_quit = 0;          // Render calls after Quit, as a careless player might
     VirtualClockSpec clock;             // the plug-in's tick count, when enabled
+    const char *video = nullptr;        // raw frames for an encoder (see video_out.h); null: none
+    bool realtime = false;              // stream rows follow the wall clock, not the frame count
+    const char *wait_for = nullptr;     // after Init, wait until this file exists, then start
 };
 
 extern const char kHostUsage[];

@@ -1,23 +1,32 @@
 // The spectrum rows the host hands the plug-in before every Render: silence, one constant
-// value, or a tone (a peak at one bin per channel). Later sources (a stream analysed from real
-// audio) take the frame index.
+// value, a tone (a peak at one bin per channel), or a spectrum stream analysed from real audio,
+// one pair of rows per frame.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "audio/spectrum_stream.h"
 #include "shell/vis_module.h"
 
-enum class SpectrumKind { silence, constant, tone };
+enum class SpectrumKind { silence, constant, tone, stream };
 
 struct SpectrumSpec {
     SpectrumKind kind = SpectrumKind::silence;
     int value = 0;          // constant: every bin; tone: the peak's height
     int bin[2] = {0, 0};    // tone: the peak's bin per channel
+    const char *path = nullptr;  // stream: the file, read by spectrum_stream_load
 };
 
 // "silence", "constant:V" (0-255), "tone:BIN" or "tone:LEFT,RIGHT" (bins 0-575), each tone
-// optionally followed by "@V" for the peak height (default 255).
+// optionally followed by "@V" for the peak height (default 255), or "stream:FILE".
 bool spectrum_parse(const char *text, SpectrumSpec *spec);
 
-// Tone: a triangle peak, falling by a quarter of its height per bin, zero elsewhere.
+// Reads and checks the stream file of a stream spec; false with the reason in *error.
+bool spectrum_stream_load(const SpectrumSpec &spec, std::string *error);
+// The loaded stream (frame_count 0 when none is).
+const SpectrumStream &spectrum_stream_loaded();
+
+// Tone: a triangle peak, falling by a quarter of its height per bin, zero elsewhere. Stream: the
+// frame's rows (the last ones past its end).
 void spectrum_fill(const SpectrumSpec &spec, int frame, uint8_t rows[2][kSpectrumBins]);

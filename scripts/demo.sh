@@ -1,31 +1,28 @@
-# about: run the plug-in in the stand-alone host for a few seconds and tell what happened
+# about: a short music video made with the plug-in from music the project makes itself (out/demo.mp4, out/demo-sheet.png)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-source "$top/scripts/_wine_session.sh"
+source "$top/scripts/_video.sh"
 ensure_setup
-say "Building the plug-in and the host..."
-build_win32 >"$build_root/demo-build.log" 2>&1 || { cat "$build_root/demo-build.log"; exit 1; }
+started=$SECONDS
+build_for_video
 
+# 20 seconds at 640x360 and 30 frames a second: 600 frames, well under a minute of software GL
+# on two cores, and a size a phone plays.
+seconds=${DEMO_SECONDS:-20}
+size=${DEMO_SIZE:-640x360}
 demo_dir="$build_root/demo"
+out_dir="$top/out"
 rm -rf "$demo_dir"
-mkdir -p "$demo_dir"
-cp "$win32_dir/bin/vis_halcyonsphere.dll" "$win32_dir/bin/halcyon_host.exe" "$demo_dir/"
-cp -r "$win32_dir/bin/vis_halcyonsphere_assets" "$demo_dir/"
-rm -f "$demo_dir/vis_halcyonsphere_assets/useropt.cfg"  # a first start, as on a fresh install
-
-frames=${DEMO_FRAMES:-120}
-say "Running vis_halcyonsphere.dll in the host for $frames frames (Wine on a virtual display)..."
-run_demo() {
-  cd "$demo_dir"
-  timeout 300 wine halcyon_host.exe --dll vis_halcyonsphere.dll --frames "$frames" \
-    --spectrum tone:40,90@200 --log events.jsonl >host.out 2>&1 || true
-}
-with_wine_session run_demo
-status=0
-python3 "$top/scripts/describe_events.py" "$demo_dir/events.jsonl" || status=$?
-if [ -f "$demo_dir/vis_halcyonsphere_assets/useropt.cfg" ]; then
-  say "On its first start the plug-in wrote its options file, vis_halcyonsphere_assets/useropt.cfg ($(stat -c %s "$demo_dir/vis_halcyonsphere_assets/useropt.cfg") bytes)."
-fi
+mkdir -p "$demo_dir" "$out_dir"
+say "Making the demo's music: $seconds seconds at 120 beats a minute (intro, groove, break, drop)..."
+"$release_dir/tools/make_demo_music" "$demo_dir/music.wav" --seconds "$seconds"
+python3 "$top/scripts/_video.py" render "$demo_dir/music.wav" --out "$out_dir/demo.mp4" --size "$size" \
+  --fps 30 --log "$demo_dir/events.jsonl"
+python3 "$top/scripts/_video.py" sheet "$out_dir/demo.mp4" "$out_dir/demo-sheet.png"
 say ""
-say "Everything the demo made is in $demo_dir (events.jsonl: one JSON event per line)."
-exit $status
+say "What the plug-in did in the host:"
+python3 "$top/scripts/describe_events.py" "$demo_dir/events.jsonl" | sed 's/^/  /'
+say ""
+say "Done in $((SECONDS - started)) s. The video: $out_dir/demo.mp4"
+say "Frames from it with their times: $out_dir/demo-sheet.png"
+say "Your own music: ./halcyon render SONG.mp3 (or .wav, .flac, .ogg); ./halcyon render --help"

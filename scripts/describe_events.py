@@ -49,7 +49,9 @@ def describe(path):
         elif kind == 'end':
             reason = {'frames': 'all requested frames were drawn',
                       'quit_message': 'the plug-in asked to be stopped',
-                      'init_failed': 'Init failed'}.get(e.get('reason'), e.get('reason'))
+                      'init_failed': 'Init failed',
+                      'stream_end': 'the music ended',
+                      'video_failed': 'the video could not be written'}.get(e.get('reason'), e.get('reason'))
             print(f"The run ended because {reason}.")
     return 1 if failed else 0
 

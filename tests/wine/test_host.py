@@ -1,6 +1,9 @@
 """The stand-alone host driving minimal_vis.dll, a visualization DLL that is not ours."""
 
 import os
+import struct
+import threading
+import time
 import unittest
 
 from harness import HostTestCase, make_folder, read_png, remove_folder, text_bytes, windows_path
@@ -299,6 +302,89 @@ class SpectrumTest(HostTestCase):
         self.assertEqual(self.seen("tone:100,300"), [(100, 255, 1023), (300, 255, 1023)])
         self.assertEqual(self.seen("tone:0@200"), [(0, 200, 500), (0, 200, 500)])
         self.assertEqual(self.seen("tone:575"), [(575, 255, 639), (575, 255, 639)])
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def spectrum_stream(rows, channels=2, rate=(30, 1)):
+    """A stream file: rows[i] is the bin that peaks (at 200) in frame i, on both rows."""
+    header = b"HSPS" + struct.pack("<7I", 1, channels, 576, rate[0], rate[1], len(rows), 0)
+    records = b"".join(bytes(200 if k == peak else 0 for k in range(576)) * 2 for peak in rows)
+    return header + records
+
+
+class StreamTest(HostTestCase):
+    def test_rows_frame_count_and_channels_come_from_the_stream(self):
+        files = {"s.hsps": spectrum_stream([10, 20, 30], channels=1)}
+        run = self.host(MINIMAL, ["--spectrum", "stream:s.hsps"], files=files)
+        self.assertEqual([int(f["peak_bin0"]) for f in entries(run, "render")], [10, 20, 30])
+        self.assertEqual(entries(run, "init")[0]["channels"], "1")
+        run = self.host(MINIMAL, ["--spectrum", "stream:s.hsps", "--frames", "5", "--channels", "2"], files=files)
+        self.assertEqual([int(f["peak_bin1"]) for f in entries(run, "render")], [10, 20, 30, 30, 30])
+        self.assertEqual(entries(run, "init")[0]["channels"], "2")
+
+    def test_damaged_streams_are_refused(self):
+        good = spectrum_stream([1, 2])
+        for content in (good[:-1], b"HSPS", good[:8] + b"\x03" + good[9:]):
+            run = self.host(MINIMAL, ["--spectrum", "stream:s.hsps"], files={"s.hsps": content}, expect_status=2)
+            self.assertEqual(run.one("error")["what"], "spectrum_stream")
+            self.assertIn("spectrum stream", run.stderr)
+        run = self.host(MINIMAL, ["--spectrum", "stream:none.hsps"], expect_status=2)
+        self.assertEqual(run.one("error")["text"], "cannot open")
+
+    def test_real_time_waits_for_the_start_and_follows_the_clock(self):
+        folder = make_folder()
+        self.addCleanup(remove_folder, folder)
+        events = os.path.join(folder, "events.jsonl")
+
+        def start_when_ready():  # as play does: once the plug-in is up, the sound starts
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                if os.path.exists(events) and b'"ready"' in read_bytes(events):
+                    time.sleep(0.3)
+                    open(os.path.join(folder, "go"), "w").close()
+                    return
+                time.sleep(0.02)
+        starter = threading.Thread(target=start_when_ready)
+        starter.start()
+        run = self.host(MINIMAL, ["--spectrum", "stream:s.hsps", "--realtime", "--wait-for", "go", "--delay", "50"],
+                        folder=folder, files={"s.hsps": spectrum_stream(list(range(20)), rate=(10, 1))})
+        starter.join()
+        names = run.names()
+        self.assertLess(names.index("ready"), names.index("frame"))
+        rows = [f["row"] for f in run.of("frame")]
+        self.assertEqual(rows, sorted(rows))
+        self.assertLessEqual(rows[0], 1)
+        self.assertGreaterEqual(rows[-1], 18)
+        self.assertLess(len(rows), 50)  # 2 s at one frame per 50 ms or more: rows were skipped, not queued
+        self.assertEqual(run.one("end")["reason"], "stream_end")
+        self.assertGreater(run.one("end")["loop_ms"], 1900)
+
+
+class VideoStreamTest(HostTestCase):
+    def test_frames_are_written_raw_and_upright(self):
+        run = self.host(MINIMAL, ["--frames", "3", "--video", "video.raw"],
+                        files=control(window=1, gl_clear="200,40,10"))
+        with open(run.path("video.raw"), "rb") as f:
+            data = f.read()
+        magic, width, height, order = struct.unpack("<4sII4s", data[:16])
+        self.assertEqual((magic, order), (b"HRAW", b"BGRA"))
+        window = [e for e in run.of("host_message") if e["lparam"] == 611 and e["wparam"]][0]
+        self.assertEqual((width, height), (window["client_width"], window["client_height"]))
+        self.assertEqual(len(data), 16 + 3 * width * height * 4)
+        last = data[16 + 2 * width * height * 4:]
+        self.assertEqual(last[:3], b"\xff\xff\xff")         # top left: the white quadrant
+        self.assertEqual(last[-4:-1], bytes((10, 40, 200)))  # bottom right: the clear colour, BGR
+
+    def test_nothing_to_read_fails_the_run(self):
+        run = self.host(MINIMAL, ["--frames", "3", "--video", "video.raw"], files=control(window=1),
+                        expect_status=3)
+        self.assertIn("no GL context", run.one("error")["text"])
+        self.assertEqual(run.one("end")["reason"], "video_failed")
+        self.assertEqual(len(run.of("frame")), 1)
 
 
 if __name__ == "__main__":

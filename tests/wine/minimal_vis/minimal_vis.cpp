@@ -17,6 +17,10 @@
 //   delay=N           the module's delay in ms, set by Init (default 10)
 //   gl_clear=R,G,B    with window=1: a GL context on the window; every Render clears it to that
 //                     colour, paints the top-left quadrant white and swaps (for frame capture)
+//   meter=1           with gl_clear: the clear colour's red and green follow the loudness of the
+//                     two spectrum rows (8 x the mean of bins 0-287, at most 255)
+//   size=W,H          the window's outer size (default 200,150)
+//   render_sleep=N    every Render takes N ms more (a slow plug-in)
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -48,6 +52,9 @@ struct MinimalConfig {
     int delay = 10;
     bool gl = false;
     float clear[3] = {0, 0, 0};
+    bool meter = false;
+    int size[2] = {200, 150};
+    int render_sleep = 0;
 };
 
 static HINSTANCE g_instance = nullptr;
@@ -108,6 +115,9 @@ static void read_config() {
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
         else if (key == "delay") g_config.delay = number;
+        else if (key == "meter") g_config.meter = number != 0;
+        else if (key == "render_sleep") g_config.render_sleep = number;
+        else if (key == "size") std::sscanf(value.c_str(), "%d,%d", &g_config.size[0], &g_config.size[1]);
         else if (key == "gl_clear") {
             int r = 0, g = 0, b = 0;
             g_config.gl = std::sscanf(value.c_str(), "%d,%d,%d", &r, &g, &b) == 3;
@@ -143,7 +153,7 @@ static void create_window(VisModule *module) {
     window_class.lpszClassName = "MinimalVisWindow";
     RegisterClassA(&window_class);
     g_window = CreateWindowExA(0, "MinimalVisWindow", "Minimal vis", WS_OVERLAPPEDWINDOW, 40, 40,
-                               200, 150, static_cast<HWND>(module->parent_window), nullptr,
+                               g_config.size[0], g_config.size[1], static_cast<HWND>(module->parent_window), nullptr,
                                g_instance, nullptr);
     SendMessageA(static_cast<HWND>(module->parent_window), WM_USER,
                  reinterpret_cast<WPARAM>(g_window), 611);
@@ -161,12 +171,18 @@ static void create_window(VisModule *module) {
     log_line("gl context=%d current=%d", g_context != nullptr, wglMakeCurrent(g_dc, g_context) ? 1 : 0);
 }
 
-static void draw_gl_frame() {
+static void draw_gl_frame(const VisModule *module) {
     RECT client;
     GetClientRect(g_window, &client);
     glViewport(0, 0, client.right, client.bottom);
     glDisable(GL_SCISSOR_TEST);
-    glClearColor(g_config.clear[0], g_config.clear[1], g_config.clear[2], 1);
+    float clear[3] = {g_config.clear[0], g_config.clear[1], g_config.clear[2]};
+    for (int channel = 0; g_config.meter && channel < 2; ++channel) {
+        int sum = 0;
+        for (int i = 0; i < 288; ++i) sum += module->spectrum_data[channel][i];
+        clear[channel] = (sum * 8 / 288 > 255 ? 255 : sum * 8 / 288) / 255.0f;
+    }
+    glClearColor(clear[0], clear[1], clear[2], 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, client.bottom / 2, client.right / 2, client.bottom - client.bottom / 2);
@@ -302,7 +318,8 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
              "us=%lld tick=%lu",
              g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds(),
              static_cast<unsigned long>(GetTickCount()));
-    if (g_context) draw_gl_frame();
+    if (g_context) draw_gl_frame(module);
+    if (g_config.render_sleep > 0) Sleep(static_cast<DWORD>(g_config.render_sleep));
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
 }

@@ -1,0 +1,428 @@
+#!/usr/bin/env python3
+"""Music in, visualization out: the commands behind ./halcyon render, play, demo and bench.
+
+    _video.py render AUDIO [--out FILE|DIR/] [--size WxH] [--fps N] [--seconds S] [--start S]
+                           [--options FILE] [--plugin PATH]
+    _video.py play AUDIO [--size WxH] [--start S] [--options FILE] [--plugin PATH]
+    _video.py sheet VIDEO OUT.png [--columns N] [--rows N] [--width PX]
+    _video.py bench [--size WxH] [--frames N]
+
+render: the analyser turns the audio into spectrum rows, one pair per video frame; the host runs
+the plug-in under Wine on a private virtual display with the deterministic clock, feeds it the
+rows and writes each frame, raw, into a pipe; this script hands the frames to ffmpeg, which
+writes H.264 with the sound as AAC (or PNG frames into a folder). Output goes to a temporary name
+and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
+"""
+
+import argparse
+import fcntl
+import json
+import os
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+from _host_run import (PRODUCT, START_TIMEOUT, TOOLS, Failure, WineSession, analyse, check_audio,
+                       check_tools, explain_host, launch_host, parse_fps, parse_seconds, parse_size,
+                       prepare_plugin, raise_interrupt, read_events, say, seconds_text, spawn, stop,
+                       stop_all, windows_path)
+from _play import play
+
+CLOCK_START_MS = 10000  # the host's default: a machine that has been up ten seconds
+RAW_HEADER = 16
+FRAME_TIMEOUT = 120     # seconds without a frame before the plug-in counts as stuck
+VIDEO_FORMATS = {".mp4": "mp4", ".m4v": "mp4", ".mov": "mov", ".mkv": "matroska"}
+PIPE_SIZE = 1 << 20     # a whole 512x384 frame: the host draws the next one while this one moves on
+last_render = {}        # timings of the last render, for the benchmark
+
+
+# ---------------------------------------------------------------------------------------------
+# render
+
+
+def widen_pipe(fd):
+    try:
+        fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, PIPE_SIZE)
+    except OSError:
+        pass  # above the system's limit: the default size works, a little slower
+
+
+class Progress:
+    """Frames done, frames a second and time left: a bar on a terminal, a line now and then
+    otherwise."""
+
+    def __init__(self, total, stream=sys.stderr):
+        self.total = max(1, total)
+        self.stream = stream
+        self.tty = stream.isatty()
+        self.started = time.monotonic()
+        self.last = self.started
+        self.done = 0
+
+    def update(self, done, force=False):
+        self.done = done
+        now = time.monotonic()
+        if not force and now - self.last < (0.2 if self.tty else 10):
+            return
+        self.last = now
+        elapsed = now - self.started
+        rate = done / elapsed if elapsed > 0 else 0.0
+        left = (self.total - done) / rate if rate > 0 else 0
+        share = done / self.total
+        text = "%d/%d frames  %.1f fps  %s left" % (done, self.total, rate, seconds_text(left))
+        if self.tty:
+            filled = int(share * 30)
+            self.stream.write("\r  [%s%s] %s " % ("#" * filled, "." * (30 - filled), text))
+        else:
+            self.stream.write("  %3d%%  %s\n" % (share * 100, text))
+        self.stream.flush()
+
+    def finish(self):
+        self.update(self.done, force=True)
+        if self.tty:
+            self.stream.write("\n")
+            self.stream.flush()
+
+
+def read_exact(fd, count, host, deadline_seconds):
+    """count bytes from the pipe, or fewer when the host is gone and nothing more comes."""
+    chunks, got = [], 0
+    deadline = time.monotonic() + deadline_seconds
+    host_gone_at = None
+    while got < count:
+        ready, _, _ = select.select([fd], [], [], 0.25)
+        if ready:
+            chunk = os.read(fd, min(count - got, 1 << 22))
+            chunks.append(chunk)
+            got += len(chunk)
+            deadline = time.monotonic() + deadline_seconds
+            continue
+        if host.poll() is not None:
+            # The host is gone; what it wrote is already in the pipe.
+            host_gone_at = host_gone_at or time.monotonic()
+            if time.monotonic() - host_gone_at > 0.5:
+                break
+        elif time.monotonic() > deadline:
+            raise Failure("the plug-in stopped drawing: no frame for %d seconds" % deadline_seconds)
+    return b"".join(chunks)
+
+
+def encoder_command(target, kind, size, fps, audio, start, seconds):
+    width, height = size
+    command = ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+               "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", "%dx%d" % size, "-framerate", "%d/%d" % fps,
+               "-i", "pipe:0"]
+    if kind == "frames":
+        return command + ["-start_number", "0", "-pix_fmt", "rgb24", "-f", "image2",
+                          os.path.join(target, "frame_%05d.png")]
+    command += ["-ss", "%.6f" % start, "-t", "%.6f" % seconds, "-i", audio, "-map", "0:v:0", "-map", "1:a:0"]
+    if width % 2 or height % 2:  # H.264 in 4:2:0 needs even sides; another plug-in may draw odd ones
+        command += ["-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2"]
+    return command + ["-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-pix_fmt", "yuv420p",
+                      "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", kind, target]
+
+
+def output_kind(out):
+    if out.endswith(os.sep) or os.path.isdir(out):
+        return "frames"
+    extension = os.path.splitext(out)[1].lower()
+    if extension not in VIDEO_FORMATS:
+        raise Failure("cannot tell what to write from %r: name a .mp4, .mov or .mkv file, or a folder "
+                      "(ending in /) for PNG frames" % out, 2)
+    return VIDEO_FORMATS[extension]
+
+
+
+
+def render(args):
+    started = time.monotonic()
+    audio = args.audio
+    check_audio(audio)
+    fps = parse_fps(args.fps)
+    size = parse_size(args.size) if args.size else None
+    start = parse_seconds(args.start, "start", True)
+    seconds = parse_seconds(args.seconds, "length", False) if args.seconds else None
+    out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
+    kind = output_kind(out)
+    out = out.rstrip(os.sep) if kind == "frames" else out
+    if os.path.abspath(out) == os.path.abspath(audio):
+        raise Failure("the output would overwrite the audio file", 2)
+    parent = os.path.dirname(os.path.abspath(out))
+    if not os.path.isdir(parent):
+        raise Failure("the folder for %s does not exist" % out)
+    check_tools("ffmpeg", "wine", "Xvfb")
+    if args.plugin and size:
+        raise Failure("--size sets our plug-in's window; another plug-in draws at its own size", 2)
+    if not size and not args.options and not args.plugin:
+        size = (1280, 720)
+
+    folder = tempfile.mkdtemp(prefix="halcyon-render-")
+    temporary = None
+    host = encoder = None
+    fifo_fd = None
+    try:
+        stream = os.path.join(folder, "spectrum.hsps")
+        info = analyse(audio, stream, fps, start, seconds)
+        frames = info["frames"]
+        clip = frames * fps[1] / fps[0]
+        dll, planned = prepare_plugin(folder, args.plugin, args.options, size)
+        name = args.plugin or PRODUCT
+        say("Rendering %s of %s (%s) with %s%s at %d/%d fps: %d frames." % (
+            seconds_text(clip), os.path.basename(audio), "mono" if info["channel_count"] == 1 else "stereo",
+            os.path.basename(name), " at %dx%d" % planned if planned else "", fps[0], fps[1], frames))
+
+        fifo = os.path.join(folder, "video.fifo")
+        os.mkfifo(fifo)
+        # Held open for reading and writing, so that the host's open never blocks (and never
+        # blocks Wine's server with it); the end of the frames is known from their count.
+        fifo_fd = os.open(fifo, os.O_RDWR)
+        widen_pipe(fifo_fd)
+        if kind == "frames":
+            temporary = out + ".partial-%d" % os.getpid()
+            os.makedirs(temporary)
+        else:
+            base, extension = os.path.splitext(os.path.basename(out))
+            temporary = os.path.join(parent, ".%s.partial-%d%s" % (base, os.getpid(), extension))
+        with WineSession(screen=planned or (1280, 1024)):
+            host, events_path = launch_host(folder, dll, [
+                "--spectrum", "stream:" + windows_path(stream), "--delay", "0",
+                "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
+                "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
+                "--video", windows_path(fifo)])
+            header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT)
+            if len(header) < RAW_HEADER:
+                host.wait(30)
+                raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name))
+            magic, width, height, order = struct.unpack("<4sII4s", header)
+            if magic != b"HRAW" or order != b"BGRA" or not (0 < width <= 16384 and 0 < height <= 16384):
+                raise Failure("the host sent a video stream this script cannot read")
+            frame_bytes = width * height * 4
+            with open(os.path.join(folder, "encoder.err"), "wb") as encoder_log:
+                encoder = spawn(encoder_command(temporary, kind, (width, height), fps, audio, start, clip),
+                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=encoder_log, bufsize=0)
+            widen_pipe(encoder.stdin.fileno())
+            progress = Progress(frames)
+            done = 0
+            while done < frames:
+                frame = read_exact(fifo_fd, frame_bytes, host, FRAME_TIMEOUT)
+                if len(frame) < frame_bytes:
+                    break
+                try:
+                    encoder.stdin.write(frame)
+                except BrokenPipeError:
+                    break
+                done += 1
+                progress.update(done)
+            progress.finish()
+            last_frame_at = time.monotonic()
+            try:
+                encoder.stdin.close()
+            except BrokenPipeError:
+                pass
+            encoder_status = encoder.wait()
+            last_render["encoder_tail"] = time.monotonic() - last_frame_at
+            if encoder_status != 0:
+                with open(os.path.join(folder, "encoder.err"), "rb") as f:
+                    lines = f.read().decode("utf-8", "replace").strip().splitlines()
+                raise Failure("ffmpeg could not write the video" + (": " + lines[-1] if lines else ""))
+            if done < frames:
+                host.wait(30)
+                raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
+                              + " (%d of %d frames drawn)" % (done, frames))
+            try:
+                host.wait(60)
+            except subprocess.TimeoutExpired:
+                stop(host)
+            if host.returncode != 0:
+                say("Note: the host ended with status %s after the last frame; the video is complete."
+                    % host.returncode)
+            if args.log:
+                shutil.copyfile(events_path, args.log)
+            end = [e for e in read_events(events_path) if e["event"] == "end"]
+            last_render["loop_ms"] = end[0]["loop_ms"] if end else None
+            last_render["frames"] = frames
+        finish_output(temporary, out, kind)
+        temporary = None
+        elapsed = time.monotonic() - started
+        if kind == "frames":
+            say("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, out, seconds_text(elapsed)))
+        else:
+            say("Wrote %s: %d frames at %dx%d, %s with sound, %.1f MB, in %s (%.1f frames a second)." % (
+                out, frames, width, height, seconds_text(clip), os.path.getsize(out) / 1e6,
+                seconds_text(elapsed), frames / max(elapsed, 1e-6)))
+        return 0
+    finally:
+        stop(encoder)
+        stop(host)
+        if fifo_fd is not None:
+            os.close(fifo_fd)
+        if temporary is not None:
+            if os.path.isdir(temporary):
+                shutil.rmtree(temporary, ignore_errors=True)
+            elif os.path.exists(temporary):
+                os.remove(temporary)
+        if os.environ.get("HALCYON_KEEP_RUNS") == "1":
+            say("Run folder kept: %s" % folder)
+        else:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def finish_output(temporary, out, kind):
+    if kind != "frames":
+        os.replace(temporary, out)
+        return
+    if not os.path.exists(out):
+        os.rename(temporary, out)
+        return
+    for name in sorted(os.listdir(temporary)):
+        os.replace(os.path.join(temporary, name), os.path.join(out, name))
+    os.rmdir(temporary)
+
+
+# ---------------------------------------------------------------------------------------------
+# sheet
+
+
+def probe_video(path):
+    result = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
+                             "-show_entries", "stream=nb_read_packets,r_frame_rate,width,height",
+                             "-of", "json", path], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    if result.returncode != 0:
+        raise Failure("cannot read the video %s" % path)
+    stream = json.loads(result.stdout)["streams"][0]
+    numerator, denominator = (int(v) for v in stream["r_frame_rate"].split("/"))
+    return int(stream["nb_read_packets"]), numerator / denominator
+
+
+def sheet(args):
+    """A contact sheet: frames spread evenly over the video, each with its time."""
+    count = args.columns * args.rows
+    frames, fps = probe_video(args.video)
+    if frames < 1:
+        raise Failure("the video %s has no frames" % args.video)
+    # The middle of each of count equal stretches.
+    picks = sorted({min(frames - 1, int((i + 0.5) * frames / count)) for i in range(count)})
+    select = "+".join("eq(n\\,%d)" % n for n in picks)
+    # Each frame's time as M:SS.s, rounded to the tenth.
+    label = ("drawtext=text='%{eif\\:trunc((t+0.05)/60)\\:d}\\:%{eif\\:trunc(mod(t+0.05\\,60))\\:d\\:2}."
+             "%{eif\\:trunc(mod((t+0.05)*10\\,10))\\:d}':x=8:y=h-th-8:fontsize=h/10:fontcolor=white:"
+             "box=1:boxcolor=black@0.6:boxborderw=4")
+    graph = "select='%s',scale=%d:-2,%s,tile=%dx%d:padding=4:margin=4:color=0x202020" % (
+        select, args.width // args.columns - 6, label, args.columns, args.rows)
+    temporary = os.path.join(os.path.dirname(os.path.abspath(args.out)), ".%s.partial-%d.png" % (
+        os.path.basename(args.out), os.getpid()))
+    try:
+        result = subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-i", args.video,
+                                 "-vf", graph, "-fps_mode", "passthrough", "-frames:v", "1", temporary],
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        if result.returncode != 0 or not os.path.exists(temporary):
+            raise Failure("cannot make the contact sheet: " + (result.stderr.strip().splitlines() or ["ffmpeg failed"])[-1])
+        os.replace(temporary, args.out)
+    finally:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+    say("Wrote %s: %d frames of %s, spread over %s." % (args.out, len(picks), args.video, seconds_text(frames / fps)))
+    return 0
+
+
+# ---------------------------------------------------------------------------------------------
+# bench
+
+
+def bench(args):
+    """Render alone and the whole export, in the same run, in ms per frame."""
+    size = parse_size(args.size)
+    check_tools("ffmpeg", "wine", "Xvfb")
+    folder = tempfile.mkdtemp(prefix="halcyon-bench-")
+    try:
+        music = os.path.join(folder, "music.wav")
+        seconds = args.frames / 30
+        subprocess.run([os.path.join(TOOLS, "make_demo_music"), music, "--seconds", "%.3f" % (seconds + 4)],
+                       check=True, start_new_session=True)
+        stream = os.path.join(folder, "spectrum.hsps")
+        analyse(music, stream, (30, 1), 4.0, seconds)  # from the groove on
+        dll, _ = prepare_plugin(folder, None, None, size)
+        with WineSession(screen=size):
+            host, events_path = launch_host(folder, dll, ["--spectrum", "stream:" + windows_path(stream),
+                                                          "--delay", "0", "--clock-ms", "1000/30"])
+            host.wait(START_TIMEOUT)
+            end = [e for e in read_events(events_path) if e["event"] == "end"]
+            if not end or end[0]["frames"] != args.frames:
+                raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), PRODUCT))
+            alone = end[0]["loop_ms"] / end[0]["frames"]
+            render_args = argparse.Namespace(audio=music, out=os.path.join(folder, "bench.mp4"), fps="30",
+                                             size=args.size, start="4", seconds="%.3f" % seconds,
+                                             options=None, plugin=None, log=None)
+            stdout, sys.stdout = sys.stdout, open(os.devnull, "w")
+            try:
+                render(render_args)
+            finally:
+                sys.stdout.close()
+                sys.stdout = stdout
+        # From the first Render to the encoder's last byte: the frames' work, not the start-up.
+        export = (last_render["loop_ms"] + last_render["encoder_tail"] * 1000) / last_render["frames"]
+        say("Export at %dx%d, %d frames (the plug-in's frames, then H.264 through ffmpeg):" % (
+            size[0], size[1], args.frames))
+        say("  Render alone   %8.2f ms per frame" % alone)
+        say("  export         %8.2f ms per frame" % export)
+        say("  ratio          %8.2f (aim: at most 1.15)" % (export / alone))
+        return 0
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="./halcyon", description="Music in, visualization out.")
+    commands = parser.add_subparsers(dest="command", required=True)
+    r = commands.add_parser("render", help="make a video (or PNG frames) of the visualization of AUDIO")
+    r.add_argument("audio")
+    r.add_argument("--out", help="FILE.mp4 (or .mov, .mkv), or a FOLDER/ for numbered PNG frames "
+                                 "(default: the audio's name with .mp4, here)")
+    r.add_argument("--size", help="WxH (default 1280x720, or the options file's size)")
+    r.add_argument("--fps", default="30", help="frames a second (default 30; N or N/D)")
+    r.add_argument("--seconds", help="length (default: to the end of the audio)")
+    r.add_argument("--start", default="0", help="where in the audio to begin, in seconds")
+    r.add_argument("--options", help="the plug-in's options file (useropt.cfg) to use")
+    r.add_argument("--plugin", help="another visualization DLL to use instead of ours")
+    r.add_argument("--log", help=argparse.SUPPRESS)  # a copy of the host's event log
+    p = commands.add_parser("play", help="show the visualization of AUDIO live, with the sound")
+    p.add_argument("audio")
+    p.add_argument("--size", help="WxH of the window (default: the options file's, or 512x384)")
+    p.add_argument("--start", default="0", help="where in the audio to begin, in seconds")
+    p.add_argument("--options", help="the plug-in's options file (useropt.cfg) to use")
+    p.add_argument("--plugin", help="another visualization DLL to use instead of ours")
+    s = commands.add_parser("sheet", help="a contact sheet of a video's frames")
+    s.add_argument("video")
+    s.add_argument("out")
+    s.add_argument("--columns", type=int, default=4)
+    s.add_argument("--rows", type=int, default=3)
+    s.add_argument("--width", type=int, default=1280)
+    b = commands.add_parser("bench", help="Render alone against the whole export")
+    b.add_argument("--size", default="512x384")
+    b.add_argument("--frames", type=int, default=90)
+    args = parser.parse_args(argv)
+    signal.signal(signal.SIGTERM, raise_interrupt)
+    signal.signal(signal.SIGHUP, raise_interrupt)
+    try:
+        return {"render": render, "play": play, "sheet": sheet, "bench": bench}[args.command](args)
+    except Failure as failure:
+        sys.stderr.write("\nhalcyon %s: %s\n" % (args.command, failure))
+        return failure.status
+    except KeyboardInterrupt:
+        told = "; nothing was written under the output name" if args.command in ("render", "sheet") else ""
+        sys.stderr.write("\nhalcyon %s: interrupted%s.\n" % (args.command, told))
+        return 130
+    finally:
+        stop_all()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,8 @@
+# about: show the visualization of an audio file live in a window, with the sound: play AUDIO [--size WxH] ... (--help)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+source "$top/scripts/_video.sh"
+case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" play --help ;; esac
+ensure_setup
+build_for_video
+exec python3 "$top/scripts/_video.py" play "$@"

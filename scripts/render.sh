@@ -1,0 +1,8 @@
+# about: make a video of the visualization of an audio file: render AUDIO [--out FILE] [--size WxH] [--fps N] ... (--help)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+source "$top/scripts/_video.sh"
+case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" render --help ;; esac
+ensure_setup
+build_for_video
+exec python3 "$top/scripts/_video.py" render "$@"

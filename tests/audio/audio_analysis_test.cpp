@@ -1,0 +1,192 @@
+// The analyser: audio files written here through libsndfile, analysed, and their spectrum
+// streams read back through the parser the host uses.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/audio_analysis.h"
+#include "audio/spectrum_stream.h"
+
+namespace {
+
+using Signal = std::function<float(double t, int channel)>;
+
+std::string temp_path(const std::string &name) { return testing::TempDir() + "halcyon_audio_" + name; }
+
+void write_audio(const std::string &path, int rate, int channels, double seconds, const Signal &signal,
+                 int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+    SF_INFO info = {};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const long frames = std::lround(seconds * rate);
+    std::vector<float> samples(size_t(frames) * channels);
+    for (long i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) samples[size_t(i) * channels + c] = signal(double(i) / rate, c);
+    sf_writef_float(file, samples.data(), frames);
+    sf_close(file);
+}
+
+struct Analysed {
+    AnalysisResult result;
+    std::vector<uint8_t> bytes;
+    SpectrumStream stream;
+    const uint8_t *row(uint32_t frame, int channel) const {
+        return spectrum_stream_rows(stream, frame) + channel * kStreamBins;
+    }
+};
+
+Analysed analyse(const std::string &audio, AnalysisRequest request = AnalysisRequest()) {
+    Analysed out;
+    const std::string stream_path = audio + ".hsps";
+    std::remove(stream_path.c_str());
+    request.audio_path = audio.c_str();
+    request.stream_path = stream_path.c_str();
+    if (!analyse_audio_file(request, &out.result)) return out;
+    std::FILE *f = std::fopen(stream_path.c_str(), "rb");
+    int c;
+    while ((c = std::fgetc(f)) != EOF) out.bytes.push_back(uint8_t(c));
+    std::fclose(f);
+    const char *error = nullptr;
+    EXPECT_TRUE(spectrum_stream_parse(out.bytes.data(), out.bytes.size(), &out.stream, &error)) << error;
+    return out;
+}
+
+int peak_bin(const uint8_t *row) {
+    int best = 0;
+    for (int k = 1; k < kStreamBins; ++k)
+        if (row[k] > row[best]) best = k;
+    return best;
+}
+
+int row_sum(const uint8_t *row) {
+    int sum = 0;
+    for (int k = 0; k < kStreamBins; ++k) sum += row[k];
+    return sum;
+}
+
+constexpr double kBinHz = 22050.0 / 576;
+
+TEST(Analyser, ToneLandsInItsBinOnItsChannelAtAnySampleRate) {
+    struct Case {
+        int rate, channels, sounding;  // sounding: the channel with the tone, -1 both
+        int bin;
+        float amplitude;
+    } cases[] = {
+        {44100, 2, 0, 10, 0.1f}, {44100, 2, 1, 100, 0.1f}, {48000, 2, 0, 52, 0.05f},
+        {22050, 2, -1, 287, 0.1f}, {96000, 2, 1, 400, 0.1f}, {44100, 1, 0, 30, 0.1f},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, bin " << c.bin << ", channel " << c.sounding);
+        const std::string path = temp_path("tone.wav");
+        const double hz = c.bin * kBinHz;
+        write_audio(path, c.rate, c.channels, 1.0, [&](double t, int channel) {
+            return c.sounding < 0 || channel == c.sounding ? c.amplitude * float(std::sin(2 * M_PI * hz * t)) : 0.0f;
+        });
+        Analysed a = analyse(path);
+        ASSERT_EQ(a.result.error, "");
+        EXPECT_EQ(a.stream.channel_count, uint32_t(c.channels));
+        EXPECT_EQ(a.stream.frame_count, 30u);
+        const int silent = c.channels == 1 || c.sounding < 0 ? -1 : 1 - c.sounding;
+        for (int channel = 0; channel < 2; ++channel) {
+            const uint8_t *row = a.row(15, channel);
+            if (channel == silent) {
+                EXPECT_EQ(row_sum(row), 0);
+                continue;
+            }
+            EXPECT_EQ(peak_bin(row), c.bin);
+            // Linear scaling: amplitude x 1024, less what the Hann window's main lobe spreads.
+            EXPECT_NEAR(row[c.bin], c.amplitude * 1024, c.amplitude * 1024 * 0.02);
+            // A mono file's second row repeats the first, for plug-ins that ignore the count.
+            if (c.channels == 1) {
+                EXPECT_EQ(std::vector<uint8_t>(row, row + kStreamBins),
+                          std::vector<uint8_t>(a.row(15, 0), a.row(15, 0) + kStreamBins));
+            }
+        }
+        // Nothing above the file's Nyquist frequency.
+        for (int k = int(c.rate / 2 / kBinHz) + 2; k < kStreamBins; ++k) ASSERT_EQ(a.row(15, 0)[k], 0) << k;
+    }
+}
+
+TEST(Analyser, SilenceSaturationAndTiming) {
+    // Silence for half a second, then a full-scale square wave at 200 Hz (no wrap-around above 255).
+    const std::string path = temp_path("square.wav");
+    write_audio(path, 44100, 2, 1.0, [](double t, int) {
+        return t < 0.5 ? 0.0f : std::sin(2 * M_PI * 200 * t) >= 0 ? 1.0f : -1.0f;
+    }, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    Analysed a = analyse(path);
+    ASSERT_EQ(a.result.error, "");
+    // Frame n stands for the time (n + 0.5) / 30 s; its window reaches 13 ms either side.
+    for (uint32_t n = 0; n < 15; ++n) EXPECT_EQ(row_sum(a.row(n, 0)) + row_sum(a.row(n, 1)), 0) << n;
+    EXPECT_GT(row_sum(a.row(15, 0)), 0);
+    const uint8_t *loud = a.row(20, 0);
+    const int fundamental = int(std::lround(200 / kBinHz));
+    EXPECT_EQ(loud[fundamental], 255);
+    EXPECT_EQ(loud[3 * fundamental], 255);  // the third harmonic, a third as loud, still saturates
+    EXPECT_GT(row_sum(loud), 255 * 20);
+
+    // --start and --seconds pick the loud part only; a start past the end fails cleanly.
+    AnalysisRequest request;
+    request.start_seconds = 0.6;
+    request.seconds = 0.2;
+    Analysed part = analyse(path, request);
+    ASSERT_EQ(part.stream.frame_count, 6u);
+    for (uint32_t n = 0; n < 6; ++n) EXPECT_EQ(part.row(n, 0)[fundamental], 255);
+    request.start_seconds = 1.0;
+    request.seconds = -1;
+    EXPECT_FALSE(analyse(path, request).result.error.empty());
+    EXPECT_EQ(std::fopen((path + ".hsps").c_str(), "rb"), nullptr);
+}
+
+TEST(Analyser, UnreadableFilesFailWithoutOutput) {
+    const std::string garbage = temp_path("garbage.wav");
+    std::FILE *f = std::fopen(garbage.c_str(), "wb");
+    std::fputs("RIFF not really", f);
+    std::fclose(f);
+    for (const std::string &path : {temp_path("missing.wav"), garbage}) {
+        Analysed a = analyse(path);
+        EXPECT_NE(a.result.error.find("cannot read"), std::string::npos) << a.result.error;
+        EXPECT_EQ(std::fopen((path + ".hsps").c_str(), "rb"), nullptr);
+        EXPECT_EQ(std::fopen((path + ".hsps.partial").c_str(), "rb"), nullptr);
+    }
+}
+
+TEST(SpectrumStream, HeaderAndSizeAreChecked) {
+    std::vector<uint8_t> good(kStreamHeaderSize + 3 * kStreamRecordSize, 7);
+    spectrum_stream_header(2, 30000, 1001, 3, good.data());
+    SpectrumStream stream;
+    const char *error = nullptr;
+    ASSERT_TRUE(spectrum_stream_parse(good.data(), good.size(), &stream, &error));
+    EXPECT_EQ(stream.frame_count, 3u);
+    EXPECT_EQ(spectrum_stream_rows(stream, 2), good.data() + kStreamHeaderSize + 2 * kStreamRecordSize);
+
+    struct Damage {
+        size_t offset;
+        uint32_t value;  // written little-endian at offset
+        const char *why;
+    } damages[] = {
+        {0, 0x53505349, "magic"}, {4, 2, "version"}, {8, 0, "no channels"}, {8, 3, "three channels"},
+        {12, 512, "bins"}, {16, 0, "rate"}, {20, 0, "rate denominator"}, {24, 4, "count above the records"},
+        {24, 0xFFFFFFFF, "huge count"},
+    };
+    for (const Damage &d : damages) {
+        std::vector<uint8_t> bad = good;
+        for (int i = 0; i < 4; ++i) bad[d.offset + i] = uint8_t(d.value >> (8 * i));
+        EXPECT_FALSE(spectrum_stream_parse(bad.data(), bad.size(), &stream, &error)) << d.why;
+    }
+    for (size_t size : {size_t(0), kStreamHeaderSize - 1, good.size() - 1})
+        EXPECT_FALSE(spectrum_stream_parse(good.data(), size, &stream, &error)) << size;
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
+    EXPECT_FALSE(spectrum_stream_parse(longer.data(), longer.size(), &stream, &error));
+}
+
+}  // namespace
