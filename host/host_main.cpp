@@ -138,6 +138,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         return "init_failed";
     }
 
+    if (options.video != nullptr) video_out_begin();
     const char *reason = nullptr;
     if (!quit_seen && options.wait_for != nullptr && !wait_for_start(options.wait_for, &reason))
         quit_seen = std::strcmp(reason, "quit_message") == 0;

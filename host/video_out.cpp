@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -33,24 +35,34 @@ bool video_out_open(const char *path) {
     return g_file != INVALID_HANDLE_VALUE;
 }
 
+static bool write_header(int width, int height) {
+    g_width = width;
+    g_height = height;
+    uint8_t header[16];
+    std::memcpy(header, "HRAW", 4);
+    put_u32(header + 4, uint32_t(width));
+    put_u32(header + 8, uint32_t(height));
+    std::memcpy(header + 12, "BGRA", 4);
+    return write_all(header, sizeof header);
+}
+
+bool video_out_begin() {
+    if (g_width != 0 || !wglGetCurrentContext()) return false;
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] <= 0 || viewport[3] <= 0 || viewport[2] > 16384 || viewport[3] > 16384) return false;
+    return write_header(viewport[2], viewport[3]);
+}
+
 bool video_out_frame(std::string *error) {
     int width = 0, height = 0;
     if (!frame_read_back(PixelOrder::bgra, &g_pixels, &width, &height)) {
         *error = "no frame to read: the plug-in has no GL context on the host's thread";
         return false;
     }
-    if (g_width == 0) {
-        g_width = width;
-        g_height = height;
-        uint8_t header[16];
-        std::memcpy(header, "HRAW", 4);
-        put_u32(header + 4, uint32_t(width));
-        put_u32(header + 8, uint32_t(height));
-        std::memcpy(header + 12, "BGRA", 4);
-        if (!write_all(header, sizeof header)) {
-            *error = "cannot write the video stream";
-            return false;
-        }
+    if (g_width == 0 && !write_header(width, height)) {
+        *error = "cannot write the video stream";
+        return false;
     }
     const uint8_t *frame = g_pixels.data();
     if (width != g_width || height != g_height) {

@@ -1,6 +1,10 @@
-# about: build optimised and run the benchmarks (arguments go to Google Benchmark)
+# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then time the video export
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+source "$top/scripts/_video.sh"
 ensure_setup >&2
 build_release model_bench >&2
-exec "$release_dir/bench/model_bench" "$@"
+"$release_dir/bench/model_bench" "$@"
+build_for_video >&2
+echo
+python3 "$top/scripts/_video.py" bench

@@ -21,6 +21,8 @@
 //                     two spectrum rows (8 x the mean of bins 0-287, at most 255)
 //   size=W,H          the window's outer size (default 200,150)
 //   render_sleep=N    every Render takes N ms more (a slow plug-in)
+//   gl_load=N         with gl_clear: N zoomed, textured, additively blended full-window layers per
+//                     frame, a drawing cost like a real visualization's under software GL
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -55,6 +57,7 @@ struct MinimalConfig {
     bool meter = false;
     int size[2] = {200, 150};
     int render_sleep = 0;
+    int gl_load = 0;
 };
 
 static HINSTANCE g_instance = nullptr;
@@ -117,6 +120,7 @@ static void read_config() {
         else if (key == "delay") g_config.delay = number;
         else if (key == "meter") g_config.meter = number != 0;
         else if (key == "render_sleep") g_config.render_sleep = number;
+        else if (key == "gl_load") g_config.gl_load = number;
         else if (key == "size") std::sscanf(value.c_str(), "%d,%d", &g_config.size[0], &g_config.size[1]);
         else if (key == "gl_clear") {
             int r = 0, g = 0, b = 0;
@@ -171,6 +175,47 @@ static void create_window(VisModule *module) {
     log_line("gl context=%d current=%d", g_context != nullptr, wglMakeCurrent(g_dc, g_context) ? 1 : 0);
 }
 
+static GLuint g_texture = 0;
+
+static void draw_load_layers(int layers) {
+    if (g_texture == 0) {
+        // Soft rings, like light on spheres: smooth, as a visualization's frames mostly are.
+        std::vector<uint8_t> noise(256 * 256 * 4);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                for (int c = 0; c < 4; ++c) {
+                    const int r2 = (x - 128) * (x - 128) + (y - 128) * (y - 128);
+                    noise[(y * 256 + x) * 4 + c] = static_cast<uint8_t>((r2 / (8 + 4 * c)) & 255);
+                }
+        glGenTextures(1, &g_texture);
+        glBindTexture(GL_TEXTURE_2D, g_texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 256, 256, 0, GL_RGBA, GL_UNSIGNED_BYTE, noise.data());
+    }
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, g_texture);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+    glColor4f(0.02f, 0.02f, 0.02f, 1);
+    for (int i = 0; i < layers; ++i) {
+        const float zoom = 1.0f + i * 0.01f;
+        glBegin(GL_QUADS);
+        glTexCoord2f(0, 0); glVertex2f(-zoom, -zoom);
+        glTexCoord2f(1, 0); glVertex2f(zoom, -zoom);
+        glTexCoord2f(1, 1); glVertex2f(zoom, zoom);
+        glTexCoord2f(0, 1); glVertex2f(-zoom, zoom);
+        glEnd();
+    }
+    glDisable(GL_BLEND);
+    glDisable(GL_TEXTURE_2D);
+    glColor4f(1, 1, 1, 1);
+}
+
 static void draw_gl_frame(const VisModule *module) {
     RECT client;
     GetClientRect(g_window, &client);
@@ -184,6 +229,7 @@ static void draw_gl_frame(const VisModule *module) {
     }
     glClearColor(clear[0], clear[1], clear[2], 1);
     glClear(GL_COLOR_BUFFER_BIT);
+    if (g_config.gl_load > 0) draw_load_layers(g_config.gl_load);
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, client.bottom / 2, client.right / 2, client.bottom - client.bottom / 2);
     glClearColor(1, 1, 1, 1);
@@ -326,6 +372,8 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
 
 static void HALCYON_CDECL minimal_quit(VisModule *module) {
     if (g_context) {
+        if (g_texture != 0) glDeleteTextures(1, &g_texture);
+        g_texture = 0;
         wglMakeCurrent(nullptr, nullptr);
         wglDeleteContext(g_context);
         ReleaseDC(g_window, g_dc);
