@@ -8,27 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/test_bitmap.h"
+
 namespace {
-
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-
-// A 24-bit bitmap whose stored rows are given bottom row first, each already padded.
-std::vector<uint8_t> bitmap(int32_t width, int32_t height, const std::vector<uint8_t> &rows) {
-    std::vector<uint8_t> b(54);
-    b[0] = 'B';
-    b[1] = 'M';
-    put32(b, 2, uint32_t(54 + rows.size()));
-    put32(b, 10, 54);
-    put32(b, 14, 40);
-    put32(b, 18, uint32_t(width));
-    put32(b, 22, uint32_t(height));
-    b[26] = 1;
-    b[28] = 24;
-    b.insert(b.end(), rows.begin(), rows.end());
-    return b;
-}
 
 struct Decoded {
     RgbaImage *image;
@@ -53,15 +35,15 @@ const std::vector<uint8_t> kTwoByTwoPixels = {0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF
                                               0, 0, 0xFF, 0xFF, 0, 0xFF, 0, 0xFF};
 
 TEST(BmpDecode, BottomUpRowsBecomeTopFirstRgbaAndPaddingIsSkipped) {
-    Decoded d = decode(bitmap(2, 2, kTwoByTwoRows));
+    Decoded d = decode(test_bitmap(2, 2, kTwoByTwoRows));
     ASSERT_TRUE(d.image) << d.failure;
     EXPECT_EQ(d.image->width, 2);
     EXPECT_EQ(d.image->height, 2);
     EXPECT_EQ(pixels_of(*d.image), kTwoByTwoPixels);
 
     // The pixel-offset field is not believed: the rows still come from byte 54.
-    std::vector<uint8_t> moved = bitmap(2, 2, kTwoByTwoRows);
-    put32(moved, 10, 1078);
+    std::vector<uint8_t> moved = test_bitmap(2, 2, kTwoByTwoRows);
+    moved[10] = 0x36, moved[11] = 0x04;  // 1078
     Decoded m = decode(moved);
     ASSERT_TRUE(m.image);
     EXPECT_EQ(pixels_of(*m.image), kTwoByTwoPixels);
@@ -69,7 +51,7 @@ TEST(BmpDecode, BottomUpRowsBecomeTopFirstRgbaAndPaddingIsSkipped) {
     // Stored top row first (negative height): the same picture.
     std::vector<uint8_t> flipped(kTwoByTwoRows.begin() + 8, kTwoByTwoRows.end());
     flipped.insert(flipped.end(), kTwoByTwoRows.begin(), kTwoByTwoRows.begin() + 8);
-    Decoded t = decode(bitmap(2, -2, flipped));
+    Decoded t = decode(test_bitmap(2, -2, flipped));
     ASSERT_TRUE(t.image) << t.failure;
     EXPECT_EQ(t.image->height, 2);
     EXPECT_EQ(pixels_of(*t.image), kTwoByTwoPixels);
@@ -81,12 +63,12 @@ TEST(BmpDecode, RowStrideIsThreeBytesPerPixelRoundedUpToFour) {
         const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
         std::vector<uint8_t> rows(stride * 2, 0x11);
         rows[stride + size_t(width - 1) * 3] = 0x42;  // blue of the top row's last pixel
-        Decoded d = decode(bitmap(width, 2, rows));
+        Decoded d = decode(test_bitmap(width, 2, rows));
         ASSERT_TRUE(d.image) << "width " << width;
         EXPECT_EQ(d.image->pixels[size_t(width - 1) * 4 + 2], 0x42) << "width " << width;
         EXPECT_EQ(d.image->pixels[size_t(width - 1) * 4 + 3], 255);
         // Exactly one byte short of the last row is refused.
-        std::vector<uint8_t> cut = bitmap(width, 2, rows);
+        std::vector<uint8_t> cut = test_bitmap(width, 2, rows);
         cut.pop_back();
         EXPECT_FALSE(decode(cut).image) << "width " << width;
     }
@@ -115,22 +97,20 @@ TEST(BmpDecode, RefusesWhatItCannotReadSafely) {
         {"height whose rows overflow 32 bits", 22, 0x7FFFFFFF, 4},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> bytes = bitmap(2, 2, kTwoByTwoRows);
-        if (c.width_bytes == 4) put32(bytes, c.at, c.value);
-        else if (c.width_bytes == 2) bytes[c.at] = uint8_t(c.value), bytes[c.at + 1] = uint8_t(c.value >> 8);
-        else bytes[c.at] = uint8_t(c.value);
+        std::vector<uint8_t> bytes = test_bitmap(2, 2, kTwoByTwoRows);
+        for (int i = 0; i < c.width_bytes; ++i) bytes[c.at + size_t(i)] = uint8_t(c.value >> (8 * i));
         Decoded d = decode(bytes);
         EXPECT_FALSE(d.image) << c.what;
         EXPECT_FALSE(d.failure.empty()) << c.what;
     }
     for (size_t length = 0; length < 54; ++length) {
-        const std::vector<uint8_t> header = bitmap(0, 0, {});
+        const std::vector<uint8_t> header = test_bitmap(0, 0, {});
         const char *why = "";
         EXPECT_FALSE(bmp_decode(header.data(), length, &why)) << length;
     }
     // Zero sides are accepted as a picture with no pixels.
     for (auto [w, h] : {std::pair{0, 0}, {0, 5}, {7, 0}}) {
-        Decoded d = decode(bitmap(w, h, {}));
+        Decoded d = decode(test_bitmap(w, h, {}));
         ASSERT_TRUE(d.image) << w << "x" << h;
         EXPECT_EQ(d.image->width * d.image->height, 0);
     }
@@ -138,7 +118,7 @@ TEST(BmpDecode, RefusesWhatItCannotReadSafely) {
 
 TEST(BmpReader, ReadsWholeFilesAndStaysSafeWithoutOne) {
     const std::string path = testing::TempDir() + "bmp_reader_test.bmp";
-    const std::vector<uint8_t> bytes = bitmap(2, 2, kTwoByTwoRows);
+    const std::vector<uint8_t> bytes = test_bitmap(2, 2, kTwoByTwoRows);
     std::FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fwrite(bytes.data(), 1, bytes.size(), f);
