@@ -3,6 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/asset_loading.h"
+#include "image/texture_manager.h"
+#include "model/model_table.h"
+#include "render/frame_clock.h"
+#include "render/frame_renderer.h"
+#include "render/scene_update.h"
 #include "shell/plugin_state.h"
 
 FakePlatform fake;
@@ -40,6 +46,17 @@ void fake_reset() {
     fake = FakePlatform{};
     fake.monitors.push_back({monitor_at(0, 0, 1280, 1024, "\\\\.\\DISPLAY1"), true});
     plugin_state = PluginState{};
+    // The rest of the plug-in's process-wide state, as at library load.
+    release_all_models();
+    next_texture_name = 1;
+    cube_map_texture = -1;
+    upload_filter_mode = 1;
+    decal_texture_name = normal_texture_name = 0;
+    frame_renderer_forget_context();
+    model_offsets = ModelOffsets{};
+    light_list = nullptr;
+    entity_list = nullptr;
+    FrameClock = 0;
 }
 
 bool fake_called(const std::string &name) { return fake_call_index(name) >= 0; }
