@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +42,7 @@ bool Frame::write_png(const std::string &path) const {
 void GlPluginTest::SetUp() {
     PluginTest::SetUp();
     std::string error;
-    // Big enough for every test's window; the viewport picks the part in use.
-    ASSERT_TRUE(offscreen_gl_create(&gl, 1024, 768, &error)) << error;
+    ASSERT_TRUE(offscreen_gl_create(&gl, kFramebufferWidth, kFramebufferHeight, &error)) << error;
 }
 
 void GlPluginTest::TearDown() {
@@ -72,7 +72,8 @@ Frame GlPluginTest::render_at(uint32_t tick) {
 }
 
 Frame GlPluginTest::read_frame() {
-    Frame frame{plugin_state.viewport_width, plugin_state.viewport_height, {}};
+    // No more than the offscreen framebuffer holds, whatever size the options ask for.
+    Frame frame{std::min(plugin_state.viewport_width, kFramebufferWidth), std::min(plugin_state.viewport_height, kFramebufferHeight), {}};
     frame.rgba.resize(size_t(frame.width) * size_t(frame.height) * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, frame.width, frame.height, GL_RGBA, GL_UNSIGNED_BYTE, frame.rgba.data());

@@ -22,6 +22,9 @@ struct Frame {
     bool write_png(const std::string &path) const;
 };
 
+// Big enough for every test's window; the viewport picks the part in use.
+constexpr int kFramebufferWidth = 1024, kFramebufferHeight = 768;
+
 class GlPluginTest : public PluginTest {
 protected:
     void SetUp() override;
