@@ -57,6 +57,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}, MIT licence"
 !define MUI_ABORTWARNING
 
 !insertmacro MUI_PAGE_LICENSE "${WORK_DIR}/licence.txt"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the player that gets ${PRODUCT}."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs ${PRODUCT} into the Plugins folder of your player. Below is the player's folder (the one that holds winamp.exe); to use another player, choose its folder."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Player folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckPlayerFolder
