@@ -24,6 +24,34 @@ namespace {
 
 constexpr char kColourProgram[] = "!!ARBfp1.0\nMOV result.color, fragment.color;\nEND\n";
 
+// What every pass leaves behind: depth test and 2-D textures on, unit 0 active, nothing else.
+void expect_resting_state(const std::string &what) {
+    GLint active = 0, client_active = 0, matrix_mode = 0;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+    glGetIntegerv(GL_CLIENT_ACTIVE_TEXTURE, &client_active);
+    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
+    EXPECT_EQ(active, GL_TEXTURE0) << what;
+    EXPECT_EQ(client_active, GL_TEXTURE0) << what;
+    EXPECT_EQ(matrix_mode, GL_MODELVIEW) << what;
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D)) << what;
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST)) << what;
+    for (GLenum cap : std::initializer_list<GLenum>{GL_FRAGMENT_PROGRAM_ARB, GL_BLEND, GL_ALPHA_TEST, GL_CULL_FACE, GL_VERTEX_ARRAY,
+                       GLenum(kTextureRectangle), GL_TEXTURE_CUBE_MAP})
+        EXPECT_FALSE(glIsEnabled(cap)) << what << ": " << std::hex << cap;
+    for (GLenum unit : {GL_TEXTURE1, GL_TEXTURE2, GL_TEXTURE3}) {
+        plugin_state.gl.glActiveTextureARB(unit);
+        plugin_state.gl.glClientActiveTextureARB(unit);
+        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)) << what << ": unit " << unit - GL_TEXTURE0;
+        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_CUBE_MAP)) << what << ": unit " << unit - GL_TEXTURE0;
+        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY)) << what << ": unit " << unit - GL_TEXTURE0;
+    }
+    plugin_state.gl.glActiveTextureARB(GL_TEXTURE0);
+    plugin_state.gl.glClientActiveTextureARB(GL_TEXTURE0);
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(colour[0] + colour[1] + colour[2] + colour[3], 4.0f) << what;
+}
+
 class Frames : public GlPluginTest {
 protected:
     void SetUp() override {
@@ -156,6 +184,7 @@ TEST_F(Frames, ManySpheresAndHostileOptionsDrawWithoutHarm) {
         start();
         set_spectrum(60, 60);
         for (uint32_t tick : {10u, 50u, 90u}) render_at(tick);
+        expect_resting_state(c.what);
         EXPECT_EQ(plugin_state.viewport_width, c.viewport_width) << c.what;
         EXPECT_EQ(plugin_state.viewport_height, c.viewport_height) << c.what;
         EXPECT_EQ(plugin_state.model_count, c.models) << c.what;
@@ -198,30 +227,10 @@ TEST_F(Drawing, LightsAddAndTheStateIsPutBack) {
         const Frame f = read_frame();
         EXPECT_NEAR(f.at(256, 192)[0], 64 * lights, 2) << lights << " lights";
 
-        GLint active = 0, client_active = 0, bound = 0;
-        glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-        glGetIntegerv(GL_CLIENT_ACTIVE_TEXTURE, &client_active);
+        expect_resting_state(std::to_string(lights) + " lights");
+        GLint bound = 0;
         glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-        EXPECT_EQ(active, GL_TEXTURE0);
-        EXPECT_EQ(client_active, GL_TEXTURE0);
         EXPECT_EQ(bound, decal_texture_name) << "the last lit mesh leaves its decal bound";
-        EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-        EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-        EXPECT_FALSE(glIsEnabled(GL_FRAGMENT_PROGRAM_ARB));
-        EXPECT_FALSE(glIsEnabled(GL_BLEND));
-        EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
-        for (GLenum unit : {GL_TEXTURE1, GL_TEXTURE2, GL_TEXTURE3}) {
-            plugin_state.gl.glActiveTextureARB(unit);
-            plugin_state.gl.glClientActiveTextureARB(unit);
-            EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)) << unit - GL_TEXTURE0;
-            EXPECT_FALSE(glIsEnabled(GL_TEXTURE_CUBE_MAP)) << unit - GL_TEXTURE0;
-            EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY)) << unit - GL_TEXTURE0;
-        }
-        plugin_state.gl.glActiveTextureARB(GL_TEXTURE0);
-        plugin_state.gl.glClientActiveTextureARB(GL_TEXTURE0);
-        GLfloat colour[4];
-        glGetFloatv(GL_CURRENT_COLOR, colour);
-        EXPECT_EQ(colour[0] + colour[1] + colour[2] + colour[3], 4.0f);
     }
     plugin_quit(&module);
 }
