@@ -57,7 +57,7 @@ static bool parse_answers(const char *text, std::vector<int> *answers) {
         size_t comma = list.find(',', start);
         if (comma == std::string::npos) comma = list.size();
         int id = dialog_answer_parse(list.substr(start, comma - start).c_str());
-        if (id < 0) return false;
+        if (id == -1) return false;  // unknown (the close box is -2)
         answers->push_back(id);
         start = comma + 1;
     }
