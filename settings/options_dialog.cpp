@@ -45,7 +45,7 @@ void show_number(WindowHandle dialog, int id, int32_t value) {
 }
 
 int32_t read_number(WindowHandle dialog, int id) {
-    char text[kEditTextSize];
+    char text[kEditTextSize] = "";
     platform_get_dlg_item_text(dialog, id, text, kEditTextSize);
     return parse_leading_integer(text);
 }

@@ -94,9 +94,9 @@ TEST_F(OptionsDialog, OkStoresEveryControlIntoTheRecordAndTheFile) {
         long range;
         int32_t value;
     };
-    for (const Slider s : {Slider{kLightBrightnessSlider, 0x04000000, 100}, Slider{kRadialBrightnessSlider, 0x04000000, 384},
-                           Slider{kSphereSizeSlider, 0x04000000, 768}, Slider{kSphereCountSlider, 0x01000001, 300},
-                           Slider{kDelaySlider, 0x00020000, 7}}) {
+    for (const Slider s : {Slider{kLightBrightnessSlider, 0x04000000, 100},
+                           Slider{kRadialBrightnessSlider, 0x04000000, 384}, Slider{kSphereSizeSlider, 0x04000000, 768},
+                           Slider{kSphereCountSlider, 0x01000001, 300}, Slider{kDelaySlider, 0x00020000, 7}}) {
         const std::string prefix = "SendDlgItemMessageA(" + std::to_string(s.id) + ",";
         const int range = fake_call_index(prefix + "1030,1," + std::to_string(s.range) + ")");
         const int position = fake_call_index(prefix + "1029,1," + std::to_string(s.value) + ")");
@@ -133,18 +133,6 @@ TEST_F(OptionsDialog, CancelAndTheCloseBoxLeaveRecordAndFileAsOpened) {
         EXPECT_EQ(bytes_of(plugin_state.options), std::vector<uint8_t>(file.begin(), file.begin() + 56)) << close_box;
         EXPECT_FALSE(fake_called("GetDlgItemTextA")) << "nothing is read";
     }
-}
-
-TEST_F(OptionsDialog, NoFileShowsTheDefaultsAndOkWritesThem) {
-    plugin_state.module = &module;
-    std::memset(&plugin_state.options, 0x55, sizeof plugin_state.options);
-    fake.user = [](WindowHandle dialog) {
-        EXPECT_EQ(fake.controls[kWidthEdit].text, "512");
-        EXPECT_EQ(fake.controls[kSphereSizeSlider].position, 768);
-        fake_click(dialog, win32::IDOK);
-    };
-    run_options_dialog(module.library_instance, module.parent_window);
-    EXPECT_EQ(read_asset("useropt.cfg"), bytes_of(default_user_options()));
 }
 
 TEST_F(OptionsDialog, ConfigOpensOneDialogAndTheNextInitUsesWhatWasSaved) {
