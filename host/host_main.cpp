@@ -2,14 +2,19 @@
 //
 // Events, one JSON object per line, in the order they happen:
 //   loaded, config, [cycle,] init, frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
-//   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
+//   calls: message_box, dialog, host_message, config_reentry, and for a scripted dialog
+//   dialog_controls, dialog_action, dialog_shot. dialog_template after loaded when asked.
+//   error when the DLL cannot be used.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "host/dialog_hook.h"
+#include "host/dialog_template.h"
 #include "host/event_log.h"
 #include "host/frame_capture.h"
 #include "host/host_options.h"
@@ -158,6 +163,9 @@ int main(int argc, char **argv) {
     if (options.capture) CreateDirectoryA(options.capture, nullptr);  // an existing folder is fine
 
     event_log_set_phase("load");
+    // As a player does at start: plug-in dialogs may use the common controls (sliders) unregistered.
+    INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&common_controls);
     HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
@@ -167,6 +175,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     dialog_hook_install(parent, options.answers, options.config_reenter ? reenter_config : nullptr);
+    dialog_hook_set_script(options.dialog);
 
     LoadedModule loaded;
     if (!module_load(options.dll, &loaded)) {
@@ -175,6 +184,7 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    if (options.dialog_template >= 0) dialog_template_log(loaded.library, options.dialog_template);
     VisModule *module = loaded.module;
     g_module = module;
     module->parent_window = parent;

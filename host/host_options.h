@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_script.h"
 #include "host/spectrum_fill.h"
 
 struct HostOptions {
@@ -27,6 +28,8 @@ struct HostOptions {
     int capture_every = 1;              // capture frames 0, N, 2N, ...
     int cycles = 1;                     // Init, frames, Quit this many times in one process
     int render_after_quit = 0;          // Render calls after Quit, as a careless player might
+    DialogScript dialog;                // what to do to the plug-in's first dialog
+    int dialog_template = -1;           // dialog resource to read back from the DLL; -1: none
 };
 
 extern const char kHostUsage[];
