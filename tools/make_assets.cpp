@@ -56,6 +56,13 @@ bool read_file(const char *path, std::vector<uint8_t> &bytes) {
     return ok;
 }
 
+// mkdir -p: the build asks for a folder inside a bin/ that may not exist yet.
+bool make_folders(const std::string &path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        if (mkdir(path.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST) return false;
+    return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
 void show_progress(double share) {
     std::printf("\r  drawing the planet: %3d%%", int(share * 100 + 0.5));
     if (share >= 1) std::printf("\n");
@@ -75,7 +82,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "make_assets: cannot read the fragment program %s: %s\n", options.program, std::strerror(errno));
         return 1;
     }
-    if (mkdir(options.dir, 0777) != 0 && errno != EEXIST) {
+    if (!make_folders(options.dir)) {
         std::fprintf(stderr, "make_assets: cannot create %s: %s\n", options.dir, std::strerror(errno));
         return 1;
     }
