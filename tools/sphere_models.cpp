@@ -86,10 +86,11 @@ Point3 cross(const Point3 &a, const Point3 &b) {
 
 // Area-weighted face normals summed over each place on the sphere, so that the seam and the
 // poles get the same normal as their neighbours.
-std::vector<Point3> smooth_normals(const SphereMesh &m, const std::vector<Point3> &positions) {
+std::vector<Point3> smooth_normals(const SphereMesh &m, const std::vector<PackedVec3> &positions) {
     std::vector<Point3> sum(positions.size(), Point3{0, 0, 0});
     for (const FileTriangle &t : m.triangles) {
-        const Point3 &a = positions[t.i0], &b = positions[t.i1], &c = positions[t.i2];
+        const PackedVec3 &pa = positions[t.i0], &pb = positions[t.i1], &pc = positions[t.i2];
+        const Point3 a{pa.x, pa.y, pa.z}, b{pb.x, pb.y, pb.z}, c{pc.x, pc.y, pc.z};
         const Point3 n = cross({b.x - a.x, b.y - a.y, b.z - a.z}, {c.x - a.x, c.y - a.y, c.z - a.z});
         for (int v : {int(t.i0), int(t.i1), int(t.i2)}) {
             Point3 &s = sum[size_t(m.weld[size_t(v)])];
@@ -143,7 +144,7 @@ struct Skin {
     std::vector<int> first, count;  // per vertex
 };
 
-std::vector<uint8_t> write_model(const char *name, const SphereMesh &m, const std::vector<Point3> &positions,
+std::vector<uint8_t> write_model(const char *name, const SphereMesh &m, const std::vector<PackedVec3> &positions,
                                  const std::vector<Point3> &normals, const Skin *skin) {
     ChunkWriter w;
     w.u16(kOwnFormatMagic);
@@ -155,7 +156,7 @@ std::vector<uint8_t> write_model(const char *name, const SphereMesh &m, const st
 
     size_t c = w.begin(0x2110);
     w.u16(uint32_t(positions.size()));
-    for (const Point3 &p : positions) w.f32(p.x), w.f32(p.y), w.f32(p.z);
+    for (const PackedVec3 &p : positions) w.f32(p.x), w.f32(p.y), w.f32(p.z);
     w.end(c);
     c = w.begin(0x2120);
     w.u16(uint32_t(m.triangles.size()));
@@ -200,12 +201,16 @@ std::vector<uint8_t> write_model(const char *name, const SphereMesh &m, const st
     return w.bytes;
 }
 
-std::vector<Point3> scaled_directions(const SphereMesh &m, const std::vector<double> &radii) {
-    std::vector<Point3> positions;
+// The stored positions, as floats in memory: the normals are computed from exactly these. (A
+// double rounded through float inside one expression is not safe: GCC 12's vectorizer drops the
+// rounding at -O2, and the release and sanitizer builds then wrote different normals.)
+std::vector<PackedVec3> scaled_directions(const SphereMesh &m, const std::vector<double> &radii) {
+    std::vector<PackedVec3> positions(m.directions.size());
     for (size_t v = 0; v < m.directions.size(); ++v) {
         const Point3 &d = m.directions[v];
-        // Rounded to float here, so that the normals are computed from the stored positions.
-        positions.push_back({double(float(d.x * radii[v])), double(float(d.y * radii[v])), double(float(d.z * radii[v]))});
+        positions[v].x = float(d.x * radii[v]);
+        positions[v].y = float(d.y * radii[v]);
+        positions[v].z = float(d.z * radii[v]);
     }
     return positions;
 }
@@ -214,7 +219,7 @@ std::vector<Point3> scaled_directions(const SphereMesh &m, const std::vector<dou
 
 std::vector<uint8_t> make_sphere_model(int texture_width, int texture_height) {
     const SphereMesh m = build_sphere(texture_width, texture_height);
-    const std::vector<Point3> positions = scaled_directions(m, std::vector<double>(m.directions.size(), kSphereRadius));
+    const std::vector<PackedVec3> positions = scaled_directions(m, std::vector<double>(m.directions.size(), kSphereRadius));
     return write_model("sphere", m, positions, m.directions, nullptr);
 }
 
@@ -252,6 +257,6 @@ std::vector<uint8_t> make_lobed_sphere_model(int texture_width, int texture_heig
         skin.bones.push_back(0);
         skin.weights.push_back(rest);
     }
-    const std::vector<Point3> positions = scaled_directions(m, radii);
+    const std::vector<PackedVec3> positions = scaled_directions(m, radii);
     return write_model("lobed_sphere", m, positions, smooth_normals(m, positions), &skin);
 }
