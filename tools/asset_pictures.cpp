@@ -62,13 +62,16 @@ Surface planet_at(const Point3 &p) {
         const double sheen = 0.04 * tint;
         s.colour = {s.colour.r + sheen, s.colour.g + sheen, s.colour.b + sheen};
     } else {
-        const Colour dry = blend(kSavanna, tint > 0 ? kRedRock : kDesert, smoothstep(0.05, 0.3, std::fabs(tint)));
+        // Dry land: savanna and sand, turning to red rock where it rises.
+        const Colour dry = blend(blend(kSavanna, kDesert, smoothstep(-0.2, 0.25, tint)), kRedRock,
+                                 0.8 * smoothstep(0.12, 0.3, elevation));
         const Colour wet = blend(kMeadow, kForest, smoothstep(-0.1, 0.3, moisture - 0.1 + 0.6 * tint));
         Colour ground = blend(dry, wet, smoothstep(-0.2, 0.15, moisture));
         ground = blend(kSand, ground, smoothstep(0.0, 0.02, land));
         ground = blend(ground, kRock, smoothstep(0.28, 0.5, elevation));
-        const double snowline = 0.62 - 0.4 * latitude + 0.06 * tint;
-        ground = blend(ground, kSnow, smoothstep(snowline, snowline + 0.06, elevation));
+        // Snow lies along the crests, streaked by the fine ridges.
+        const double snowline = 0.72 - 0.45 * latitude + 0.06 * tint;
+        ground = blend(ground, kSnow, smoothstep(snowline, snowline + 0.1, elevation + 0.25 * fine));
         // Fine mottling: fields, woods and screes too small for the height map.
         const double mottle = 0.88 + 0.24 * (0.5 + fractal_noise(offset(p, 40.0, 3.0, 1.0, 2.0), 3, 53));
         s.colour = {ground.r * mottle, ground.g * mottle, ground.b * mottle};
