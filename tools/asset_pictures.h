@@ -8,12 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/asset_math.h"
+
 constexpr int kPictureWidth = 1024;
 constexpr int kPictureHeight = 512;
 
 // Texel (column, row) of a width × height map lies on the unit sphere at this point. Row 0 is the
 // pole at -z; columns grow eastwards seen from outside, and the middle column faces +y.
-struct Point3;
 Point3 map_point(int column, int row, int width, int height);
 
 struct PlanetMaps {

@@ -31,8 +31,6 @@ void fail(const std::string &text) {
     std::printf("  FAIL  %s\n", text.c_str());
     init_fails = true;
 }
-// A finding about a file Init reads only under other options: it cannot fail this start.
-void later(const std::string &text) { std::printf("  note  %s\n", text.c_str()); }
 
 std::string size_text(int width, int height) { return std::to_string(width) + "×" + std::to_string(height); }
 
@@ -160,7 +158,7 @@ Bitmap check_bitmap(const std::string &dir, const char *name, bool read_now, con
         if (read_now)
             fail(std::string(name) + " " + text + ": Init stops with \"Image load failed.\"");
         else
-            later(std::string(name) + " " + text + ", which does not matter now (" + why_not + ")");
+            note(std::string(name) + " " + text + ", which does not matter now (" + why_not + ")");
     };
     if (!exists(path)) {
         report_failure("is missing");
@@ -213,7 +211,7 @@ void check_images(const std::string &dir, const Options &options) {
     }
     if (other.accepted && normal.accepted &&
         (other.width != normal.width || other.height != normal.height || other.width * other.height <= 0))
-        later(std::string(other_name) + " is " + size_text(other.width, other.height) + " but normal.bmp is " +
+        note(std::string(other_name) + " is " + size_text(other.width, other.height) + " but normal.bmp is " +
               size_text(normal.width, normal.height) + ": with " + (detailed ? "detailed_height off" : "detailed_height on") +
               " the normal map would keep alpha 255");
     if (decal.accepted && normal.accepted && (decal.width != normal.width || decal.height != normal.height))
