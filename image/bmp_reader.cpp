@@ -107,7 +107,8 @@ RgbaImage *bmp_decode(const uint8_t *bytes, uint64_t size, const char **failure)
     image->height = height;
     image->pixels = reinterpret_cast<uint8_t *>(image + 1);
     uint8_t *out = image->pixels;
-    for (int32_t y = 0; y < height; ++y) {
+    // A zero width has no rows to walk, however tall the picture claims to be.
+    for (int32_t y = 0; width > 0 && y < height; ++y) {
         const int32_t stored_row = top_down ? y : height - 1 - y;
         const uint8_t *s = bytes + kPixelArrayOffset + uint64_t(stored_row) * stride;
         for (int32_t x = 0; x < width; ++x, s += 3, out += 4) {
