@@ -2,4 +2,5 @@
 set(HALCYON_FUZZ_TARGETS
   model_parse_fuzz
   spectrum_stream_fuzz
+  bmp_decode_fuzz
 )

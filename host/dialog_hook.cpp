@@ -24,11 +24,15 @@ struct HookState {
     std::vector<HWND> answered;  // dialogs clicked but not yet destroyed
     int count = 0;
     void (*on_dialog)(HWND) = nullptr;
+    DialogScript script;
+    HWND scripted = nullptr;  // the dialog the script waits for
+    int scripted_press = 0;
 };
 static HookState g_hook;
 
 int dialog_answer_parse(const char *name) {
     if (std::strcmp(name, "default") == 0) return kAnswerDefault;
+    if (std::strcmp(name, "close") == 0) return kAnswerCloseBox;
     for (const ButtonName &button : kButtons)
         if (std::strcmp(name, button.name) == 0) return button.id;
     return -1;
@@ -61,6 +65,29 @@ static void forget(HWND window) {
     }
 }
 
+// Posted, not sent: the dialog's own loop handles the click once it is fully up.
+static void press(HWND dialog, int pressed) {
+    if (pressed == kAnswerCloseBox) {
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (pressed != 0) {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, pressed)));
+    } else {
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    }
+}
+
+static void CALLBACK run_script(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND dialog = g_hook.scripted;
+    g_hook.scripted = nullptr;
+    if (dialog == nullptr || !IsWindow(dialog)) return;
+    dialog_actions_apply(dialog, g_hook.script.actions);
+    dialog_controls_log(dialog, "answered");
+    if (g_hook.script.shot != nullptr) dialog_shot(dialog, g_hook.script.shot);
+    press(dialog, g_hook.scripted_press);
+}
+
 static void answer_dialog(HWND dialog) {
     if (g_hook.on_dialog != nullptr) {
         void (*once)(HWND) = g_hook.on_dialog;
@@ -81,7 +108,8 @@ static void answer_dialog(HWND dialog) {
     int requested = kAnswerDefault;
     if (g_hook.next_answer < g_hook.answers.size()) requested = g_hook.answers[g_hook.next_answer++];
     int pressed = 0;
-    if (requested != kAnswerDefault && GetDlgItem(dialog, requested) != nullptr) pressed = requested;
+    if (requested == kAnswerCloseBox) pressed = kAnswerCloseBox;
+    if (requested > 0 && GetDlgItem(dialog, requested) != nullptr) pressed = requested;
     for (int id : kSafeOrder) {
         if (pressed != 0) break;
         if (GetDlgItem(dialog, id) != nullptr) pressed = id;
@@ -99,14 +127,17 @@ static void answer_dialog(HWND dialog) {
     event_write(line);
     ++g_hook.count;
 
-    // Posted, not sent: the dialog's own loop handles the click once it is fully up.
-    if (pressed != 0) {
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, pressed)));
-    } else {
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
-    }
     g_hook.answered.push_back(dialog);
+    if (g_hook.script.active && text_control == nullptr) {
+        // Acted on from a timer, once the dialog's own loop runs and it has painted itself.
+        g_hook.script.active = false;
+        g_hook.scripted = dialog;
+        g_hook.scripted_press = pressed;
+        dialog_controls_log(dialog, "opened");
+        SetTimer(nullptr, 0, 100, run_script);
+        return;
+    }
+    press(dialog, pressed);
 }
 
 static LRESULT CALLBACK cbt_proc(int code, WPARAM wparam, LPARAM lparam) {
@@ -134,3 +165,5 @@ void dialog_hook_remove() {
 }
 
 int dialog_hook_count() { return g_hook.count; }
+
+void dialog_hook_set_script(const DialogScript &script) { g_hook.script = script; }

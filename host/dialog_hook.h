@@ -7,10 +7,14 @@
 
 #include <vector>
 
-// Button ids of the answers a box can be given (IDOK ... IDNO), or kAnswerDefault.
-constexpr int kAnswerDefault = 0;
+#include "host/dialog_script.h"
 
-// Parses "ok", "cancel", "yes", "no", "abort", "retry", "ignore" or "default"; -1 when unknown.
+// Button ids of the answers a box can be given (IDOK ... IDNO), kAnswerDefault, or kAnswerCloseBox:
+// the title bar's close box (WM_SYSCOMMAND with SC_CLOSE).
+constexpr int kAnswerDefault = 0;
+constexpr int kAnswerCloseBox = -2;
+
+// Parses "ok", "cancel", "yes", "no", "abort", "retry", "ignore", "close" or "default"; -1 when unknown.
 int dialog_answer_parse(const char *name);
 
 // answers are used one per dialog in order; when they run out, or the dialog lacks the button,
@@ -18,4 +22,8 @@ int dialog_answer_parse(const char *name);
 // on_dialog, when set, is called once, with the first dialog, before it is answered.
 bool dialog_hook_install(HWND parent, const std::vector<int> &answers, void (*on_dialog)(HWND));
 void dialog_hook_remove();
+// The first dialog that is not a message box gets this script once its own loop runs: its controls
+// are logged ("opened"), the actions applied, the controls logged again ("answered"), the shot
+// taken, and only then is it answered.
+void dialog_hook_set_script(const DialogScript &script);
 int dialog_hook_count();  // dialogs answered so far

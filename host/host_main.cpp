@@ -1,9 +1,13 @@
 // halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
 //
 // Events, one JSON object per line, in the order they happen:
-//   loaded, [clock,] config, [cycle,] init, [ready,] frame, capture..., quit_message, poke, quit, end; and from inside the plug-in's
-//   calls: message_box, dialog, host_message, config_reentry. error when the DLL cannot be used.
+//   loaded, [clock,] config, [cycle,] init, [ready,] frame, capture..., quit_message, poke, quit, end;
+//   and from inside the plug-in's calls: message_box, dialog, host_message, config_reentry, and for
+//   a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after loaded
+//   when asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include <string>
 
 #include "host/dialog_hook.h"
+#include "host/dialog_template.h"
 #include "host/event_log.h"
 #include "host/frame_capture.h"
 #include "host/host_options.h"
@@ -250,6 +255,9 @@ int main(int argc, char **argv) {
     }
 
     event_log_set_phase("load");
+    // As a player does at start: plug-in dialogs may use the common controls (sliders) unregistered.
+    INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&common_controls);
     HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
@@ -259,6 +267,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     dialog_hook_install(parent, options.answers, options.config_reenter ? reenter_config : nullptr);
+    dialog_hook_set_script(options.dialog);
 
     LoadedModule loaded;
     if (!module_load(options.dll, &loaded)) {
@@ -267,6 +276,7 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    if (options.dialog_template >= 0) dialog_template_log(loaded.library, options.dialog_template);
     VisModule *module = loaded.module;
     g_module = module;
     if (options.clock.enabled) {

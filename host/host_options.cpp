@@ -24,7 +24,15 @@ const char kHostUsage[] =
     "                          stream:FILE, a spectrum stream from analyse_audio: one pair of rows\n"
     "                          per frame; it sets --frames and --channels unless they are given\n"
     "  --answer A[,A...]       buttons for the dialogs in order: ok cancel yes no abort retry\n"
-    "                          ignore default (default: No, else Cancel, else OK)\n"
+    "                          ignore close default (default: No, else Cancel, else OK);\n"
+    "                          close is the title bar's close box\n"
+    "  --dialog-text ID=TEXT   in the first dialog that is not a message box, set edit ID's text\n"
+    "  --dialog-click ID       ... click button or check box ID\n"
+    "  --dialog-slider ID=POS  ... move slider ID to POS\n"
+    "                          (actions run in the order given, then the dialog is answered)\n"
+    "  --dialog-dump           ... log what its controls show when it opens and when answered\n"
+    "  --dialog-shot FILE      ... write a PNG of it, after the actions\n"
+    "  --dialog-template ID    after loading, log dialog resource ID as the DLL holds it\n"
     "  --quit-after-failed-init  call Quit even when Init returned non-zero\n"
     "  --escape-at N           before frame N, post Escape to the registered render window\n"
     "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
@@ -63,7 +71,7 @@ static bool parse_answers(const char *text, std::vector<int> *answers) {
         size_t comma = list.find(',', start);
         if (comma == std::string::npos) comma = list.size();
         int id = dialog_answer_parse(list.substr(start, comma - start).c_str());
-        if (id < 0) return false;
+        if (id == -1) return false;  // unknown (the close box is -2)
         answers->push_back(id);
         start = comma + 1;
     }
@@ -94,6 +102,9 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             takes_value = false;
         } else if (std::strcmp(arg, "--realtime") == 0) {
             options->realtime = true;
+            takes_value = false;
+        } else if (std::strcmp(arg, "--dialog-dump") == 0) {
+            options->dialog.active = true;
             takes_value = false;
         } else if (std::strcmp(arg, "--quit-after-failed-init") == 0) {
             options->quit_after_failed_init = true;
@@ -151,6 +162,21 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             ok = parse_number(value, 0, UINT32_MAX, &number);
             options->clock.start = static_cast<uint32_t>(number);
             clock_start_given = true;
+        } else if (std::strcmp(arg, "--dialog-text") == 0 || std::strcmp(arg, "--dialog-click") == 0 ||
+                   std::strcmp(arg, "--dialog-slider") == 0) {
+            const DialogAction::Kind kind = std::strcmp(arg, "--dialog-text") == 0    ? DialogAction::kText
+                                            : std::strcmp(arg, "--dialog-click") == 0 ? DialogAction::kClick
+                                                                                      : DialogAction::kSlider;
+            DialogAction action;
+            ok = dialog_action_parse(kind, value, &action);
+            options->dialog.actions.push_back(action);
+            options->dialog.active = true;
+        } else if (std::strcmp(arg, "--dialog-shot") == 0) {
+            options->dialog.shot = value;
+            options->dialog.active = true;
+        } else if (std::strcmp(arg, "--dialog-template") == 0) {
+            ok = parse_number(value, 0, 0xFFFF, &number);
+            options->dialog_template = static_cast<int>(number);
         } else if (std::strcmp(arg, "--close-at") == 0) {
             ok = parse_number(value, 0, 100000000, &number);
             options->close_at = static_cast<int>(number);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_script.h"
 #include "host/spectrum_fill.h"
 #include "host/virtual_clock.h"
 
@@ -34,6 +35,8 @@ struct HostOptions {
     const char *video = nullptr;        // raw frames for an encoder (see video_out.h); null: none
     bool realtime = false;              // stream rows follow the wall clock, not the frame count
     const char *wait_for = nullptr;     // after Init, wait until this file exists, then start
+    DialogScript dialog;                // what to do to the plug-in's first dialog
+    int dialog_template = -1;           // dialog resource to read back from the DLL; -1: none
 };
 
 extern const char kHostUsage[];

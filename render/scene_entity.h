@@ -1,4 +1,5 @@
-// One drawable of the frame, as the scene update fills it in and the drawing reads it.
+// The frame's records as the scene update fills them in and the drawing reads them: one light and
+// one entity per sphere, each in a singly linked list that lives for one frame.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,15 @@
 #include "math/vec3.h"
 
 struct ModelHandle;
+
+struct LightSource {
+    Vec3 position;
+    Vec3 unused_vector;
+    Vec3 colour;  // r, g, b in 0..1
+    float range;  // 16384: kept for the record's shape, read by nobody
+    int32_t unused_word;
+    LightSource *next;
+};
 
 struct SceneEntity {
     Vec3 position;

@@ -66,6 +66,9 @@ build_fuzz() {
   configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DHALCYON_SANITIZE=ON -DHALCYON_FUZZ=ON
 }
+# The asset folder beside the DLL is drawn by a native tool, built first: the cross build cannot run its own.
 build_win32() {
-  configure_and_build "$win32_dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+  build_release make_assets || return 1
+  configure_and_build "$win32_dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    "-DHALCYON_MAKE_ASSETS=$release_dir/tools/make_assets"
 }

@@ -6,6 +6,7 @@
 
 #include "image/texture_manager.h"
 #include "model/model_table.h"
+#include "render/frame_renderer.h"
 #include "shell/gl_api.h"
 #include "shell/lifecycle.h"
 #include "shell/platform.h"
@@ -82,6 +83,8 @@ void release_scene_models() {
     for (int i = 0; i < plugin_state.model_count; ++i)
         if (plugin_state.model_list[i]) release_model(plugin_state.model_list[i]->slot);
     release_all_models();
+    // The next start loads its spheres afresh, so the list stays bounded over any number of starts.
+    plugin_state.model_count = 0;
 }
 
 // The window's steps after the class: any failure shows its code and tears everything down.
@@ -202,6 +205,9 @@ bool destroy_display() {
         platform_wgl_make_current(nullptr, nullptr);
         platform_wgl_delete_context(plugin_state.gl_context);
         plugin_state.gl_context = nullptr;
+        // Textures went with the context; the next one makes its own.
+        texture_manager_forget_context();
+        frame_renderer_forget_context();
     }
     if (plugin_state.device_context) {
         platform_release_dc(plugin_state.window, plugin_state.device_context);

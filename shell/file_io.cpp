@@ -26,6 +26,8 @@ int64_t file_length(int file) {
     return end;
 }
 
+bool file_seek(int file, uint32_t offset) { return lseek(file, long(offset), SEEK_SET) >= 0; }
+
 int64_t file_read(int file, void *buffer, uint32_t count) {
     uint32_t total = 0;
     while (total < count) {

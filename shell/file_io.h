@@ -6,6 +6,7 @@
 int file_open_read(const char *path);        // -1 when it cannot be opened
 int file_open_write_keep(const char *path);  // creates when missing, never truncates; -1 on failure
 int64_t file_length(int file);               // -1 on failure
+bool file_seek(int file, uint32_t offset);   // from the start of the file
 int64_t file_read(int file, void *buffer, uint32_t count);   // bytes read, -1 on failure
 int64_t file_write(int file, const void *buffer, uint32_t count);
 void file_close(int file);

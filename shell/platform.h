@@ -108,5 +108,24 @@ bool platform_wgl_delete_context(GlContextHandle context);
 void *platform_wgl_get_proc_address(const char *name);
 bool platform_swap_buffers(DeviceContextHandle dc);
 
+// The options dialog: a modal dialog from the library's resources, its controls addressed by id.
+namespace win32 {
+constexpr uint32_t WM_INITDIALOG = 0x0110, WM_COMMAND = 0x0111;
+constexpr int IDCANCEL = 2;
+constexpr uint32_t BST_UNCHECKED = 0, BST_CHECKED = 1;
+constexpr uint32_t TBM_GETPOS = 0x0400, TBM_SETPOS = 0x0405, TBM_SETRANGE = 0x0406;
+}  // namespace win32
+// Runs the dialog until it ends; its messages go to options_dialog_proc. -1 when it could not open.
+intptr_t platform_dialog_box(InstanceHandle instance, int resource_id, WindowHandle owner);
+bool platform_end_dialog(WindowHandle dialog, intptr_t result);
+bool platform_set_dlg_item_text(WindowHandle dialog, int id, const char *text);
+// Copies at most size - 1 characters and always terminates the text.
+uint32_t platform_get_dlg_item_text(WindowHandle dialog, int id, char *text, int size);
+bool platform_check_dlg_button(WindowHandle dialog, int id, uint32_t state);
+uint32_t platform_is_dlg_button_checked(WindowHandle dialog, int id);
+intptr_t platform_send_dlg_item_message(WindowHandle dialog, int id, uint32_t message, uintptr_t wparam,
+                                        intptr_t lparam);
+intptr_t options_dialog_proc(WindowHandle dialog, uint32_t message, uintptr_t wparam, intptr_t lparam);
+
 // The render window's messages arrive here, whatever the platform.
 intptr_t display_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);

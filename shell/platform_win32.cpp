@@ -15,6 +15,10 @@ LRESULT CALLBACK render_window_proc(HWND window, UINT message, WPARAM wparam, LP
     return display_window_proc(window, message, wparam, lparam);
 }
 
+INT_PTR CALLBACK options_dialog_forward(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    return options_dialog_proc(dialog, message, wparam, lparam);
+}
+
 struct MonitorWalk {
     MonitorVisitor visit;
     void *context;
@@ -155,3 +159,32 @@ bool platform_wgl_delete_context(GlContextHandle context) { return wglDeleteCont
 void *platform_wgl_get_proc_address(const char *name) { return reinterpret_cast<void *>(wglGetProcAddress(name)); }
 
 bool platform_swap_buffers(DeviceContextHandle dc) { return SwapBuffers(hdc(dc)) != 0; }
+
+// The options dialog.
+
+intptr_t platform_dialog_box(InstanceHandle instance, int resource_id, WindowHandle owner) {
+    return DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(resource_id), hwnd(owner),
+                           options_dialog_forward, 0);
+}
+
+bool platform_end_dialog(WindowHandle dialog, intptr_t result) { return EndDialog(hwnd(dialog), result) != 0; }
+
+bool platform_set_dlg_item_text(WindowHandle dialog, int id, const char *text) {
+    return SetDlgItemTextA(hwnd(dialog), id, text) != 0;
+}
+
+uint32_t platform_get_dlg_item_text(WindowHandle dialog, int id, char *text, int size) {
+    if (size > 0) text[0] = '\0';  // a failed call leaves an empty text, not stale bytes
+    return GetDlgItemTextA(hwnd(dialog), id, text, size);
+}
+
+bool platform_check_dlg_button(WindowHandle dialog, int id, uint32_t state) {
+    return CheckDlgButton(hwnd(dialog), id, state) != 0;
+}
+
+uint32_t platform_is_dlg_button_checked(WindowHandle dialog, int id) { return IsDlgButtonChecked(hwnd(dialog), id); }
+
+intptr_t platform_send_dlg_item_message(WindowHandle dialog, int id, uint32_t message, uintptr_t wparam,
+                                        intptr_t lparam) {
+    return SendDlgItemMessageA(hwnd(dialog), id, message, wparam, lparam);
+}

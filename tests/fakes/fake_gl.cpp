@@ -31,6 +31,8 @@ void APIENTRY fake_glProgramStringARB(GLenum target, GLenum format, GLsizei leng
     fake.program_texts.emplace_back(static_cast<const char *>(text), size_t(length));
 }
 void APIENTRY fake_glDeleteProgramsARB(GLsizei, const GLuint *) { record("glDeleteProgramsARB"); }
+void APIENTRY fake_glActiveTextureARB(GLenum unit) { record("glActiveTextureARB(%u)", unit - GL_TEXTURE0_ARB); }
+void APIENTRY fake_glClientActiveTextureARB(GLenum unit) { record("glClientActiveTextureARB(%u)", unit - GL_TEXTURE0_ARB); }
 void APIENTRY fake_unused_entry_point() { record("unexpected entry point call"); }
 
 }  // namespace
@@ -42,6 +44,9 @@ void *platform_wgl_get_proc_address(const char *name) {
     if (!std::strcmp(name, "glBindProgramARB")) return reinterpret_cast<void *>(fake_glBindProgramARB);
     if (!std::strcmp(name, "glProgramStringARB")) return reinterpret_cast<void *>(fake_glProgramStringARB);
     if (!std::strcmp(name, "glDeleteProgramsARB")) return reinterpret_cast<void *>(fake_glDeleteProgramsARB);
+    if (!std::strcmp(name, "glActiveTextureARB")) return reinterpret_cast<void *>(fake_glActiveTextureARB);
+    if (!std::strcmp(name, "glClientActiveTextureARB"))
+        return reinterpret_cast<void *>(fake_glClientActiveTextureARB);
     return reinterpret_cast<void *>(fake_unused_entry_point);
 }
 
@@ -81,6 +86,43 @@ void APIENTRY glGetIntegerv(GLenum name, GLint *value) {
     record("glGetIntegerv(%#x)", name);
     if (name == GL_MAX_TEXTURE_UNITS_ARB && !fake.gl_leaves_texture_units_alone) *value = fake.gl_texture_units;
     if (name == GL_PROGRAM_ERROR_POSITION_ARB) *value = fake.program_error_position;
+}
+
+// Textures and drawing: recorded by name (and the texture they bind), nothing is drawn.
+void APIENTRY glBindTexture(GLenum target, GLuint texture) { record("glBindTexture(%#x,%u)", target, texture); }
+void APIENTRY glTexImage2D(GLenum target, GLint level, GLint, GLsizei width, GLsizei height, GLint, GLenum, GLenum,
+                           const void *) {
+    record("glTexImage2D(%#x,%d,%d,%d)", target, level, width, height);
+}
+void APIENTRY glTexParameterf(GLenum, GLenum, GLfloat) { record("glTexParameterf"); }
+void APIENTRY glTexParameteri(GLenum, GLenum, GLint) { record("glTexParameteri"); }
+void APIENTRY glCopyTexSubImage2D(GLenum, GLint, GLint, GLint, GLint, GLint, GLsizei, GLsizei) {
+    record("glCopyTexSubImage2D");
+}
+void APIENTRY glAlphaFunc(GLenum, GLclampf) { record("glAlphaFunc"); }
+void APIENTRY glBlendFunc(GLenum, GLenum) { record("glBlendFunc"); }
+void APIENTRY glDepthMask(GLboolean) { record("glDepthMask"); }
+void APIENTRY glCullFace(GLenum) { record("glCullFace"); }
+void APIENTRY glBegin(GLenum) { record("glBegin"); }
+void APIENTRY glEnd() { record("glEnd"); }
+void APIENTRY glVertex2f(GLfloat, GLfloat) {}
+void APIENTRY glVertex3f(GLfloat, GLfloat, GLfloat) {}
+void APIENTRY glTexCoord2f(GLfloat, GLfloat) {}
+void APIENTRY glColor3f(GLfloat, GLfloat, GLfloat) {}
+void APIENTRY glColor4f(GLfloat, GLfloat, GLfloat, GLfloat) {}
+void APIENTRY glRotatef(GLfloat, GLfloat, GLfloat, GLfloat) {}
+void APIENTRY glTranslatef(GLfloat, GLfloat, GLfloat) {}
+void APIENTRY glGetFloatv(GLenum, GLfloat *values) {
+    for (int i = 0; i < 16; ++i) values[i] = i % 5 == 0 ? 1.0f : 0.0f;
+}
+void APIENTRY glEnableClientState(GLenum) {}
+void APIENTRY glDisableClientState(GLenum) {}
+void APIENTRY glVertexPointer(GLint, GLenum, GLsizei, const void *) {}
+void APIENTRY glTexCoordPointer(GLint, GLenum, GLsizei, const void *) {}
+void APIENTRY glDrawElements(GLenum, GLsizei, GLenum, const void *) { record("glDrawElements"); }
+int gluBuild2DMipmaps(GLenum, GLint, GLint width, GLint height, GLenum, GLenum, const void *) {
+    record("gluBuild2DMipmaps(%d,%d)", width, height);
+    return 0;
 }
 
 }  // extern "C"

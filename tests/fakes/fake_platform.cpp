@@ -3,6 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/asset_loading.h"
+#include "image/texture_manager.h"
+#include "model/model_table.h"
+#include "render/frame_clock.h"
+#include "render/frame_renderer.h"
+#include "render/scene_update.h"
 #include "shell/plugin_state.h"
 
 FakePlatform fake;
@@ -40,6 +46,17 @@ void fake_reset() {
     fake = FakePlatform{};
     fake.monitors.push_back({monitor_at(0, 0, 1280, 1024, "\\\\.\\DISPLAY1"), true});
     plugin_state = PluginState{};
+    // The rest of the plug-in's process-wide state, as at library load.
+    release_all_models();
+    next_texture_name = 1;
+    cube_map_texture = -1;
+    upload_filter_mode = 1;
+    decal_texture_name = normal_texture_name = 0;
+    frame_renderer_forget_context();
+    model_offsets = ModelOffsets{};
+    light_list = nullptr;
+    entity_list = nullptr;
+    FrameClock = 0;
 }
 
 bool fake_called(const std::string &name) { return fake_call_index(name) >= 0; }
@@ -210,3 +227,90 @@ bool platform_swap_buffers(DeviceContextHandle) {
     ++fake.swaps;
     return call("SwapBuffers");
 }
+
+// The options dialog.
+
+namespace {
+
+WindowHandle const kDialog = reinterpret_cast<WindowHandle>(0x4000);
+
+int32_t clamp_to(const FakeControl &slider, int32_t position) {
+    return position < slider.low ? slider.low : position > slider.high ? slider.high : position;
+}
+
+}  // namespace
+
+intptr_t platform_dialog_box(InstanceHandle instance, int resource_id, WindowHandle owner) {
+    if (!call("DialogBoxParamA", text_of("%ld", resource_id))) return -1;
+    fake.dialog_instance = instance;
+    fake.dialog_owner = owner;
+    fake.controls.clear();
+    fake.dialog_ended = false;
+    fake.dialog_result = 0;
+    options_dialog_proc(kDialog, win32::WM_INITDIALOG, 0, 0);
+    if (fake.user) fake.user(kDialog);
+    return fake.dialog_result;
+}
+
+bool platform_end_dialog(WindowHandle, intptr_t result) {
+    call("EndDialog", text_of("%ld", long(result)));
+    fake.dialog_ended = true;
+    fake.dialog_result = result;
+    return true;
+}
+
+bool platform_set_dlg_item_text(WindowHandle, int id, const char *text) {
+    call("SetDlgItemTextA", text_of("%ld,", id) + text);
+    fake.controls[id].text = text;
+    return true;
+}
+
+uint32_t platform_get_dlg_item_text(WindowHandle, int id, char *text, int size) {
+    call("GetDlgItemTextA", text_of("%ld,%ld", id, size));
+    if (size <= 0) return 0;
+    const std::string &held = fake.controls[id].text;
+    const size_t copied = held.size() < size_t(size) ? held.size() : size_t(size) - 1;
+    std::memcpy(text, held.data(), copied);
+    text[copied] = '\0';
+    return uint32_t(copied);
+}
+
+bool platform_check_dlg_button(WindowHandle, int id, uint32_t state) {
+    call("CheckDlgButton", text_of("%ld,%ld", id, long(state)));
+    fake.controls[id].checked = state;
+    return true;
+}
+
+uint32_t platform_is_dlg_button_checked(WindowHandle, int id) {
+    call("IsDlgButtonChecked", text_of("%ld", id));
+    return fake.controls[id].checked;
+}
+
+intptr_t platform_send_dlg_item_message(WindowHandle, int id, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    call("SendDlgItemMessageA", text_of("%ld,%ld,%ld,%ld", id, long(message), long(wparam), long(lparam)));
+    FakeControl &control = fake.controls[id];
+    if (message == win32::TBM_SETRANGE) {
+        control.low = int16_t(lparam & 0xFFFF);
+        control.high = int16_t((lparam >> 16) & 0xFFFF);
+        control.position = clamp_to(control, control.position);
+    } else if (message == win32::TBM_SETPOS) {
+        control.position = clamp_to(control, int32_t(lparam));
+    } else if (message == win32::TBM_GETPOS) {
+        return control.position;
+    }
+    return 0;
+}
+
+void fake_type(WindowHandle, int id, const std::string &text) { fake.controls[id].text = text; }
+
+void fake_click(WindowHandle dialog, int id) {
+    if (id != win32::IDOK && id != win32::IDCANCEL) fake.controls[id].checked ^= 1;
+    options_dialog_proc(dialog, win32::WM_COMMAND, uintptr_t(id), 0);  // BN_CLICKED is 0
+}
+
+void fake_slide(WindowHandle, int id, int32_t position) {
+    FakeControl &slider = fake.controls[id];
+    slider.position = clamp_to(slider, position);
+}
+
+void fake_close_box(WindowHandle dialog) { options_dialog_proc(dialog, win32::WM_CLOSE, 0, 0); }

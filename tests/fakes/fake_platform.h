@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,6 +35,14 @@ struct FakeWindow {
 struct FakeMonitor {
     MonitorInfoEx info;
     bool readable;
+};
+
+// A control of the options dialog as the user sees it. A new slider's range is 0 to 100, as a
+// real trackbar's is.
+struct FakeControl {
+    std::string text;
+    uint32_t checked = 0;
+    int32_t low = 0, high = 100, position = 0;
 };
 
 struct FakePlatform {
@@ -68,6 +77,15 @@ struct FakePlatform {
     int32_t program_error_position = -1;
     std::string program_error_text;
     std::vector<std::string> program_texts;  // every text handed to glProgramStringARB
+
+    // The options dialog: its controls by id, and the user, who acts once the dialog has opened.
+    // A dialog the user leaves open simply returns (a real one would wait).
+    std::map<int, FakeControl> controls;
+    std::function<void(WindowHandle dialog)> user;
+    InstanceHandle dialog_instance = nullptr;
+    WindowHandle dialog_owner = nullptr;
+    bool dialog_ended = false;
+    intptr_t dialog_result = 0;
 };
 
 extern FakePlatform fake;
@@ -78,3 +96,10 @@ bool fake_called(const std::string &name);
 int fake_call_count(const std::string &name);
 // Index of the first call named name in the log, or -1.
 int fake_call_index(const std::string &name);
+
+// What the user does in the open options dialog: each goes through the dialog's procedure as the
+// real control's notification would.
+void fake_type(WindowHandle dialog, int id, const std::string &text);
+void fake_click(WindowHandle dialog, int id);  // check boxes toggle; OK and Cancel are commands
+void fake_slide(WindowHandle dialog, int id, int32_t position);
+void fake_close_box(WindowHandle dialog);

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/fakes/test_bitmap.h"
+
 namespace {
 
 std::string current_directory() {
@@ -30,6 +32,9 @@ void PluginTest::SetUp() {
     module.library_instance = reinterpret_cast<void *>(0x600);
     module.channel_count = 2;
     write_asset("light_std.fp", kTestProgram);
+    // The smallest image set a start accepts.
+    for (const char *image : {"height.bmp", "height_d.bmp", "decal.bmp", "normal.bmp"})
+        write_asset(image, solid_test_bitmap(2, 2, 128, 128, 255));
 }
 
 void PluginTest::TearDown() {

@@ -11,8 +11,9 @@ DEFAULT_OPTIONS = bytes.fromhex(
     "00020000 80010000 00000000 01000000 00000000 00000000 00000000"
     "00020000 80010000 00030000 01000000 01000000 00000000 02000000")
 OPTIONS_FILE = ASSET_FOLDER + "/useropt.cfg"
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "opengl32.dll", "glu32.dll",
-               "comctl32.dll", "msvcrt.dll"}
+# Not COMCTL32: the player registers the common controls the options dialog uses, and the
+# dialog only sends the sliders messages.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "opengl32.dll", "glu32.dll", "msvcrt.dll"}
 
 
 def options_with(**fields):

@@ -1,0 +1,14 @@
+# about: build the release packages: dist/halcyonsphere-VERSION-setup.exe and dist/halcyonsphere-VERSION.zip
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
+ensure_setup
+say "Building the plug-in..."
+build_win32 >"$build_root/package-build.log" 2>&1 || { cat "$build_root/package-build.log"; exit 1; }
+# Only this version's packages are replaced: dist/ may keep earlier releases.
+rm -rf "$win32_dir/package"
+cmake --build "$win32_dir" --target halcyon_package
+mkdir -p "$top/dist"
+for made in "$win32_dir"/package/*; do
+  cp "$made" "$top/dist/"
+  say "package: dist/$(basename "$made") ($(stat -c %s "$made") bytes)"
+done
