@@ -72,7 +72,7 @@ def play(args):
                 say("No sound output here (no PulseAudio server or sound card): playing silently.")
             else:
                 player = spawn(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-ss", "%.3f" % start,
-                                "-i", audio, "-vn"] + device, stdin=subprocess.DEVNULL,
+                                "-i", "file:" + os.path.abspath(audio), "-vn"] + device, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 time.sleep(0.1)  # about the time the player takes to open the device
             open(go, "w").close()

@@ -121,11 +121,14 @@ def encoder_command(target, kind, size, fps, audio, start, seconds):
     if kind == "frames":
         return command + ["-start_number", "0", "-pix_fmt", "rgb24", "-f", "image2",
                           os.path.join(target, "frame_%05d.png")]
-    command += ["-ss", "%.6f" % start, "-t", "%.6f" % seconds, "-i", audio, "-map", "0:v:0", "-map", "1:a:0"]
+    # "file:" keeps a colon in a name from reading as one of ffmpeg's protocols.
+    command += ["-ss", "%.6f" % start, "-t", "%.6f" % seconds, "-i", "file:" + os.path.abspath(audio),
+                "-map", "0:v:0", "-map", "1:a:0"]
     if width % 2 or height % 2:  # H.264 in 4:2:0 needs even sides; another plug-in may draw odd ones
         command += ["-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2"]
     return command + ["-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-pix_fmt", "yuv420p",
-                      "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", kind, target]
+                      "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", kind,
+                      "file:" + os.path.abspath(target)]
 
 
 def output_kind(out):
@@ -294,7 +297,7 @@ def finish_output(temporary, out, kind):
 def probe_video(path):
     result = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
                              "-show_entries", "stream=nb_read_packets,r_frame_rate,width,height",
-                             "-of", "json", path], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+                             "-of", "json", "file:" + os.path.abspath(path)], capture_output=True, text=True, stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         raise Failure("cannot read the video %s" % path)
     stream = json.loads(result.stdout)["streams"][0]
@@ -320,7 +323,8 @@ def sheet(args):
     temporary = os.path.join(os.path.dirname(os.path.abspath(args.out)), ".%s.partial-%d.png" % (
         os.path.basename(args.out), os.getpid()))
     try:
-        result = subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-i", args.video,
+        result = subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+                                 "-i", "file:" + os.path.abspath(args.video),
                                  "-vf", graph, "-fps_mode", "passthrough", "-frames:v", "1", temporary],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True)
         if result.returncode != 0 or not os.path.exists(temporary):
@@ -389,24 +393,32 @@ def bench(args):
 def main(argv):
     parser = argparse.ArgumentParser(prog="./halcyon", description="Music in, visualization out.")
     commands = parser.add_subparsers(dest="command", required=True)
-    r = commands.add_parser("render", help="make a video (or PNG frames) of the visualization of AUDIO")
-    r.add_argument("audio")
-    r.add_argument("--out", help="FILE.mp4 (or .mov, .mkv), or a FOLDER/ for numbered PNG frames "
-                                 "(default: the audio's name with .mp4, here)")
-    r.add_argument("--size", help="WxH (default 1280x720, or the options file's size)")
-    r.add_argument("--fps", default="30", help="frames a second (default 30; N or N/D)")
-    r.add_argument("--seconds", help="length (default: to the end of the audio)")
-    r.add_argument("--start", default="0", help="where in the audio to begin, in seconds")
-    r.add_argument("--options", help="the plug-in's options file (useropt.cfg) to use")
-    r.add_argument("--plugin", help="another visualization DLL to use instead of ours")
+    audio_help = "a WAV, FLAC, Ogg Vorbis or MP3 file"
+    r = commands.add_parser("render", help="a video (or PNG frames) of the visualization of AUDIO",
+                            description="A video of the visualization of AUDIO, with its sound: the plug-in "
+                                        "runs under Wine on a private virtual display with a deterministic clock.")
+    r.add_argument("audio", metavar="AUDIO", help=audio_help)
+    r.add_argument("--out", metavar="FILE|FOLDER/", help="FILE.mp4 (or .mov, .mkv), or a FOLDER/ for numbered "
+                                                        "PNG frames (default: AUDIO's name with .mp4, here)")
+    r.add_argument("--size", metavar="WxH", help="the plug-in's window in even numbers (default 1280x720, "
+                                                  "or the options file's size)")
+    r.add_argument("--fps", metavar="N", default="30", help="frames a second (default 30; N or N/D)")
+    r.add_argument("--seconds", metavar="S", help="length (default: to the end of the audio)")
+    r.add_argument("--start", metavar="S", default="0", help="where in the audio to begin, in seconds")
+    r.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
+    r.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours; "
+                                                     "it runs beside its own files, at its own size")
     r.add_argument("--log", help=argparse.SUPPRESS)  # a copy of the host's event log
-    p = commands.add_parser("play", help="show the visualization of AUDIO live, with the sound")
-    p.add_argument("audio")
-    p.add_argument("--size", help="WxH of the window (default: the options file's, or 512x384)")
-    p.add_argument("--start", default="0", help="where in the audio to begin, in seconds")
-    p.add_argument("--options", help="the plug-in's options file (useropt.cfg) to use")
-    p.add_argument("--plugin", help="another visualization DLL to use instead of ours")
-    s = commands.add_parser("sheet", help="a contact sheet of a video's frames")
+    p = commands.add_parser("play", help="the visualization of AUDIO live in a window, with its sound",
+                            description="The visualization of AUDIO live in a window on your display, in real "
+                                        "time, with the sound where there is an output for it. Escape or "
+                                        "closing the window ends it.")
+    p.add_argument("audio", metavar="AUDIO", help=audio_help)
+    p.add_argument("--size", metavar="WxH", help="the window (default: the options file's, or 512x384)")
+    p.add_argument("--start", metavar="S", default="0", help="where in the audio to begin, in seconds")
+    p.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
+    p.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours")
+    s = commands.add_parser("sheet", help="a contact sheet of a video's frames, with their times")
     s.add_argument("video")
     s.add_argument("out")
     s.add_argument("--columns", type=int, default=4)

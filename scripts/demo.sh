@@ -1,4 +1,4 @@
-# about: a short music video made with the plug-in from music the project makes itself (out/demo.mp4, out/demo-sheet.png)
+# about: a 20-second music video made with the plug-in from music it synthesizes (out/demo.mp4, a contact sheet)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"

@@ -1,4 +1,4 @@
-# about: show the visualization of an audio file live in a window, with the sound: play AUDIO [--size WxH] ... (--help)
+# about: the visualization of an audio file live in a window, with its sound: play AUDIO [options] (--help)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"

@@ -1,4 +1,4 @@
-# about: make a video of the visualization of an audio file: render AUDIO [--out FILE] [--size WxH] [--fps N] ... (--help)
+# about: a video of the visualization of an audio file, with its sound: render AUDIO [options] (--help)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
