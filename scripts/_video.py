@@ -90,8 +90,9 @@ class Progress:
             self.stream.flush()
 
 
-def read_exact(fd, count, host, deadline_seconds):
-    """count bytes from the pipe, or fewer when the host is gone and nothing more comes."""
+def read_exact(fd, count, host, deadline_seconds, stuck):
+    """count bytes from the pipe, or fewer when the host is gone and nothing more comes; a
+    Failure with the text stuck when nothing comes for deadline_seconds."""
     chunks, got = [], 0
     deadline = time.monotonic() + deadline_seconds
     host_gone_at = None
@@ -109,7 +110,7 @@ def read_exact(fd, count, host, deadline_seconds):
             if time.monotonic() - host_gone_at > 0.5:
                 break
         elif time.monotonic() > deadline:
-            raise Failure("the plug-in stopped drawing: no frame for %d seconds" % deadline_seconds)
+            raise Failure(stuck)
     return b"".join(chunks)
 
 
@@ -141,6 +142,13 @@ def output_kind(out):
     return VIDEO_FORMATS[extension]
 
 
+def wait_quietly(process, seconds):
+    """True when the process ended within the time."""
+    try:
+        process.wait(seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
 
 
 def render(args):
@@ -189,7 +197,7 @@ def render(args):
         fifo_fd = os.open(fifo, os.O_RDWR)
         widen_pipe(fifo_fd)
         if kind == "frames":
-            temporary = out + ".partial-%d" % os.getpid()
+            temporary = os.path.join(parent, ".%s.partial-%d" % (os.path.basename(out), os.getpid()))
             os.makedirs(temporary)
         else:
             base, extension = os.path.splitext(os.path.basename(out))
@@ -200,9 +208,10 @@ def render(args):
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
                 "--video", windows_path(fifo)])
-            header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT)
+            header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT,
+                                "the plug-in did not start within %d seconds" % START_TIMEOUT)
             if len(header) < RAW_HEADER:
-                host.wait(30)
+                wait_quietly(host, 30)
                 raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name))
             magic, width, height, order = struct.unpack("<4sII4s", header)
             if magic != b"HRAW" or order != b"BGRA" or not (0 < width <= 16384 and 0 < height <= 16384):
@@ -215,7 +224,8 @@ def render(args):
             progress = Progress(frames, quiet)
             done = 0
             while done < frames:
-                frame = read_exact(fifo_fd, frame_bytes, host, FRAME_TIMEOUT)
+                frame = read_exact(fifo_fd, frame_bytes, host, FRAME_TIMEOUT,
+                                   "the plug-in stopped drawing: no frame for %d seconds" % FRAME_TIMEOUT)
                 if len(frame) < frame_bytes:
                     break
                 try:
@@ -230,19 +240,19 @@ def render(args):
                 encoder.stdin.close()
             except BrokenPipeError:
                 pass
-            encoder_status = encoder.wait()
+            if not wait_quietly(encoder, 300):
+                raise Failure("ffmpeg did not finish the video within 5 minutes of the last frame")
+            encoder_status = encoder.returncode
             last_render["encoder_tail"] = time.monotonic() - last_frame_at
             if encoder_status != 0:
                 with open(os.path.join(folder, "encoder.err"), "rb") as f:
                     lines = f.read().decode("utf-8", "replace").strip().splitlines()
                 raise Failure("ffmpeg could not write the video" + (": " + lines[-1] if lines else ""))
             if done < frames:
-                host.wait(30)
+                wait_quietly(host, 30)
                 raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
                               + " (%d of %d frames drawn)" % (done, frames))
-            try:
-                host.wait(60)
-            except subprocess.TimeoutExpired:
+            if not wait_quietly(host, 60):
                 stop(host)
             if host.returncode != 0:
                 say("Note: the host ended with status %s after the last frame; the video is complete."
