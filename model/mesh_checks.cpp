@@ -20,13 +20,17 @@ bool triangles_index_vertices(const Mesh &mesh) {
     return true;
 }
 
-// Every range stays within the weights, and every weight it covers names one of the mesh's bones.
+// Every range stays within the weights, every weight it covers names one of the mesh's bones,
+// and together they cover no more than a pose may visit.
 bool weight_ranges_are_sound(const Mesh &mesh) {
+    int64_t pose_weights = 0;
     for (int32_t v = 0; v < mesh.vertex_count; ++v) {
         const WeightRange &range = mesh.weight_ranges[v];
         const int32_t first = range.first;
         const int32_t count = range.count;
         if (first < 0 || count < 0 || int64_t{first} + count > mesh.weight_count) return false;
+        pose_weights += count;
+        if (pose_weights > kMaxPoseWeights) return false;
         for (int32_t w = first; w < first + count; ++w) {
             const int32_t bone = mesh.weights[w].bone;
             if (!mesh.bones || bone < 0 || bone >= mesh.bone_count) return false;

@@ -5,4 +5,9 @@
 #include "model/image_reader.h"
 #include "model/model.h"
 
+// The most weights one pose of a mesh may visit, summed over its weight ranges: 16 per vertex at
+// the largest vertex count, where sensible skinning uses four to eight. A mesh whose ranges add
+// up to more is posed unskinned, so that no file can make a single pose take seconds.
+constexpr int64_t kMaxPoseWeights = int64_t{16} * 65536;
+
 void drop_unsound_mesh_data(Mesh &mesh, const ImageView &image);
