@@ -186,7 +186,7 @@ std::vector<uint8_t> seed_file(const char *name) {
 }
 
 const char *const kHostileSeeds[] = {"hostile_node_chain", "hostile_wide_weights", "hostile_shared_bones",
-                                     "hostile_bone_chain"};
+                                     "hostile_bone_chain", "hostile_many_skinned_meshes"};
 
 void ParseHostileFile(benchmark::State &state) {
     const char *name = kHostileSeeds[state.range(0)];
@@ -207,7 +207,7 @@ void ParseHostileFile(benchmark::State &state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(ParseHostileFile)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(ParseHostileFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 // One forced pose of every mesh of a hostile file in a new frame.
 void PoseHostileFile(benchmark::State &state) {
@@ -233,7 +233,7 @@ void PoseHostileFile(benchmark::State &state) {
     FrameClock = 0;
     free_model_meshes(model);
 }
-BENCHMARK(PoseHostileFile)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(PoseHostileFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

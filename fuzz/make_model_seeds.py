@@ -81,6 +81,13 @@ seeds["hostile_shared_bones"] = (b"\x37\x13" + chunk(0x2000, b"a\0") + vertices(
 chain = b"".join(bone(i, "b%05d" % i, "B%05d" % (i - 1) if i else "") for i in range(16000))
 seeds["hostile_bone_chain"] = (b"\x37\x13" + chunk(0x2000, b"c\0") + vertices(0x2110, square[:3])
                                + chunk(0x2189, struct.pack("<i", 16000)) + chain)
+# 36 meshes, each of 1,024 vertices with file normals whose ranges all span the same 1,024 weights:
+# every mesh alone stays within what one pose may visit, together they are far past the model's.
+many = (chunk(0x2000, b"m\0") + vertices(0x2110, [(i, i % 7, 1) for i in range(1024)])
+        + chunk(0x2170, struct.pack("<3f", 0, 0, 1) * 1024) + chunk(0x2189, struct.pack("<i", 1)) + bone(0, "b", "")
+        + chunk(0x2180, struct.pack("<i", 1024) + struct.pack("<Iif12x", 0, 0, 1.0 / 1024) * 1024)
+        + chunk(0x2185, struct.pack("<ii", 0, 1024) * 1024))
+seeds["hostile_many_skinned_meshes"] = b"\x37\x13" + many * 36
 
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:

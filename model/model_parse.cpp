@@ -312,7 +312,9 @@ int parse_model(ModelFile &model) {
     std::free(walk.names.leader);
     std::free(walk.names.first_mesh);
 
-    for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) drop_unsound_mesh_data(*mesh, walk.image);
+    int64_t pose_weights_left = kMaxModelPoseWeights;
+    for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next)
+        drop_unsound_mesh_data(*mesh, walk.image, pose_weights_left);
     link_mesh_parents(model);
     break_mesh_parent_loops(model);
     for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) {

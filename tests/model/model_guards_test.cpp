@@ -281,9 +281,9 @@ TEST(ModelGuards, RefusedBoneCountLeavesTheMeshWithoutBones) {
     EXPECT_EQ(parsed_own.meshes().at(0)->bones, nullptr);
 }
 
-// Weight ranges covering more than a pose may visit leave the mesh unskinned; at the limit it
-// stays skinned.
-TEST(ModelGuards, WeightRangesPastThePoseLimitAreDropped) {
+// Weight ranges covering more than a pose of one mesh may visit, or more than the model's earlier
+// meshes left, leave the mesh unskinned; at the limit it stays skinned.
+TEST(ModelGuards, WeightRangesPastThePoseLimitsAreDropped) {
     for (int32_t extra : {0, 1}) {
         SCOPED_TRACE(extra);
         const int32_t vertices = 1024, span = int32_t(kMaxPoseWeights / vertices);
@@ -298,6 +298,22 @@ TEST(ModelGuards, WeightRangesPastThePoseLimitAreDropped) {
         EXPECT_EQ(m.weight_ranges != nullptr, extra == 0);
         // Skinned: the many halves on an empty bone slot give zero; unskinned: the file position.
         EXPECT_EQ(m.posed_positions[1].x, extra == 0 ? 0.0f : 1.0f);
+    }
+    ModelImage image;  // eight weights visited per pose
+    image.magic().mesh_start("m").vertices(kSquare).bone_count(1).weights({{0, 1.0f}, {0, 1.0f}});
+    image.ranges({{0, 2}, {0, 2}, {0, 2}, {0, 2}});
+    ParsedModel parsed(image);
+    Mesh &m = *parsed.meshes().at(0);
+    const WeightRange *ranges = m.weight_ranges;
+    ASSERT_NE(ranges, nullptr);
+    const ImageView view{parsed.data, static_cast<uint64_t>(parsed.model.size)};
+    for (int64_t left : {8, 7}) {
+        SCOPED_TRACE(left);
+        m.weight_ranges = ranges;
+        int64_t model_left = left;
+        drop_unsound_mesh_data(m, view, model_left);
+        EXPECT_EQ(m.weight_ranges != nullptr, left == 8);
+        EXPECT_EQ(model_left, left == 8 ? 0 : 7);
     }
 }
 
