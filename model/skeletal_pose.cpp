@@ -1,6 +1,7 @@
 #include "model/skeletal_pose.h"
 
 #include <cstdlib>
+#include <functional>
 
 #include "math/matrix34.h"
 #include "model/mesh_prepare.h"
@@ -36,7 +37,8 @@ void update_bone_array(Bone *bones, int32_t count) {
         for (int32_t b = 0; b < count; ++b) update_bone(bones[b]);
         return;
     }
-    auto in_array = [bones, count](const Bone *bone) { return bone >= bones && bone < bones + count; };
+    const std::less<const Bone *> before;
+    auto in_array = [=](const Bone *bone) { return !before(bone, bones) && before(bone, bones + count); };
     auto done = [&](const Bone *bone) {
         if (!marked) return bone->stamp == FrameClock;
         return in_array(bone) && marked[bone - bones] != 0;
