@@ -1,29 +1,32 @@
 !!ARBfp1.0
-# Per-pixel light for one pass, in the vertex's tangent space.
-#   unit 0: normal map, height in alpha     texcoord 0: uv
-#   unit 1: normalisation cube map          texcoord 1: eye vector
-#   unit 2: decal                           texcoord 2: uv
-#   unit 3: normalisation cube map          texcoord 3: light vector
-#   primary colour: light colour, audio level in alpha
+# One light's pass over a sphere, per pixel, in the tangent space of the surface.
+#   unit 0: normal map, height in alpha     texcoord 0: s, t
+#   unit 1: normalisation cube map          texcoord 1: vector to the eye
+#   unit 2: decal                           texcoord 2: s, t
+#   unit 3: normalisation cube map          texcoord 3: vector to the light
+#   primary colour: the light's colour, the music's level in alpha
 OPTION ARB_precision_hint_nicest;
 
 PARAM expand = {2.0, -1.0, 0.0, 0.0};
-PARAM relief = {0.035, -0.0175, 0.0, 0.0};      # height scale and bias of the parallax step
-PARAM shine = {0.35, 0.65, 32.0, 4.0};          # specular base, specular gain with the music, exponent, horizon
-PARAM ambient = {0.06, 0.06, 0.07, 0.0};
+PARAM relief = {0.006, 0.012, 0.5, 0.0};      # parallax shift across s and t per unit of height; sea level
+PARAM shine = {24.0, 0.35, 0.9, 4.0};         # exponent, gloss of the sea, gain of the gloss with the music, horizon
+PARAM ambient = {0.05, 0.06, 0.09, 0.0};      # a night side that still shows the world
+PARAM air = {0.20, 0.42, 0.95, 3.0};          # colour of the atmosphere at the rim; how thin it is
+PARAM pulse = {0.35, 1.4, 0.30, 0.0};         # rim glow in silence, its growth with the music, land gloss
 
-TEMP eye, light, normal, height, offset, uv, decal, halfway, terms, colour;
+TEMP eye, light, normal, height, offset, uv, decal, halfway, terms, colour, glow;
 
-# The cube maps hand back the vectors normalised, packed as 128 + 127 * component.
+# The cube maps hand the vectors back normalised, as 128 + 127 * component.
 TEX eye, fragment.texcoord[1], texture[1], CUBE;
 MAD eye, eye, expand.x, expand.y;
 TEX light, fragment.texcoord[3], texture[3], CUBE;
 MAD light, light, expand.x, expand.y;
 
-# Parallax: shift the lookup towards the eye by the surface height, so the relief stands out.
+# Parallax: heights above sea level shift towards the eye, so mountains stand out as the sphere turns.
 TEX height, fragment.texcoord[0], texture[0], 2D;
-MAD height.x, height.a, relief.x, relief.y;
+SUB height.x, height.a, relief.z;
 MUL offset, eye, height.x;
+MUL offset, offset, relief;
 ADD uv, fragment.texcoord[0], offset;
 TEX normal, uv, texture[0], 2D;
 MAD normal, normal, expand.x, expand.y;
@@ -33,21 +36,36 @@ MUL normal.xyz, normal, normal.w;
 ADD uv, fragment.texcoord[2], offset;
 TEX decal, uv, texture[2], 2D;
 
-# Diffuse and Blinn specular terms; the horizon term fades light that comes from behind the surface.
+# Diffuse light through the bumps, faded where the light comes from behind the surface itself.
 DP3_SAT terms.x, normal, light;
+MUL_SAT terms.z, light.z, shine.w;
+MUL terms.x, terms.x, terms.z;
+
+# Blinn gloss: the seas (low in the height map) shine, land a little; louder music shines brighter.
 ADD halfway, light, eye;
 DP3 halfway.w, halfway, halfway;
 RSQ halfway.w, halfway.w;
 MUL halfway.xyz, halfway, halfway.w;
 DP3_SAT terms.y, normal, halfway;
-POW terms.y, terms.y, shine.z;
-MUL_SAT terms.z, light.z, shine.w;
-MAD terms.w, fragment.color.a, shine.y, shine.x;
+POW terms.y, terms.y, shine.x;
+MUL terms.y, terms.y, terms.z;
+SLT terms.w, height.a, 0.33;
+MAD terms.w, terms.w, shine.y, pulse.z;
+MAD glow.x, fragment.color.a, shine.z, 1.0;
 MUL terms.y, terms.y, terms.w;
+MUL terms.y, terms.y, glow.x;
 
-MUL colour, decal, terms.x;
-MAD colour, colour, fragment.color, ambient;
+# The atmosphere: a rim of blue air lit by the light, growing with the music.
+SUB_SAT glow.w, 1.0, eye.z;
+POW glow.w, glow.w, air.w;
+MAD glow.y, fragment.color.a, pulse.y, pulse.x;
+MUL glow.w, glow.w, glow.y;
+MAD glow.xyz, fragment.color, 0.5, air;
+MUL glow.xyz, glow, glow.w;
+
+MAD colour, fragment.color, terms.x, ambient;
+MUL colour, colour, decal;
 MAD colour, fragment.color, terms.y, colour;
-MUL result.color.xyz, colour, terms.z;
+ADD result.color.xyz, colour, glow;
 MOV result.color.w, decal.w;
 END

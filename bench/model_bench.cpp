@@ -1,9 +1,13 @@
 // Model costs per vertex: parsing and preparing a 65,535-vertex mesh, and per frame the pose of
-// a skinned mesh plus one light pass (light and eye vectors in tangent space).
+// a skinned mesh plus one light pass (light and eye vectors in tangent space). Then the hostile
+// seed files of the fuzzer, which must each parse and prepare in well under half a second.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "model/model_parse.h"
@@ -175,6 +179,61 @@ void LightPassOnly(benchmark::State &state) {
     free_model_meshes(model);
 }
 BENCHMARK(LightPassOnly)->Unit(benchmark::kMillisecond);
+
+std::vector<uint8_t> seed_file(const char *name) {
+    std::ifstream in(std::string(HALCYON_MODEL_SEEDS_DIR) + "/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const char *const kHostileSeeds[] = {"hostile_node_chain", "hostile_wide_weights", "hostile_shared_bones",
+                                     "hostile_bone_chain", "hostile_many_skinned_meshes"};
+
+void ParseHostileFile(benchmark::State &state) {
+    const char *name = kHostileSeeds[state.range(0)];
+    const std::vector<uint8_t> file = seed_file(name);
+    if (file.empty()) {
+        state.SkipWithError("seed file missing");
+        return;
+    }
+    state.SetLabel(name);
+    for (auto _ : state) {
+        ModelFile model{};
+        model.data = file.data();
+        model.size = static_cast<int32_t>(file.size());
+        parse_model(model);
+        benchmark::DoNotOptimize(model.meshes);
+        state.PauseTiming();
+        free_model_meshes(model);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(ParseHostileFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// One forced pose of every mesh of a hostile file in a new frame.
+void PoseHostileFile(benchmark::State &state) {
+    const char *name = kHostileSeeds[state.range(0)];
+    const std::vector<uint8_t> file = seed_file(name);
+    if (file.empty()) {
+        state.SkipWithError("seed file missing");
+        return;
+    }
+    state.SetLabel(name);
+    ModelFile model{};
+    model.data = file.data();
+    model.size = static_cast<int32_t>(file.size());
+    parse_model(model);
+    SceneEntity entity{};
+    entity.model_scale = 1.0f;
+    entity.force_pose_update = 1;
+    uint32_t clock = 1;
+    for (auto _ : state) {
+        FrameClock = ++clock;
+        for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) update_mesh_vertices(&entity, *mesh);
+    }
+    FrameClock = 0;
+    free_model_meshes(model);
+}
+BENCHMARK(PoseHostileFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -61,6 +61,34 @@ seeds["loops"] = (b"\x37\x13" + chunk(0x2000, b"a\0", 8) + vertices(0x2110, squa
                   + chunk(0x3030, struct.pack("<H", 1)) + chunk(0x3010, b"a\0" + struct.pack("<3H", 0, 0, 2))
                   + chunk(0x3030, struct.pack("<H", 2)) + chunk(0x3010, b"b\0" + struct.pack("<3H", 0, 0, 1)))
 
+
+# Hostile shapes, each within 2 MB, that once took seconds to parse: a chain of 40,000 node meshes
+# (names, node ids and parent walks), 20,000 vertices whose ranges each span all 40,000 weights,
+# one array of 65,536 bones shared by 3,000 meshes, and a chain of 16,000 named bones.
+nodes = []
+for i in range(40000):
+    nodes.append(chunk(0x3030, struct.pack("<H", i + 1)))
+    nodes.append(chunk(0x3010, b"n%05d\0" % i + struct.pack("<3H", 0, 0, i)))
+seeds["hostile_node_chain"] = b"\x37\x13" + b"".join(nodes)
+wide_vertices = [(i % 200, i // 200, 0) for i in range(20000)]
+wide_weights = struct.pack("<i", 40000) + struct.pack("<Iif12x", 0, 0, 1.0 / 40000) * 40000
+seeds["hostile_wide_weights"] = (b"\x37\x13" + chunk(0x2000, b"w\0") + vertices(0x2110, wide_vertices)
+                                 + chunk(0x2189, struct.pack("<i", 1)) + bone(0, "b", "")
+                                 + chunk(0x2180, wide_weights) + chunk(0x2185, struct.pack("<ii", 0, 40000) * 20000))
+sharers = b"".join(chunk(0x2000, b"m\0") + vertices(0x2110, []) for _ in range(3000))
+seeds["hostile_shared_bones"] = (b"\x37\x13" + chunk(0x2000, b"a\0") + vertices(0x2110, [])
+                                 + chunk(0x2189, struct.pack("<i", 65536)) + sharers)
+chain = b"".join(bone(i, "b%05d" % i, "B%05d" % (i - 1) if i else "") for i in range(16000))
+seeds["hostile_bone_chain"] = (b"\x37\x13" + chunk(0x2000, b"c\0") + vertices(0x2110, square[:3])
+                               + chunk(0x2189, struct.pack("<i", 16000)) + chain)
+# 36 meshes, each of 1,024 vertices with file normals whose ranges all span the same 1,024 weights:
+# every mesh alone stays within what one pose may visit, together they are far past the model's.
+many = (chunk(0x2000, b"m\0") + vertices(0x2110, [(i, i % 7, 1) for i in range(1024)])
+        + chunk(0x2170, struct.pack("<3f", 0, 0, 1) * 1024) + chunk(0x2189, struct.pack("<i", 1)) + bone(0, "b", "")
+        + chunk(0x2180, struct.pack("<i", 1024) + struct.pack("<Iif12x", 0, 0, 1.0 / 1024) * 1024)
+        + chunk(0x2185, struct.pack("<ii", 0, 1024) * 1024))
+seeds["hostile_many_skinned_meshes"] = b"\x37\x13" + many * 36
+
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)

@@ -134,6 +134,10 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
     JsonLine line = json_begin("init");
     json_int(line, "result", init_result);
     json_int(line, "delay_ms", module->delay_ms);
+    if (init_result != 0) {  // what a failed Init left behind
+        json_bool(line, "render_window_alive", parent_window_last_registered_alive());
+        json_bool(line, "window_class_registered", parent_window_last_class_registered());
+    }
     event_write(line);
 
     bool quit_seen = pump_messages(0);

@@ -20,24 +20,28 @@ bool triangles_index_vertices(const Mesh &mesh) {
     return true;
 }
 
-// Every range stays within the weights, and every weight it covers names one of the mesh's bones.
-bool weight_ranges_are_sound(const Mesh &mesh) {
+// The weights one pose visits when every range stays within the weights, every weight it covers
+// names one of the mesh's bones and together they are no more than limit; otherwise -1.
+int64_t sound_pose_weights(const Mesh &mesh, int64_t limit) {
+    int64_t pose_weights = 0;
     for (int32_t v = 0; v < mesh.vertex_count; ++v) {
         const WeightRange &range = mesh.weight_ranges[v];
         const int32_t first = range.first;
         const int32_t count = range.count;
-        if (first < 0 || count < 0 || int64_t{first} + count > mesh.weight_count) return false;
+        if (first < 0 || count < 0 || int64_t{first} + count > mesh.weight_count) return -1;
+        pose_weights += count;
+        if (pose_weights > limit) return -1;
         for (int32_t w = first; w < first + count; ++w) {
             const int32_t bone = mesh.weights[w].bone;
-            if (!mesh.bones || bone < 0 || bone >= mesh.bone_count) return false;
+            if (!mesh.bones || bone < 0 || bone >= mesh.bone_count) return -1;
         }
     }
-    return true;
+    return pose_weights;
 }
 
 }  // namespace
 
-void drop_unsound_mesh_data(Mesh &mesh, const ImageView &image) {
+void drop_unsound_mesh_data(Mesh &mesh, const ImageView &image, int64_t &pose_weights_left) {
     if (!mesh.positions) mesh.vertex_count = 0;
     if (!mesh.triangles) mesh.triangle_count = 0;
 
@@ -58,8 +62,14 @@ void drop_unsound_mesh_data(Mesh &mesh, const ImageView &image) {
         mesh.weights = nullptr;
         mesh.weight_count = 0;
     }
-    if (mesh.weight_ranges &&
-        (!array_in_image(image, mesh.weight_ranges, mesh.vertex_count, sizeof(WeightRange)) ||
-         !weight_ranges_are_sound(mesh)))
-        mesh.weight_ranges = nullptr;  // posed from the file positions, unskinned
+    if (mesh.weight_ranges) {
+        const int64_t limit = pose_weights_left < kMaxPoseWeights ? pose_weights_left : kMaxPoseWeights;
+        const int64_t visited = array_in_image(image, mesh.weight_ranges, mesh.vertex_count, sizeof(WeightRange))
+                                    ? sound_pose_weights(mesh, limit)
+                                    : -1;
+        if (visited < 0)
+            mesh.weight_ranges = nullptr;  // posed from the file positions, unskinned
+        else
+            pose_weights_left -= visited;
+    }
 }

@@ -49,6 +49,12 @@ struct Mesh {
     Bone *bones;
     int32_t bone_count;
     uint8_t bones_shared;  // the array belongs to an earlier mesh
+    // The mesh that owns a shared array (null when the array is the mesh's own). The owner records
+    // the FrameClock value at which the array was last posed, so that meshes sharing it pose it
+    // once per frame between them.
+    Mesh *bones_owner;
+    uint8_t bones_posed;
+    uint32_t bones_stamp;
     uint8_t pose_valid;
     float last_scale;
     const uint8_t *node_header;  // image: just past the node name's NUL

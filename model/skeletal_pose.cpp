@@ -1,5 +1,8 @@
 #include "model/skeletal_pose.h"
 
+#include <cstdlib>
+#include <functional>
+
 #include "math/matrix34.h"
 #include "model/mesh_prepare.h"
 #include "model/model_memory.h"
@@ -22,6 +25,46 @@ void update_bone_matrices(Bone &bone) {
     else
         bone.world = bone.local;
     bone.skin = bone.world;
+}
+
+// Every bone of an array, each after its parent and each once: a walk up stops at the first bone
+// already done, so chains of any shape cost one step per bone. Done means stamped in this frame;
+// while FrameClock is 0 stamps say nothing, and a scratch mark per bone says it instead. The
+// matrices are those a call of update_bone per bone in index order would leave.
+void update_bone_array(Bone *bones, int32_t count) {
+    uint8_t *marked = FrameClock == 0 ? allocate_zeroed<uint8_t>(count) : nullptr;
+    if (FrameClock == 0 && !marked) {
+        for (int32_t b = 0; b < count; ++b) update_bone(bones[b]);
+        return;
+    }
+    const std::less<const Bone *> before;
+    auto in_array = [=](const Bone *bone) { return !before(bone, bones) && before(bone, bones + count); };
+    auto done = [&](const Bone *bone) {
+        if (!marked) return bone->stamp == FrameClock;
+        return in_array(bone) && marked[bone - bones] != 0;
+    };
+    for (int32_t b = 0; b < count; ++b) {
+        // Up to the first bone already done, reversing the links; then down again, restoring them.
+        Bone *previous = nullptr;
+        Bone *current = &bones[b];
+        while (current && !done(current)) {
+            Bone *up = current->parent;
+            current->parent = previous;
+            previous = current;
+            current = up;
+        }
+        Bone *parent = current;
+        current = previous;
+        while (current) {
+            Bone *down = current->parent;
+            current->parent = parent;
+            update_bone_matrices(*current);
+            if (marked && in_array(current)) marked[current - bones] = 1;
+            parent = current;
+            current = down;
+        }
+    }
+    std::free(marked);
 }
 
 }  // namespace
@@ -81,7 +124,16 @@ void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
         mesh.posed_positions = allocate_zeroed<Vec3>(mesh.vertex_count);
         if (!mesh.posed_positions) return;
     }
-    for (int32_t b = 0; b < mesh.bone_count && mesh.bones; ++b) update_bone(mesh.bones[b]);
+    if (mesh.bones) {
+        // Meshes sharing an array pose it once per frame between them: the result is the same.
+        Mesh *owner = mesh.bones_shared ? mesh.bones_owner : &mesh;
+        if (!owner || owner->bones != mesh.bones) owner = &mesh;
+        if (!owner->bones_posed || owner->bones_stamp != FrameClock) {
+            update_bone_array(mesh.bones, mesh.bone_count);
+            owner->bones_posed = 1;
+            owner->bones_stamp = FrameClock;
+        }
+    }
 
     if (mesh.weight_ranges && mesh.normals && !mesh.posed_normals) {
         mesh.posed_normals = allocate_zeroed<PackedVec3>(mesh.vertex_count);

@@ -102,6 +102,8 @@ bool open_display() {
     PlatformRect wanted = {0, 0, plugin_state.viewport_width, plugin_state.viewport_height};
 
     if (!platform_register_window_class(plugin_state.class_instance, kWindowClassName, kIconResource)) {
+        // No mode was changed, so no later teardown may restore one.
+        plugin_state.fullscreen_active = 0;
         show_error_code("ERRORCODE1");
         platform_post_quit_message(0);
         return false;
@@ -198,7 +200,8 @@ bool destroy_display() {
     release_scene_models();
     if (plugin_state.fullscreen_active) {
         platform_change_display_settings(nullptr, 0);
-        platform_show_cursor(true);
+        // The cursor was hidden only for the whole display; a chosen monitor kept it.
+        if (!plugin_state.monitor_chosen) platform_show_cursor(true);
         plugin_state.fullscreen_active = 0;  // a second teardown must not restore again
     }
     if (plugin_state.gl_context) {

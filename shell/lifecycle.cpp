@@ -18,6 +18,12 @@ void show_plugin_message(const char *text) {
     platform_message_box(plugin_state.module->parent_window, text, kPluginName, win32::MB_OK);
 }
 
+// Once the host holds the render window, it must let go of it before the window is destroyed.
+void withdraw_and_close_display(VisModule *module) {
+    platform_send_message(module->parent_window, kHostMessage, 0, kHostRegisterWindow);
+    destroy_display();
+}
+
 }  // namespace
 
 void HALCYON_CDECL plugin_config(VisModule *module) {
@@ -57,12 +63,12 @@ int HALCYON_CDECL plugin_init(VisModule *module) {
     set_viewport(plugin_state.viewport_width, plugin_state.viewport_height);
 
     if (!check_gl_extensions()) {
-        destroy_display();
+        withdraw_and_close_display(module);
         return 1;
     }
     if (!init_gl_state()) {
         show_plugin_message("ERRORCODE8");
-        destroy_display();
+        withdraw_and_close_display(module);
         return 1;
     }
     // The cleared frame shows while the assets load.
@@ -80,6 +86,5 @@ int HALCYON_CDECL plugin_render(VisModule *) {
 
 void HALCYON_CDECL plugin_quit(VisModule *module) {
     plugin_state.quitting = 1;
-    platform_send_message(module->parent_window, kHostMessage, 0, kHostRegisterWindow);
-    destroy_display();
+    withdraw_and_close_display(module);
 }

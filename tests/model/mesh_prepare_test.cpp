@@ -179,6 +179,31 @@ TEST(TangentFrames, CollinearTextureCoordinatesOnlyCount) {
     EXPECT_NE(s.frames[0].tangent.x, 0.0f) << "the other triangle still contributes";
 }
 
+// Vertex 0 is shared by a triangle with texture determinant D = 1 and a mirrored one with
+// D = -1/8, whose own tangent is (0, 3, 0) and binormal (1, 0, 0) once divided by D. A missing
+// division or a lost sign turns the averaged directions elsewhere.
+TEST(TangentFrames, OppositeDeterminantsMeetAtASharedVertex) {
+    FrameSetup s;
+    s.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1.5f, 0}, {0.25f, 0, 0}};
+    s.pairs = {{0, 0}, {1, 0}, {0, 1}, {-0.5f, 0}, {0, 0.25f}};
+    s.triangles = {{0, 1, 2, 0}, {0, 3, 4, 0}};
+    s.normals = std::vector<PackedVec3>(5, PackedVec3{0, 0, 1});
+    s.compute();
+    const float r10 = 1.0f / std::sqrt(10.0f), r2 = 1.0f / std::sqrt(2.0f);
+    const struct {
+        int vertex;
+        Vec3 tangent, binormal;
+    } expected[] = {{0, {r10, 3 * r10, 0}, {r2, r2, 0}}, {1, {1, 0, 0}, {0, 1, 0}}, {3, {0, 1, 0}, {1, 0, 0}}};
+    for (const auto &e : expected) {
+        SCOPED_TRACE(e.vertex);
+        const TangentFrame &f = s.frames[e.vertex];
+        EXPECT_NEAR(f.tangent.x, e.tangent.x, 1e-6);
+        EXPECT_NEAR(f.tangent.y, e.tangent.y, 1e-6);
+        EXPECT_NEAR(f.binormal.x, e.binormal.x, 1e-6);
+        EXPECT_NEAR(f.binormal.y, e.binormal.y, 1e-6);
+    }
+}
+
 TEST(TangentFrames, FileNormalsArriveAsStoredAndValidFramesStay) {
     ModelImage image;
     image.magic().mesh_start("m").vertices({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "model/mesh_checks.h"
 #include "model/mesh_prepare.h"
 #include "model/model_links.h"
 #include "model/skeletal_pose.h"
@@ -162,10 +163,23 @@ TEST(ModelGuards, NamesThatRunOffTheImageAreNotRead) {
     ParsedModel parsed_node(node_name);
     EXPECT_EQ(parsed_node.meshes().at(0)->node_header, nullptr);
 
-    ModelImage short_header;  // name fits, the parent id after it does not
-    short_header.magic().mesh_start("ok").header(model_ids::NodeHeader, 13).text("ok").u16(0).u16(0);
-    ParsedModel parsed_short(short_header);
-    EXPECT_EQ(parsed_short.meshes().at(0)->node_header, nullptr);
+    // The name fits, the words after it do not: the node still names its mesh and gives it the
+    // node id, so a mesh whose parent id is that node links to it; only its own parent id is missing.
+    for (const char *name : {"ok", "dummy"}) {
+        ModelImage short_header;
+        short_header.magic().mesh_start("ok").node_id(4).node_header("ok", 5).node_id(5);
+        short_header.header(model_ids::NodeHeader, 8).text(name).u16(0).u16(0);
+        ParsedModel parsed_short(short_header);
+        SCOPED_TRACE(name);
+        const auto m = parsed_short.meshes();
+        const Mesh *node = m.back();
+        ASSERT_EQ(m.size(), std::strcmp(name, "ok") == 0 ? 1u : 2u);
+        EXPECT_STREQ(node->name, name);
+        EXPECT_EQ(node->node_id, 5);
+        EXPECT_EQ(node->node_header, nullptr);
+        EXPECT_EQ(m[0]->parent, std::strcmp(name, "ok") == 0 ? nullptr : node);
+        expect_sound(parsed_short);
+    }
 }
 
 TEST(ModelGuards, ArraysThatDisagreeWithTheMeshAreDropped) {
@@ -243,6 +257,64 @@ TEST(ModelGuards, BoneCountsAndRecordsOutsideTheArrayAreIgnored) {
     ASSERT_EQ(m[2]->bone_count, 2);
     EXPECT_EQ(m[2]->bones[0].record.name[0], '\0');
     EXPECT_STREQ(m[2]->bones[1].record.name, "ok");
+}
+
+// A refused count (negative, or past what the model may hold) must not leave the mesh on the array
+// it shared, or its bone records would overwrite the other mesh's bones.
+TEST(ModelGuards, RefusedBoneCountLeavesTheMeshWithoutBones) {
+    for (int32_t refused : {-1, 65536 - 3 + 1}) {
+        SCOPED_TRACE(refused);
+        ModelImage image;
+        image.magic().mesh_start("a").bone_count(3).bone(0, "a0", "");
+        image.mesh_start("b").bone_count(refused).bone(0, "b0", "").mesh_start("c");
+        ParsedModel parsed(image);
+        const auto m = parsed.meshes();
+        EXPECT_STREQ(m[0]->bones[0].record.name, "a0");
+        EXPECT_EQ(m[1]->bones, nullptr);
+        EXPECT_EQ(m[1]->bone_count, 0);
+        EXPECT_FALSE(m[1]->bones_shared);
+        EXPECT_EQ(m[2]->bones, nullptr) << "nothing left to share";
+    }
+    ModelImage own;  // a mesh's own array goes too (LeakSanitizer reports it otherwise)
+    own.magic().mesh_start("a").bone_count(2).bone_count(-1).bone(0, "a0", "");
+    ParsedModel parsed_own(own);
+    EXPECT_EQ(parsed_own.meshes().at(0)->bones, nullptr);
+}
+
+// Weight ranges covering more than a pose of one mesh may visit, or more than the model's earlier
+// meshes left, leave the mesh unskinned; at the limit it stays skinned.
+TEST(ModelGuards, WeightRangesPastThePoseLimitsAreDropped) {
+    for (int32_t extra : {0, 1}) {
+        SCOPED_TRACE(extra);
+        const int32_t vertices = 1024, span = int32_t(kMaxPoseWeights / vertices);
+        ModelImage image;
+        image.magic().mesh_start("m").vertices(std::vector<Vec3>(vertices, Vec3{1, 2, 3})).bone_count(1);
+        image.weights(std::vector<std::pair<int32_t, float>>(span + extra, {0, 0.5f}));
+        std::vector<std::pair<int32_t, int32_t>> ranges(vertices, {0, span});
+        ranges[0].second += extra;
+        image.ranges(ranges);
+        ParsedModel parsed(image);
+        const Mesh &m = *parsed.meshes().at(0);
+        EXPECT_EQ(m.weight_ranges != nullptr, extra == 0);
+        // Skinned: the many halves on an empty bone slot give zero; unskinned: the file position.
+        EXPECT_EQ(m.posed_positions[1].x, extra == 0 ? 0.0f : 1.0f);
+    }
+    ModelImage image;  // eight weights visited per pose
+    image.magic().mesh_start("m").vertices(kSquare).bone_count(1).weights({{0, 1.0f}, {0, 1.0f}});
+    image.ranges({{0, 2}, {0, 2}, {0, 2}, {0, 2}});
+    ParsedModel parsed(image);
+    Mesh &m = *parsed.meshes().at(0);
+    const WeightRange *ranges = m.weight_ranges;
+    ASSERT_NE(ranges, nullptr);
+    const ImageView view{parsed.data, static_cast<uint64_t>(parsed.model.size)};
+    for (int64_t left : {8, 7}) {
+        SCOPED_TRACE(left);
+        m.weight_ranges = ranges;
+        int64_t model_left = left;
+        drop_unsound_mesh_data(m, view, model_left);
+        EXPECT_EQ(m.weight_ranges != nullptr, left == 8);
+        EXPECT_EQ(model_left, left == 8 ? 0 : 7);
+    }
 }
 
 // A count for a mesh that shares the bones before it gives it an array of its own, freed with it

@@ -19,6 +19,8 @@ def run(path, *flags):
 
 failures = []
 for name in sorted(os.listdir(corpus)):
+    if name.startswith("hostile_"):
+        continue  # seeds for parse time, with tens of thousands of meshes and bones
     path = os.path.join(corpus, name)
     _, plain = run(path)
     _, full = run(path, "--normals", "--tangents")

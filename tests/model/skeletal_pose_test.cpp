@@ -88,6 +88,45 @@ TEST(Bones, ComposeWithParentOncePerFrameOrAlwaysAtClockZero) {
     EXPECT_EQ(bones[1].world.m[9], 9.0f);
 }
 
+// The parent's world applies first, then the bone's local transform; a parent stored after its
+// child is brought up to date first, while the clock is 0 as in a frame. Rotation and translation
+// do not commute, so a swapped composition lands elsewhere.
+TEST(Bones, ChildComposesAfterItsParentWhateverTheirOrder) {
+    for (uint32_t clock : {0u, 7u}) {
+        SCOPED_TRACE(clock);
+        ClockAt at(clock);
+        Bone bones[2] = {};
+        mat34_identity(bones[0].local);  // the child: five units along x
+        bones[0].local.m[9] = 5.0f;
+        bones[0].parent = &bones[1];
+        mat34_identity(bones[1].local);  // the parent: a quarter turn about z, x to y
+        bones[1].local.m[0] = 0.0f;
+        bones[1].local.m[1] = -1.0f;
+        bones[1].local.m[3] = 1.0f;
+        bones[1].local.m[4] = 0.0f;
+        const PackedVec3 position{1, 0, 0};
+        VertexWeight weight{};
+        weight.bone = 0;
+        weight.weight = 1.0f;
+        const WeightRange range{0, 1};
+        Mesh mesh{};
+        mesh.vertex_count = 1;
+        mesh.positions = &position;
+        mesh.weights = &weight;
+        mesh.weight_count = 1;
+        mesh.weight_ranges = &range;
+        mesh.bones = bones;
+        mesh.bone_count = 2;
+        mat34_identity(mesh.world);
+        update_mesh_vertices(nullptr, mesh);
+        ASSERT_NE(mesh.posed_positions, nullptr);
+        EXPECT_EQ(mesh.posed_positions[0].x, 5.0f);
+        EXPECT_EQ(mesh.posed_positions[0].y, 1.0f);
+        EXPECT_EQ(bones[0].stamp, clock);
+        std::free(mesh.posed_positions);
+    }
+}
+
 // Vertex 0: one weight 1.0; vertex 1: two weights 0.5; vertex 2: one weight 0.5.
 ModelImage skinned(bool with_normals) {
     ModelImage image;
@@ -138,6 +177,31 @@ TEST(Pose, ReusedWhileTheScaleStaysAndRedoneWhenForced) {
     update_mesh_vertices(&entity, m);
     EXPECT_EQ(m.posed_positions[0].x, 4.0f) << "forced in a new frame";
     EXPECT_FLOAT_EQ(m.posed_normals[0].z, 1.0f) << "a translated bone leaves the normal alone";
+}
+
+// Meshes sharing a bone array pose it once per frame between them, whichever comes first, and
+// each sees the bones of the current frame.
+TEST(Pose, SharedBonesFollowTheFrameWhicheverMeshPosesFirst) {
+    ModelImage image;
+    image.magic().mesh_start("a").vertices(kTriangle).bone_count(1).bone(0, "r", "");
+    image.weights({{0, 1.0f}}).ranges({{0, 1}, {0, 1}, {0, 1}});
+    image.mesh_start("b").vertices(kTriangle).weights({{0, 1.0f}}).ranges({{0, 1}, {0, 1}, {0, 1}});
+    ParsedModel parsed(image);
+    Mesh &a = *parsed.meshes().at(0), &b = *parsed.meshes().at(1);
+    ASSERT_TRUE(b.bones_shared);
+    SceneEntity entity{};
+    entity.model_scale = 1.0f;
+    entity.force_pose_update = 1;
+    ClockAt clock(30);
+    for (Mesh *first : {&b, &a}) {
+        Mesh *second = first == &b ? &a : &b;
+        FrameClock += 1;
+        a.bones[0].local.m[9] = static_cast<float>(FrameClock);
+        update_mesh_vertices(&entity, *first);
+        update_mesh_vertices(&entity, *second);
+        EXPECT_EQ(a.posed_positions[1].x, 2.0f + FrameClock);
+        EXPECT_EQ(b.posed_positions[1].x, 2.0f + FrameClock);
+    }
 }
 
 TEST(Pose, SkinnedFramesAreRebuiltEachFrameOthersKept) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "shell/lifecycle.h"
 #include "shell/plugin_state.h"
@@ -168,6 +170,82 @@ TEST_F(Fullscreen, FailureAfterTheModeChangeRestoresTheDisplay) {
     EXPECT_EQ(plugin_init(&module), 1);
     EXPECT_EQ(fake.display_changes.back(), "restore");
     EXPECT_EQ(fake.cursor_level, 0);
+}
+
+TEST_F(Fullscreen, EachStartAsksAgainAndTheTeardownUndoesOnlyWhatItDid) {
+    fake.box_answers = {win32::IDYES};
+    ASSERT_EQ(plugin_init(&module), 0);
+    EXPECT_EQ(fake.display_changes.back(), "device:\\\\.\\DISPLAY1:640x480x32");
+    plugin_quit(&module);
+    EXPECT_EQ(fake.display_changes.back(), "restore");
+    EXPECT_EQ(fake.cursor_level, 0) << "a chosen monitor never hid the cursor, so it is not shown";
+
+    // No to every monitor this time: the earlier Yes must not linger.
+    ASSERT_EQ(plugin_init(&module), 0);
+    EXPECT_EQ(fake.display_changes.back(), "whole:640x480x32:1c0000");
+    EXPECT_EQ(fake.cursor_level, -1);
+    EXPECT_TRUE(fake.window_minimized);
+    plugin_quit(&module);
+    EXPECT_EQ(fake.display_changes.back(), "restore");
+    EXPECT_EQ(fake.cursor_level, 0);
+}
+
+// Every way Init can fail after the probe, in every display mode: the host is told to let go of
+// a window it was given, everything made is released, and the display mode and the cursor are as
+// before; a Quit that follows (some hosts call it) changes nothing more.
+TEST_F(Display, EveryFailedStartLeavesTheHostAndTheDisplayAsTheyWere) {
+    const struct {
+        const char *what;
+        void (*arrange)();
+    } steps[] = {
+        {"class", [] { fake.failing.insert("RegisterClassA"); }},
+        {"window", [] { fake.failing.insert("CreateWindowExA"); }},
+        {"device context", [] { fake.failing.insert("GetDC"); }},
+        {"pixel format", [] { fake.failing.insert("SetPixelFormat"); }},
+        {"context", [] { fake.failing.insert("wglMakeCurrent"); }},
+        {"extensions", [] { fake.gl_texture_units = 3; }},
+        {"program", [] { fake.program_error_position = 3; }},
+    };
+    const struct {
+        const char *what;
+        int32_t fullscreen;
+        std::vector<int> answers;
+    } modes[] = {{"windowed", 0, {}}, {"whole display", 1, {}}, {"chosen monitor", 1, {win32::IDYES}}};
+    for (const auto &mode : modes) {
+        std::vector<uint8_t> options(56, 0);
+        const int32_t values[14] = {640, 480, mode.fullscreen, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2};
+        std::memcpy(options.data(), values, sizeof values);
+        write_asset("useropt.cfg", options);
+        for (const auto &step : steps) {
+            SCOPED_TRACE(std::string(mode.what) + ", " + step.what);
+            fake_reset();
+            fake.module_file_name = "vis_halcyonsphere.dll";
+            fake.box_answers = mode.answers;
+            step.arrange();
+            ASSERT_EQ(plugin_init(&module), 1);
+
+            const int registered = fake_call_count("RegisterClassA") - int(fake.failing.count("RegisterClassA"));
+            EXPECT_EQ(fake_call_count("UnregisterClassA"), registered);
+            EXPECT_EQ(fake_call_count("DestroyWindow"), int(fake.windows.size()));
+            EXPECT_EQ(fake_call_count("ReleaseDC"), fake_call_count("GetDC") - int(fake.failing.count("GetDC")));
+            EXPECT_EQ(plugin_state.window, nullptr);
+            EXPECT_EQ(plugin_state.device_context, nullptr);
+            EXPECT_EQ(plugin_state.gl_context, nullptr);
+            if (fake_called("SendMessageA(4096,611)")) {
+                EXPECT_GT(fake_call_index("SendMessageA(0,611)"), fake_call_index("SendMessageA(4096,611)"));
+                EXPECT_LT(fake_call_index("SendMessageA(0,611)"), fake_call_index("DestroyWindow"));
+            } else {
+                EXPECT_FALSE(fake_called("SendMessageA(0,611)"));
+            }
+            const auto restores = std::count(fake.display_changes.begin(), fake.display_changes.end(), "restore");
+            EXPECT_EQ(size_t(restores) * 2, fake.display_changes.size()) << "one restore per change";
+            EXPECT_EQ(fake.cursor_level, 0);
+
+            plugin_quit(&module);
+            EXPECT_EQ(size_t(restores) * 2, fake.display_changes.size());
+            EXPECT_EQ(fake.cursor_level, 0);
+        }
+    }
 }
 
 TEST(Viewport, FrustumHasFortyFiveDegreesAndTheWindowsAspect) {

@@ -238,7 +238,7 @@ def remove_folder(folder):
 def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None):
     """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
 
-    files: {relative name: bytes or str} written beside the DLL first (after the assets);
+    files: {relative name: bytes or str, or None to remove it} written beside the DLL first (after the assets);
     assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what --dll names instead of the copy (a Windows
     path). The caller removes the folder (remove_folder)."""
     ensure_session()
@@ -250,6 +250,10 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
         copy_assets(folder, full=assets != "empty")
     for name, content in (files or {}).items():
         path = os.path.join(folder, name)
+        if content is None:
+            if os.path.exists(path):
+                os.remove(path)
+            continue
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(content.encode("latin-1") if isinstance(content, str) else content)

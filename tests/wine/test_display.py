@@ -120,7 +120,12 @@ class ProgramTest(HostTestCase):
         self.assertTrue(box["text"].startswith("Fragment program error: "), box["text"])
         self.assertGreater(len(box["text"]), len("Fragment program error: "))
         self.assertTrue(box["owner_is_parent"])
-        self.assertEqual(run.one("init")["result"], 1)
+        init = run.one("init")
+        self.assertEqual(init["result"], 1)
+        # The host was given the window, then told to let go of it before it was destroyed.
+        self.assertEqual([e["wparam"] != 0 for e in run.of("host_message") if e["lparam"] == 611], [True, False])
+        self.assertFalse(init["render_window_alive"], run.describe())
+        self.assertFalse(init["window_class_registered"], run.describe())
 
     def test_missing_program_names_its_path(self):
         run = self.host(PRODUCT_DLL, ["--frames", "1"], assets="empty")
