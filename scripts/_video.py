@@ -127,7 +127,9 @@ def encoder_command(target, kind, size, fps, audio, start, seconds):
                 "-map", "0:v:0", "-map", "1:a:0"]
     if width % 2 or height % 2:  # H.264 in 4:2:0 needs even sides; another plug-in may draw odd ones
         command += ["-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2"]
-    return command + ["-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-pix_fmt", "yuv420p",
+    # superfast: about half veryfast's CPU time for files about 40% larger, which keeps the
+    # export within a tenth of the plug-in's own time on two cores.
+    return command + ["-c:v", "libx264", "-preset", "superfast", "-crf", "20", "-pix_fmt", "yuv420p",
                       "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", kind,
                       "file:" + os.path.abspath(target)]
 
