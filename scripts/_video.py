@@ -441,6 +441,7 @@ def main(argv):
     b.add_argument("--frames", type=int, default=150)
     b.add_argument("--plugin", help="time another visualization DLL instead of ours")
     args = parser.parse_args(argv)
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with Ctrl-C ignored
     signal.signal(signal.SIGTERM, raise_interrupt)
     signal.signal(signal.SIGHUP, raise_interrupt)
     try:
