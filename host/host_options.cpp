@@ -129,7 +129,7 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             ok = parse_number(value, 1, 100000000, &number);
             options->capture_every = static_cast<int>(number);
         } else if (std::strcmp(arg, "--cycles") == 0) {
-            ok = parse_number(value, 1, 100, &number);
+            ok = parse_number(value, 1, 1000, &number);
             options->cycles = static_cast<int>(number);
         } else if (std::strcmp(arg, "--dialog-text") == 0 || std::strcmp(arg, "--dialog-click") == 0 ||
                    std::strcmp(arg, "--dialog-slider") == 0) {
