@@ -149,7 +149,7 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             ok = parse_number(value, 1, 100000000, &number);
             options->capture_every = static_cast<int>(number);
         } else if (std::strcmp(arg, "--cycles") == 0) {
-            ok = parse_number(value, 1, 100, &number);
+            ok = parse_number(value, 1, 1000, &number);
             options->cycles = static_cast<int>(number);
         } else if (std::strcmp(arg, "--video") == 0) {
             options->video = value;

@@ -21,6 +21,8 @@ with_wine_session() {
     wineboot -i >/dev/null 2>&1 || true
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # Xvfb runs no window manager; Wine would wait for one at every window it shows or hides.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   export HALCYON_WINE_SESSION=1
   local status=0
   "$@" || status=$?

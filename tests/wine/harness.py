@@ -86,6 +86,9 @@ def ensure_session():
         # Keeps the server up between runs, and lets it go a while after the last one.
         subprocess.run(["wineserver", "-p30"], stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
+        # Xvfb runs no window manager; Wine would wait for one at every window it shows or hides.
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
+                        "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     _session["ready"] = True
 
 

@@ -61,6 +61,8 @@ class AssetChoiceTest(HostTestCase):
                                (("height.bmp", (0, 0, 0)), ("decal.bmp", (250, 20, 20)),
                                 ("normal.bmp", (128, 128, 255)))} | {
                             asset("light_std.fp"): shipped_program(),
+                            # Turned so that the quad faces the camera instead of lying flat.
+                            asset("modeloffsets.txt"): b"(0 0 0) (0 -90 90)",
                             asset("useropt.cfg"): options(floating=0, rotating=0, sphere_size=1000)})
         self.assertEqual(run.one("init")["result"], 0, run.describe())
         red, green, blue = run.one("capture")["mean_rgb"]
