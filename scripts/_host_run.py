@@ -183,6 +183,13 @@ class WineSession:
         subprocess.run(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=60, start_new_session=True)
         self.started_server = True
+        # Xvfb runs no window manager, and Wine would wait for one at every window it shows or
+        # hides; on the user's display the window manager gives the window its close box.
+        managed = ["add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"]
+        if not self.own_display:
+            managed = ["delete", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/f"]
+        subprocess.run(["wine", "reg"] + managed, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60, start_new_session=True)
         env["HALCYON_WINE_SESSION"] = "1"  # runs inside this one use it
         return self
 
