@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""The frame's cost beside its floor, in one run under the same llvmpipe: frame_floor.exe draws
+only the full-window passes (two copies, the background quad, 30 blended blur layers) at the
+plug-in's size; the plug-in then draws whole frames with 1 and with 256 spheres.
+
+    _frame_bench.py [--size WxH]
+
+Steady frames only: each case runs twice with different frame counts, and the difference of the
+two loops' times over the difference of the counts is the time of one frame (Init, the first
+frame's model loads and the shaders' first compilation drop out). The better of two rounds."""
+
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+from _host_run import (BIN, DEFAULT_OPTIONS, START_TIMEOUT, Failure, WineSession, launch_host, parse_size,
+                       prepare_plugin, read_events, say, stop)
+
+ROUNDS = 2
+HOST_ARGUMENTS = ["--delay", "0", "--clock-ms", "40", "--spectrum", "constant:20"]
+
+
+def loop_ms(folder, dll, frames):
+    host, events_path = launch_host(folder, dll, ["--frames", str(frames)] + HOST_ARGUMENTS)
+    try:
+        host.wait(START_TIMEOUT + 60 * frames)
+    except subprocess.TimeoutExpired:
+        stop(host)
+        raise Failure("the plug-in did not finish %d frames" % frames)
+    end = [e for e in read_events(events_path) if e["event"] == "end"]
+    if not end or end[0]["frames"] != frames:
+        raise Failure("the plug-in stopped before %d frames (see %s)" % (frames, events_path))
+    return end[0]["loop_ms"]
+
+
+def plugin_frame_ms(folder, spheres, size, frames):
+    options = os.path.join(folder, "useropt-%d.cfg" % spheres)
+    record = bytearray(DEFAULT_OPTIONS)
+    struct.pack_into("<2i", record, 0, *size)
+    struct.pack_into("<i", record, 40, spheres)
+    with open(options, "wb") as f:
+        f.write(record)
+    run_folder = os.path.join(folder, "spheres-%d" % spheres)
+    os.makedirs(run_folder)
+    dll, _ = prepare_plugin(run_folder, None, options, None)
+    few, many = frames
+    return (loop_ms(run_folder, dll, many) - loop_ms(run_folder, dll, few)) / (many - few)
+
+
+def floor_frame_ms(size, frames):
+    result = subprocess.run(["wine", os.path.join(BIN, "frame_floor.exe"), str(size[0]), str(size[1]),
+                             str(frames)], capture_output=True, timeout=START_TIMEOUT + 10 * frames)
+    lines = [line for line in result.stdout.decode("latin-1").splitlines() if line.startswith("{")]
+    if result.returncode != 0 or not lines:
+        raise Failure("frame_floor.exe failed: " + result.stderr.decode("latin-1").strip()[-300:])
+    return json.loads(lines[-1])["ms_per_frame"]
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="./halcyon bench", description=__doc__.split("\n\n")[0])
+    parser.add_argument("--size", default="512x384")
+    args = parser.parse_args(argv)
+    size = parse_size(args.size)
+    folder = tempfile.mkdtemp(prefix="halcyon-frame-bench-")
+    try:
+        floor, one, many = [], [], []
+        with WineSession(screen=size):
+            for round_number in range(ROUNDS):
+                round_folder = os.path.join(folder, "round%d" % round_number)
+                os.makedirs(round_folder)
+                floor.append(floor_frame_ms(size, 40))
+                one.append(plugin_frame_ms(round_folder, 1, size, (5, 35)))
+                many.append(plugin_frame_ms(round_folder, 256, size, (3, 8)))
+        floor_ms, one_ms, many_ms = min(floor), min(one), min(many)
+        say("Frames at %dx%d (ms per frame, llvmpipe under Wine):" % size)
+        say("  floor: copies, background, 30 blur layers  %8.1f" % floor_ms)
+        say("  the plug-in, 1 sphere                      %8.1f   %5.2f x the floor (aim: at most 1.1)" %
+            (one_ms, one_ms / floor_ms))
+        say("  the plug-in, 256 spheres                   %8.1f   %5.2f x the floor (aim: at most 1.5)" %
+            (many_ms, many_ms / floor_ms))
+        return 0
+    except Failure as failure:
+        say("frame bench: %s" % failure)
+        return 1
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
