@@ -7,6 +7,8 @@
 //   when asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -72,6 +74,14 @@ static void call_quit(VisModule *module) {
     json_bool(line, "returned", true);
     json_bool(line, "render_window_alive", parent_window_last_registered_alive());
     json_bool(line, "window_class_registered", parent_window_last_class_registered());
+    // What the process holds after each stop, so that many starts can be seen to leak nothing.
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory), sizeof memory);
+    json_int(line, "process_handles", handles);
+    json_int(line, "private_bytes", static_cast<long long>(memory.PrivateUsage));
     event_write(line);
 }
 

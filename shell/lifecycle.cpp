@@ -73,7 +73,10 @@ int HALCYON_CDECL plugin_init(VisModule *module) {
     }
     // The cleared frame shows while the assets load.
     platform_swap_buffers(plugin_state.device_context);
-    return load_assets();
+    const int result = load_assets();
+    // A player that stops and starts the visualization again within one load gets frames again.
+    if (result == 0) plugin_state.quitting = 0;
+    return result;
 }
 
 int HALCYON_CDECL plugin_render(VisModule *) {

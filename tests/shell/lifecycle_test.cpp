@@ -92,7 +92,7 @@ TEST_F(Lifecycle, QuitReleasesTheSceneModelsButKeepsTheirHandles) {
     release_all_models();
 }
 
-TEST_F(Lifecycle, RenderDrawsAndSwapsUntilQuitThenNothing) {
+TEST_F(Lifecycle, RenderDrawsAndSwapsUntilQuitThenNothingUntilTheNextStart) {
     ASSERT_EQ(plugin_init(&module), 0);
     EXPECT_EQ(plugin_render(&module), 0);
     EXPECT_EQ(fake.swaps, 2);
@@ -100,11 +100,15 @@ TEST_F(Lifecycle, RenderDrawsAndSwapsUntilQuitThenNothing) {
     fake.calls.clear();
     EXPECT_EQ(plugin_render(&module), 0);
     EXPECT_TRUE(fake.calls.empty());
-    // Quitting stays set: a later Init opens the display again but Render still draws nothing.
-    EXPECT_EQ(plugin_init(&module), 0);
-    const int swaps = fake.swaps;
+    // A start that fails leaves Render silent; one that succeeds draws again.
+    fake.probe_answer = 0;
+    EXPECT_EQ(plugin_init(&module), 1);
     EXPECT_EQ(plugin_render(&module), 0);
-    EXPECT_EQ(fake.swaps, swaps);
+    EXPECT_EQ(fake.swaps, 2);
+    fake.probe_answer = 0x5066;
+    EXPECT_EQ(plugin_init(&module), 0);
+    EXPECT_EQ(plugin_render(&module), 0);
+    EXPECT_EQ(fake.swaps, 4);
 }
 
 TEST_F(Lifecycle, ConfigStoresTheModuleAndIgnoresReentry) {
