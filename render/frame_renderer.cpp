@@ -186,10 +186,8 @@ void draw_background() {
 void draw_radial_blur() {
     const float b = float(plugin_state.options.radial_brightness) * (1.0f / 1024.0f);
     const float r = 2.0f * b * audio_energy(0), g = 2.0f * b * audio_energy(1);
-    const float w = float(plugin_state.viewport_width), h = float(plugin_state.viewport_height);
-    const float dv = 10.0f * h / w;
-    float u = w * kInsetPerUnitX * 10.0f;
-    float v = h * kInsetPerUnitY * dv;
+    const float dv = 10.0f * float(plugin_state.viewport_height) / float(plugin_state.viewport_width);
+    float u = inset_u(10.0f), v = inset_v(10.0f);
     bind_rectangle(blur_source_texture);
     glDisable(GL_DEPTH_TEST);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE);

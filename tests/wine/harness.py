@@ -36,6 +36,18 @@ RUN_TIMEOUT = 90  # seconds; a run normally takes 2-5 s once the prefix exists
 
 _session = {"ready": False, "xvfb": None}
 
+# The options file: fourteen little-endian 32-bit fields in this order, and their defaults.
+OPTION_FIELDS = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
+                 "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
+                 "delay"]
+DEFAULT_OPTIONS = dict(zip(OPTION_FIELDS, [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]))
+
+
+def options_record(**changes):
+    """The 56 bytes of useropt.cfg: the defaults with the named fields changed."""
+    values = dict(DEFAULT_OPTIONS, **changes)
+    return b"".join(values[name].to_bytes(4, "little", signed=True) for name in OPTION_FIELDS)
+
 
 def windows_path(path):
     """The Wine name of a Unix path (drive Z: maps the root)."""

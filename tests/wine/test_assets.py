@@ -5,7 +5,7 @@ import os
 import struct
 import unittest
 
-from harness import ASSET_FOLDER, BIN, PRODUCT_DLL, HostTestCase
+from harness import ASSET_FOLDER, BIN, PRODUCT_DLL, HostTestCase, options_record
 
 
 def bitmap(width, height, rgb):
@@ -16,16 +16,6 @@ def bitmap(width, height, rgb):
     header = b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54)
     header += struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 0, 0, 0, 0)
     return header + pixels
-
-
-def options(**changes):
-    names = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
-             "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
-             "delay"]
-    values = [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]
-    for name, value in changes.items():
-        values[names.index(name)] = value
-    return struct.pack("<14i", *values)
 
 
 def asset(name):
@@ -44,9 +34,9 @@ class AssetChoiceTest(HostTestCase):
     def test_options_choose_the_files_and_a_missing_model_is_harmless(self):
         cases = [
             ("detailed height reads height_d.bmp only", {asset("height.bmp"): NOT_A_BITMAP,
-                                                         asset("useropt.cfg"): options(detailed_height=1)}),
+                                                         asset("useropt.cfg"): options_record(detailed_height=1)}),
             ("plain height reads height.bmp only", {asset("height_d.bmp"): NOT_A_BITMAP}),
-            ("the alternative sphere", {asset("sphere.qtl"): b"", asset("useropt.cfg"): options(alt_sphere=1)}),
+            ("the alternative sphere", {asset("sphere.qtl"): b"", asset("useropt.cfg"): options_record(alt_sphere=1)}),
         ]
         for what, files in cases:
             run = self.host(PRODUCT_DLL, ["--frames", "2"], assets=True, files=files)
@@ -63,7 +53,7 @@ class AssetChoiceTest(HostTestCase):
                             asset("light_std.fp"): shipped_program(),
                             # Turned so that the quad faces the camera instead of lying flat.
                             asset("modeloffsets.txt"): b"(0 0 0) (0 -90 90)",
-                            asset("useropt.cfg"): options(floating=0, rotating=0, sphere_size=1000)})
+                            asset("useropt.cfg"): options_record(floating=0, rotating=0, sphere_size=1000)})
         self.assertEqual(run.one("init")["result"], 0, run.describe())
         red, green, blue = run.one("capture")["mean_rgb"]
         self.assertGreater(red, 1.0, run.describe())  # a small red square at the centre
@@ -84,7 +74,7 @@ class ManyStartsTest(HostTestCase):
     def test_three_hundred_starts_in_one_process(self):
         small = {asset(name): bitmap(8, 8, rgb) for name, rgb in
                  (("height.bmp", (90, 90, 90)), ("decal.bmp", (40, 160, 220)), ("normal.bmp", (128, 128, 255)))}
-        small[asset("useropt.cfg")] = options(width=64, height=48)
+        small[asset("useropt.cfg")] = options_record(width=64, height=48)
         run = self.host(PRODUCT_DLL, ["--cycles", "300", "--frames", "1"], assets=True, files=small, timeout=400)
         results = [e["result"] for e in run.of("init")]
         self.assertEqual(results, [0] * 300, run.describe()[-3000:])

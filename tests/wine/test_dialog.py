@@ -2,12 +2,9 @@
 
 import unittest
 
-from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase, read_png
+from harness import ASSET_FOLDER, DEFAULT_OPTIONS, OPTION_FIELDS, PRODUCT_DLL, HostTestCase, options_record, read_png
 
 OPTIONS_FILE = ASSET_FOLDER + "/useropt.cfg"
-FIELDS = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
-          "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating", "delay"]
-DEFAULTS = dict(zip(FIELDS, [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]))
 CHECK_BOXES = {1003: "fullscreen", 1004: "light_panning", 1005: "detailed_height", 1008: "alt_sphere",
                1014: "mipmaps", 1011: "floating", 1012: "rotating"}
 SLIDERS = {1006: ("light_brightness", 0, 1024), 1007: ("radial_brightness", 0, 1024),
@@ -45,11 +42,6 @@ TEMPLATE = [
     (-1, STATIC, "Delay:", 11, 175, 68, 8, LABEL),
     (1014, BUTTON, "&Mipmaps", 7, 73, 59, 8, CHECK),
 ]
-
-
-def record(**changes):
-    values = dict(DEFAULTS, **changes)
-    return b"".join(values[name].to_bytes(4, "little", signed=True) for name in FIELDS)
 
 
 def shown(run, when):
@@ -98,24 +90,24 @@ class TemplateTest(HostTestCase):
 
 class DialogTest(HostTestCase):
     def test_ok_stores_every_control(self):
-        opened = record(width=640, light_brightness=100, sphere_count=300, delay=7)
+        opened = options_record(width=640, light_brightness=100, sphere_count=300, delay=7)
         run = self.host(PRODUCT_DLL, ["--config", "--answer", "ok", "--dialog-shot", "options.png"]
                         + CHANGE_EVERYTHING, files={OPTIONS_FILE: opened})
         before = shown(run, "opened")
         self.assertEqual((before[1001], before[1002]), ("640", "384"))
-        self.assertEqual({i: before[i] for i in CHECK_BOXES}, {i: DEFAULTS[f] for i, f in CHECK_BOXES.items()})
+        self.assertEqual({i: before[i] for i in CHECK_BOXES}, {i: DEFAULT_OPTIONS[f] for i, f in CHECK_BOXES.items()})
         # Out-of-range values show at the end of their slider.
         self.assertEqual({i: before[i] for i in SLIDERS},
                          {1006: ((0, 1024), 100), 1007: ((0, 1024), 384), 1009: ((0, 1024), 768),
                           1010: ((1, 256), 256), 1013: ((0, 2), 2)})
         after = shown(run, "answered")
-        self.assertEqual({i: after[i] for i in CHECK_BOXES}, {i: 1 - DEFAULTS[f] for i, f in CHECK_BOXES.items()},
+        self.assertEqual({i: after[i] for i in CHECK_BOXES}, {i: 1 - DEFAULT_OPTIONS[f] for i, f in CHECK_BOXES.items()},
                          "each click toggled its box")
         with open(run.path(OPTIONS_FILE), "rb") as f:
             saved = f.read()
-        expected = record(width=800, height=2**31 - 1, light_brightness=1024, radial_brightness=0,
+        expected = options_record(width=800, height=2**31 - 1, light_brightness=1024, radial_brightness=0,
                           sphere_size=1024, sphere_count=256, delay=0,
-                          **{f: 1 - DEFAULTS[f] for f in CHECK_BOXES.values()})
+                          **{f: 1 - DEFAULT_OPTIONS[f] for f in CHECK_BOXES.values()})
         self.assertEqual(saved, expected)
         self.assertEqual(run.one("dialog")["pressed"], "ok")
         self.assertEqual(run.one("end")["reason"], "config_done")
@@ -131,7 +123,7 @@ class DialogTest(HostTestCase):
         self.assertGreater(sum(g < 64 for g in greys), len(greys) // 100)
 
     def test_cancel_and_close_box_change_nothing(self):
-        opened = record(width=640, sphere_count=3) + b"\xde\xad\xbe\xef"
+        opened = options_record(width=640, sphere_count=3) + b"\xde\xad\xbe\xef"
         for answer in ("cancel", "close"):
             run = self.host(PRODUCT_DLL, ["--config", "--answer", answer] + CHANGE_EVERYTHING,
                             files={OPTIONS_FILE: opened})
@@ -145,7 +137,7 @@ class DialogTest(HostTestCase):
         run = self.host(PRODUCT_DLL, ["--config", "--answer", "ok", "--dialog-dump"], assets="empty")
         self.assertEqual(shown(run, "opened")[1001], "512")
         with open(run.path(OPTIONS_FILE), "rb") as f:
-            self.assertEqual(f.read(), record())
+            self.assertEqual(f.read(), options_record())
 
     def test_second_config_while_open_does_nothing(self):
         run = self.host(PRODUCT_DLL, ["--config", "--config-reenter", "--answer", "cancel"], assets="empty")
@@ -162,7 +154,7 @@ class DialogTest(HostTestCase):
         [window] = [e for e in run.of("host_message") if e["lparam"] == 611 and e["wparam"]]
         self.assertEqual((window["client_width"], window["client_height"]), (320, 200))
         with open(run.path(OPTIONS_FILE), "rb") as f:
-            self.assertEqual(f.read(), record(width=320, height=200, sphere_count=5, delay=0))
+            self.assertEqual(f.read(), options_record(width=320, height=200, sphere_count=5, delay=0))
 
 
 if __name__ == "__main__":

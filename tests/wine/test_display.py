@@ -3,21 +3,12 @@
 import os
 import unittest
 
-from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase, read_png, windows_path
+from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase, options_record, read_png, windows_path
 
 OPTIONS_FILE = ASSET_FOLDER + "/useropt.cfg"
 PROGRAM_FILE = ASSET_FOLDER + "/light_std.fp"
 WINDOWED_STYLE = 0x06C80000  # caption, system menu, clip siblings and children
 WINDOWED_EX_STYLE = 0x00040100
-DEFAULTS = [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]
-
-
-def options(**changes):
-    names = ["width", "height", "fullscreen"]
-    values = list(DEFAULTS)
-    for name, value in changes.items():
-        values[names.index(name)] = value
-    return b"".join(v.to_bytes(4, "little", signed=True) for v in values)
 
 
 def registration(run):
@@ -30,7 +21,7 @@ class WindowTest(HostTestCase):
     def test_client_area_is_the_options_size(self):
         for width, height in ((640, 480), (300, 200)):
             run = self.host(PRODUCT_DLL, ["--frames", "1"], assets=True,
-                            files={OPTIONS_FILE: options(width=width, height=height)})
+                            files={OPTIONS_FILE: options_record(width=width, height=height)})
             self.assertEqual(run.one("init")["result"], 0, run.describe())
             window = registration(run)
             self.assertEqual((window["window_class"], window["window_title"]), ("f_Halcyonsphere", "Halcyonsphere"))
@@ -97,7 +88,7 @@ class FullscreenTest(HostTestCase):
         # This stack refuses every display mode change, so both answers end in a window.
         for answer in ("no", "yes"):
             run = self.host(PRODUCT_DLL, ["--frames", "1", "--answer", answer], assets=True,
-                            files={OPTIONS_FILE: options(width=640, height=480, fullscreen=1)})
+                            files={OPTIONS_FILE: options_record(width=640, height=480, fullscreen=1)})
             [prompt] = run.of("message_box")
             self.assertEqual(prompt["caption"], "Crappy multimon support")
             self.assertRegex(prompt["text"], r"^Use device '\\\\\.\\DISPLAY\d+' for fullscreen display\?$")

@@ -4,23 +4,16 @@ them before you commit them)."""
 
 import os
 import shutil
-import struct
 import unittest
 
-from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase, read_png
+from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase, options_record, read_png
 
 REFERENCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "reference")
 CLOCK = ["--clock-ms", "40"]
 
 
-def options(**changes):
-    names = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
-             "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
-             "delay"]
-    values = [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]
-    for name, value in changes.items():
-        values[names.index(name)] = value
-    return {ASSET_FOLDER + "/useropt.cfg": struct.pack("<14i", *values)}
+def options_file(**changes):
+    return {ASSET_FOLDER + "/useropt.cfg": options_record(**changes)}
 
 
 def frames_of(run):
@@ -44,7 +37,7 @@ def lit(rows):
 class PicturesTest(HostTestCase):
     def frames(self, spectrum, count, **option_changes):
         run = self.host(PRODUCT_DLL, CLOCK + ["--frames", count, "--capture", "shots", "--spectrum", spectrum],
-                        assets=True, files=options(**option_changes))
+                        assets=True, files=options_file(**option_changes))
         self.assertEqual(run.one("init")["result"], 0, run.describe())
         return run, frames_of(run)
 
@@ -100,7 +93,7 @@ class ManyStartsTest(HostTestCase):
     def test_a_hundred_starts_draw_the_same_first_frames_and_keep_nothing(self):
         run = self.host(PRODUCT_DLL, CLOCK + ["--cycles", "100", "--frames", "2", "--capture", "shots",
                                               "--spectrum", "constant:5"],
-                        assets=True, files=options(width=128, height=96), timeout=400)
+                        assets=True, files=options_file(width=128, height=96), timeout=400)
         self.assertEqual([e["result"] for e in run.of("init")], [0] * 100)
         means = [c["mean_rgb"] for c in run.of("capture")]
         self.assertEqual(len(means), 200)
