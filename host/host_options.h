@@ -31,7 +31,7 @@ struct HostOptions {
     int capture_every = 1;              // capture frames 0, N, 2N, ...
     int cycles = 1;                     // Init, frames, Quit this many times in one process
     int render_after_quit = 0;          // Render calls after Quit, as a careless player might
-    VirtualClockSpec clock;             // the plug-in's tick count, when enabled
+    VirtualClockSetting clock;             // the plug-in's tick count, when enabled
     const char *video = nullptr;        // raw frames for an encoder (see video_out.h); null: none
     bool realtime = false;              // stream rows follow the wall clock, not the frame count
     const char *wait_for = nullptr;     // after Init, wait until this file exists, then start

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-static VirtualClockSpec g_spec;
+static VirtualClockSetting g_setting;
 static volatile uint32_t g_now = kVirtualClockDefaultStart;
 
 static DWORD WINAPI virtual_tick_count() { return g_now; }
@@ -25,8 +25,8 @@ bool virtual_clock_parse_step(const char *text, double *step_ms) {
 }
 
 void virtual_clock_set_frame(long long frame) {
-    const double offset = std::floor(double(frame) * g_spec.step_ms + 0.5);
-    g_now = g_spec.start + static_cast<uint32_t>(static_cast<uint64_t>(std::fmod(offset, 4294967296.0)));
+    const double offset = std::floor(double(frame) * g_setting.step_ms + 0.5);
+    g_now = g_setting.start + static_cast<uint32_t>(static_cast<uint64_t>(std::fmod(offset, 4294967296.0)));
 }
 
 uint32_t virtual_clock_now() { return g_now; }
@@ -59,8 +59,8 @@ static bool rewrite_slot(IMAGE_THUNK_DATA *slot) {
     return true;
 }
 
-int virtual_clock_install(HMODULE library, const VirtualClockSpec &spec) {
-    g_spec = spec;
+int virtual_clock_install(HMODULE library, const VirtualClockSetting &setting) {
+    g_setting = setting;
     virtual_clock_set_frame(0);
     // The loader has checked these headers already; the library is mapped as an image.
     auto *base = reinterpret_cast<uint8_t *>(library);

@@ -11,7 +11,7 @@
 // "never computed".
 constexpr uint32_t kVirtualClockDefaultStart = 10000;
 
-struct VirtualClockSpec {
+struct VirtualClockSetting {
     bool enabled = false;
     uint32_t start = kVirtualClockDefaultStart;
     double step_ms = 0;  // per frame; may be a fraction (1000/30 for 30 frames a second)
@@ -21,7 +21,7 @@ struct VirtualClockSpec {
 bool virtual_clock_parse_step(const char *text, double *step_ms);
 
 // Rewrites the library's import slots of the tick functions; returns how many it rewrote.
-int virtual_clock_install(HMODULE library, const VirtualClockSpec &spec);
+int virtual_clock_install(HMODULE library, const VirtualClockSetting &setting);
 // The value every tick call returns from now on: start + round(frame * step), modulo 2^32.
 void virtual_clock_set_frame(long long frame);
 uint32_t virtual_clock_now();
