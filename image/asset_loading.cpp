@@ -55,8 +55,9 @@ int load_asset_images() {
     RgbaImage *decal = read_asset_image(kDecalImage);
     if (decal) decal_texture_name = texture_upload(*decal);
     upload_filter_mode = saved;
+    const bool decal_loaded = decal != nullptr;
     std::free(decal);
-    if (!decal) {
+    if (!decal_loaded) {
         std::free(height);
         return 0;
     }
@@ -69,9 +70,10 @@ int load_asset_images() {
         normal_texture_name = texture_upload(*normal);
     }
     upload_filter_mode = saved;
+    const bool normal_loaded = normal != nullptr;
     std::free(normal);
     std::free(height);
-    return normal ? 1 : 0;
+    return normal_loaded ? 1 : 0;
 }
 
 const char *sphere_model_file() { return plugin_state.options.alt_sphere ? kAltSphereModel : kSphereModel; }
