@@ -63,9 +63,3 @@ int32_t delay_ms_for_option(int32_t delay_option) {
     if (delay_option == 1) return 14;
     return 25;
 }
-
-int32_t usable_sphere_count(int32_t sphere_count_option) {
-    if (sphere_count_option < 1) return 1;
-    if (sphere_count_option > kMaxSphereCount) return kMaxSphereCount;
-    return sphere_count_option;
-}

@@ -54,5 +54,3 @@ bool write_options();
 
 // Module delay in milliseconds for the delay option.
 int32_t delay_ms_for_option(int32_t delay_option);
-// Sphere count as the scene may use it: 1 to kMaxSphereCount.
-int32_t usable_sphere_count(int32_t sphere_count_option);

@@ -116,14 +116,6 @@ TEST_F(OptionsFile, UnwritableFolderIsSilentAndInitGoesOn) {
     EXPECT_FALSE(write_options());
 }
 
-TEST(OptionRanges, SphereCountIsBoundedForTheModelList) {
-    EXPECT_EQ(usable_sphere_count(1), 1);
-    EXPECT_EQ(usable_sphere_count(256), 256);
-    EXPECT_EQ(usable_sphere_count(300), 256);
-    EXPECT_EQ(usable_sphere_count(0), 1);
-    EXPECT_EQ(usable_sphere_count(INT32_MIN), 1);
-}
-
 TEST(OptionRanges, RenderSettingsDefaults) {
     const RenderSettings s = default_render_settings(1);
     EXPECT_EQ(s.texture_filter_mode, 1);
