@@ -8,6 +8,7 @@
 #include "model/model_parse.h"
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "render/frame_clock.h"
 #include "render/scene_entity.h"
 

@@ -23,6 +23,11 @@ struct FileTriangle {
     uint16_t unused;
 };
 
+// Indices come from the file unchecked; every loop over triangles asks this first.
+inline bool triangle_in_range(const FileTriangle &tri, int32_t vertex_count) {
+    return tri.i0 < vertex_count && tri.i1 < vertex_count && tri.i2 < vertex_count;
+}
+
 struct TexCoordPair {
     float s, t;
 };

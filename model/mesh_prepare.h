@@ -1,4 +1,4 @@
-// Arrays derived from a parsed mesh: 32-bit indices, vertex normals and tangent frames.
+// Arrays derived from a parsed mesh: 32-bit indices, vertex normals, room for the tangent frames.
 #pragma once
 
 #include "model/model.h"
@@ -14,9 +14,3 @@ void compute_vertex_normals(PackedVec3 *normals, int32_t vertex_count, const Pac
 
 // Creates the 32-bit index array once; later calls find it and do nothing.
 void ensure_index_array(Mesh &mesh);
-
-// Fills frames from the positions, normals and texture coordinates. With a mesh whose frames
-// are still valid it does nothing; afterwards the mesh's frames are valid and stamped.
-void compute_tangent_frames(Mesh *mesh, int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
-                            const FileTriangle *triangles, TangentFrame *frames, const PackedVec3 *normals,
-                            const TexCoordPair *pairs);

@@ -4,7 +4,6 @@
 #include <functional>
 
 #include "math/matrix34.h"
-#include "model/mesh_prepare.h"
 #include "model/model_memory.h"
 #include "render/frame_clock.h"
 #include "render/scene_entity.h"
@@ -173,29 +172,5 @@ void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
             }
         }
         mat34_transform_point(mesh.world, sum, mesh.posed_positions[i]);
-    }
-}
-
-void compute_tangent_space_vectors(int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
-                                   const FileTriangle *triangles, TangentFrame *frames,
-                                   const PackedVec3 *normals, Vec3 *light_out, Vec3 *eye_out,
-                                   const Vec3 &eye_position, const Vec3 &light_position,
-                                   const TexCoordPair *pairs, Mesh *mesh) {
-    if (!frames || !normals || !light_out || !eye_out || !positions || !pairs) return;
-    if (mesh) {
-        if (mesh->weight_ranges && mesh->posed_normals && mesh->tangent_stamp != FrameClock)
-            mesh->tangent_frames_valid = 0;
-        if (mesh->posed_normals) normals = mesh->posed_normals;
-    }
-    compute_tangent_frames(mesh, vertex_count, positions, triangle_count, triangles, frames, normals, pairs);
-    for (int32_t i = 0; i < vertex_count; ++i) {
-        const TangentFrame &frame = frames[i];
-        Vec3 to_light, to_eye;
-        vec3_subtract(light_position, positions[i], to_light);
-        vec3_subtract(eye_position, positions[i], to_eye);
-        light_out[i] = Vec3{vec3_dot(to_light, frame.tangent), vec3_dot(to_light, frame.binormal),
-                            vec3_dot(to_light, frame.normal)};
-        eye_out[i] = Vec3{vec3_dot(to_eye, frame.tangent), vec3_dot(to_eye, frame.binormal),
-                          vec3_dot(to_eye, frame.normal)};
     }
 }

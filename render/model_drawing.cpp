@@ -3,6 +3,7 @@
 #include "image/texture_manager.h"
 #include "model/mesh_prepare.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "render/frame_clock.h"
 #include "render/frame_renderer.h"
 #include "render/scene_update.h"

@@ -6,7 +6,6 @@
 
 #include "image/texture_manager.h"
 #include "model/model_table.h"
-#include "render/frame_renderer.h"
 #include "shell/gl_api.h"
 #include "shell/lifecycle.h"
 #include "shell/platform.h"
@@ -210,7 +209,6 @@ bool destroy_display() {
         plugin_state.gl_context = nullptr;
         // Textures went with the context; the next one makes its own.
         texture_manager_forget_context();
-        frame_renderer_forget_context();
     }
     if (plugin_state.device_context) {
         platform_release_dc(plugin_state.window, plugin_state.device_context);

@@ -22,6 +22,8 @@ void show_plugin_message(const char *text) {
 void withdraw_and_close_display(VisModule *module) {
     platform_send_message(module->parent_window, kHostMessage, 0, kHostRegisterWindow);
     destroy_display();
+    // The frame textures went with the GL context; the next start makes its own.
+    frame_renderer_forget_context();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "image/bmp_reader.h"
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "model/text_compare.h"
 
 namespace {

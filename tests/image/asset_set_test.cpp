@@ -9,6 +9,7 @@
 #include "model/model_parse.h"
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "tools/asset_math.h"
 #include "tools/asset_pictures.h"
 #include "tools/sha256.h"

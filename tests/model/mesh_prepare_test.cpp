@@ -6,6 +6,7 @@
 
 #include "model/mesh_prepare.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "tests/model/model_image.h"
 
 namespace {

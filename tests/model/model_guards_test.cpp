@@ -8,6 +8,7 @@
 #include "model/mesh_prepare.h"
 #include "model/model_links.h"
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "render/frame_clock.h"
 #include "render/scene_entity.h"
 #include "tests/model/model_image.h"

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "model/skeletal_pose.h"
+#include "model/tangent_frames.h"
 #include "render/frame_clock.h"
 #include "render/scene_entity.h"
 #include "tests/model/model_image.h"
