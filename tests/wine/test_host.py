@@ -309,10 +309,15 @@ def read_bytes(path):
         return f.read()
 
 
-def spectrum_stream(rows, channels=2, rate=(30, 1)):
-    """A stream file: rows[i] is the bin that peaks (at 200) in frame i, on both rows."""
-    header = b"HSPS" + struct.pack("<7I", 1, channels, 576, rate[0], rate[1], len(rows), 0)
-    records = b"".join(bytes(200 if k == peak else 0 for k in range(576)) * 2 for peak in rows)
+def spectrum_stream(rows, channels=2, rate=(30, 1), start_ms=0, length_ms=0):
+    """A stream file: rows[i] is the bin that peaks (at 200) in frame i, on both spectrum rows; the
+    left waveform row counts up from i + 1 (modulo 100), the right one holds half of each."""
+    header = b"HSPS" + struct.pack("<9I", 2, channels, 576, rate[0], rate[1], len(rows), start_ms, length_ms, 0)
+    records = b""
+    for i, peak in enumerate(rows):
+        wave = [(i + 1 + k) % 100 for k in range(576)]
+        records += bytes(200 if k == peak else 0 for k in range(576)) * 2
+        records += bytes(wave) + bytes(v // 2 for v in wave)
     return header + records
 
 
