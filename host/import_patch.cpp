@@ -41,8 +41,8 @@ int import_patch(HMODULE library, const ImportTarget *targets, int target_count,
             bool match = false;
             if (names != nullptr && !IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
                 auto *by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-                for (int t = 0; t < target_count; ++t)
-                    match = match || std::strcmp(reinterpret_cast<const char *>(by_name->Name), targets[t].function) == 0;
+                const char *name = reinterpret_cast<const char *>(by_name->Name);
+                for (int t = 0; t < target_count; ++t) match = match || std::strcmp(name, targets[t].function) == 0;
             }
             for (ULONG_PTR address : addresses) match = match || slot->u1.Function == address;
             if (match && rewrite_slot(slot, replacement)) ++rewritten;

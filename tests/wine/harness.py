@@ -256,9 +256,9 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
     """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
 
     files: {relative name: bytes or str, or None to remove it} written beside the DLL first (after the assets);
-    assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what --dll names instead of the copy (a Windows
-    path); in_place: dll is a path, run where it lies (folder holds only the run's own files). The caller
-    removes the folder (remove_folder)."""
+    assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what
+    --dll names instead of the copy (a Windows path); in_place: dll is a path, run where it lies (folder
+    holds only the run's own files). The caller removes the folder (remove_folder)."""
     ensure_session()
     folder = folder or make_folder()
     target = dll if in_place else os.path.join(folder, os.path.basename(dll))

@@ -148,8 +148,8 @@ static void release_ddraw_back() {
 static bool open_ddraw() {
     typedef HRESULT(WINAPI * Create)(GUID *, IDirectDraw **, IUnknown *);
     g_ddraw_library = LoadLibraryA("ddraw.dll");
-    Create create = g_ddraw_library == nullptr ? nullptr
-                    : reinterpret_cast<Create>(reinterpret_cast<void (*)()>(GetProcAddress(g_ddraw_library, "DirectDrawCreate")));
+    FARPROC entry = g_ddraw_library != nullptr ? GetProcAddress(g_ddraw_library, "DirectDrawCreate") : nullptr;
+    Create create = reinterpret_cast<Create>(reinterpret_cast<void (*)()>(entry));
     bool ok = create != nullptr && SUCCEEDED(create(nullptr, &g_ddraw, nullptr)) &&
               SUCCEEDED(g_ddraw->SetCooperativeLevel(g_window, DDSCL_NORMAL));
     DDSURFACEDESC primary = {};
@@ -184,14 +184,14 @@ static void draw_ddraw(const FrameData &data, int width, int height) {
         int colour[3];
         frame_colour(data, colour);
         const uint32_t background = uint32_t(colour[0]) << 16 | uint32_t(colour[1]) << 8 | uint32_t(colour[2]);
-        for (int y = 0; y < height; ++y) {
-            uint32_t *row = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(locked.lpSurface) + y * locked.lPitch);
-            for (int x = 0; x < width; ++x) row[x] = x < width / 2 && y < height - height / 2 ? 0xFFFFFF : background;
-        }
+        uint8_t *pixels = static_cast<uint8_t *>(locked.lpSurface);
+        auto row = [&](int y) { return reinterpret_cast<uint32_t *>(pixels + y * locked.lPitch); };
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                row(y)[x] = x < width / 2 && y < height - height / 2 ? 0xFFFFFF : background;
         for (int x = 0; g_config.wave && x < width; ++x) {
             const int from = wave_row(data, std::max(0, x - 1), width, height), to = wave_row(data, x, width, height);
-            for (int y = std::min(from, to); y <= std::max(from, to); ++y)
-                reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(locked.lpSurface) + y * locked.lPitch)[x] = 0xFFFF00;
+            for (int y = std::min(from, to); y <= std::max(from, to); ++y) row(y)[x] = 0xFFFF00;
         }
     }
     g_back->Unlock(nullptr);

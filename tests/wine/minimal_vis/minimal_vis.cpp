@@ -92,7 +92,8 @@ static bool parse_box(const std::string &value, std::vector<BoxRequest> *boxes) 
     size_t bar1 = value.find('|');
     size_t bar2 = bar1 == std::string::npos ? bar1 : value.find('|', bar1 + 1);
     if (bar2 == std::string::npos) return false;
-    boxes->push_back({box_type(value.substr(0, bar1)), value.substr(bar1 + 1, bar2 - bar1 - 1), value.substr(bar2 + 1)});
+    boxes->push_back(
+        {box_type(value.substr(0, bar1)), value.substr(bar1 + 1, bar2 - bar1 - 1), value.substr(bar2 + 1)});
     return true;
 }
 
@@ -134,7 +135,8 @@ static void read_config() {
         else if (key == "box") parse_box(value, &g_config.boxes);
         // Behaviours of other people's plug-ins
         else if (key == "embed") g_config.embed = value;
-        else if (key == "embed_resize") std::sscanf(value.c_str(), "%d,%d", &g_config.embed_resize[0], &g_config.embed_resize[1]);
+        else if (key == "embed_resize") std::sscanf(value.c_str(), "%d,%d", &g_config.embed_resize[0],
+                                                    &g_config.embed_resize[1]);
         else if (key == "gdi") parse_colour(value, Drawing::gdi);
         else if (key == "ddraw") parse_colour(value, Drawing::ddraw);
         else if (key == "wave") g_config.wave = number != 0;
