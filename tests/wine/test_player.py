@@ -58,7 +58,7 @@ class PlayerFilesTest(HostTestCase):
         os.makedirs(plugins)
         shutil.copy2(os.path.join(BIN, MINIMAL), plugins)
         with open(os.path.join(plugins, "minimal_vis.txt"), "w") as f:
-            f.write("ini=1\nprobe=0\n")
+            f.write("ini=1\n")
         for starts in (1, 2):  # the ini is kept between starts
             run = self.host(os.path.join(plugins, MINIMAL), ["--frames", "0"], in_place=True)
             files = run.one("player_files")
