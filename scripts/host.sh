@@ -2,7 +2,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup
-build_win32 >/dev/null
+( build_win32 ) >/dev/null
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
   python3 "$top/scripts/_wine_session.py" wine "$win32_dir/bin/halcyon_host.exe" --help
   exit 0
