@@ -237,6 +237,17 @@ def _tell(text):
         pass
 
 
+def end_wine_prefix(prefix):
+    """Ends every process of a Wine prefix and its server, and waits for the server to go."""
+    env = dict(os.environ, WINEPREFIX=prefix)
+    for argument in ("-k", "-w"):
+        try:
+            subprocess.run(["wineserver", argument], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+
+
 def _end_recorded(folder, record):
     for child in record.get("children", []):
         if child.get("start") is not None and process_start(child["pid"]) == child["start"]:
@@ -247,12 +258,7 @@ def _end_recorded(folder, record):
     for prefix in record.get("prefixes", []):
         # Only a prefix inside the abandoned run's own folder: never anything else.
         if os.path.realpath(prefix).startswith(os.path.realpath(folder) + os.sep) and os.path.isdir(prefix):
-            env = dict(os.environ, WINEPREFIX=prefix)
-            try:
-                subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=30)
-            except (OSError, subprocess.TimeoutExpired):
-                pass
+            end_wine_prefix(prefix)
     for path in record.get("paths", []):
         _remove(path)
 

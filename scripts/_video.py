@@ -39,6 +39,7 @@ RAW_HEADER = 16
 FRAME_TIMEOUT = 120     # seconds without a frame before the plug-in counts as stuck
 VIDEO_FORMATS = {".mp4": "mp4", ".m4v": "mp4", ".mov": "mov", ".mkv": "matroska"}
 PIPE_SIZE = 1 << 20     # a whole 512x384 frame: the host draws the next one while this one moves on
+FULL_DISK_BYTES = 1 << 20  # less room than this where the output goes, when ffmpeg fails: a full disk
 last_render = {}        # timings of the last render, for the benchmark
 
 
@@ -83,6 +84,16 @@ class Progress:
         else:
             self.stream.write("  %3d%%  %s\n" % (share * 100, text))
         self.stream.flush()
+
+    def full_disk(self):
+        """A sentence when the output's file system has (next to) no room left, else None."""
+        try:
+            room = os.statvfs(os.path.dirname(self.temporary))
+        except OSError:
+            return None
+        if room.f_bavail * room.f_frsize < FULL_DISK_BYTES:
+            return "the disk is full (%s)" % os.strerror(errno.ENOSPC)
+        return None
 
     def finish(self):
         self.update(self.done, force=True)
@@ -171,9 +182,9 @@ class Output:
                 except OSError as error:
                     raise Failure("cannot read the folder %s: %s" % (self.path, error.strerror))
                 if held and not force:
-                    raise Failure("the folder %s is not empty (%d entries); give --force to replace its "
+                    raise Failure("the folder %s is not empty (it holds %d %s); give --force to replace its "
                                   "frame_*.png (other files stay), or name a new or empty folder"
-                                  % (self.path, len(held)), 2)
+                                  % (self.path, len(held), "entry" if len(held) == 1 else "entries"), 2)
                 # Inside the output folder, so the frames never cross devices (a mount point).
                 self.into_existing = True
                 self.temporary = os.path.join(self.path, ".partial-%d" % os.getpid())
@@ -199,9 +210,19 @@ class Output:
             raise Failure("cannot write into %s: %s" % (os.path.dirname(self.temporary), error.strerror))
 
     def encoder_target(self):
-        if self.kind == "frames":  # a pattern to ffmpeg: a % in the folder's name is written %%
-            return os.path.join(self.temporary.replace("%", "%%"), "frame_%05d.png")
+        if self.kind == "frames":  # the folder of ffmpeg's file name pattern, where a % is written %%
+            return self.temporary.replace("%", "%%")
         return self.temporary
+
+    def full_disk(self):
+        """A sentence when the output's file system has (next to) no room left, else None."""
+        try:
+            room = os.statvfs(os.path.dirname(self.temporary))
+        except OSError:
+            return None
+        if room.f_bavail * room.f_frsize < FULL_DISK_BYTES:
+            return "the disk is full (%s)" % os.strerror(errno.ENOSPC)
+        return None
 
     def finish(self):
         """Puts the output in place whole: signals wait until it is."""
@@ -336,8 +357,10 @@ def render(args):
             if encoder.returncode != 0:
                 with open(os.path.join(folder, "encoder.err"), "rb") as f:
                     lines = f.read().decode("utf-8", "replace").strip().splitlines()
+                # ffmpeg tells a full disk as an input/output error at best: look for it.
+                why = output.full_disk() or (lines[-1] if lines else "")
                 raise Failure("ffmpeg could not write the %s%s; the unfinished output was removed" % (
-                    "frames" if output.kind == "frames" else "video", ": " + lines[-1] if lines else ""))
+                    "frames" if output.kind == "frames" else "video", ": " + why if why else ""))
             # Fewer frames than planned is a failure, whatever the encoder made of them.
             if done < frames:
                 wait_quietly(host, 30)

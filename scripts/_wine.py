@@ -80,17 +80,6 @@ def copy_prefix(source, target):
                     shutil.copy2(path, destination)
 
 
-def end_prefix(prefix):
-    """Ends every process of the prefix and its server, and waits for the server to go."""
-    env = dict(os.environ, WINEPREFIX=prefix)
-    for argument in ("-k", "-w"):
-        try:
-            subprocess.run(["wineserver", argument], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=30)
-        except (OSError, subprocess.TimeoutExpired):
-            pass
-
-
 def wine_call(run, env, arguments, timeout=120):
     return run.call(["wine"] + arguments, timeout, env=dict(os.environ, **env))
 
@@ -114,7 +103,7 @@ def make_template(run, display):
             if ".partial-" in name:
                 shutil.rmtree(os.path.join(WINE_DIR, name), ignore_errors=True)
         partial = run.temporary("%s.partial-%d" % (template, os.getpid()))
-        run.wine_prefix(partial, end_prefix)
+        run.wine_prefix(partial, _run.end_wine_prefix)
         say_progress("Making the Wine prefix (first time only, about 20 seconds)...")
         env = base_environment(partial, display)
         if run.call(["wineboot", "-i"], 300, env=dict(os.environ, **env)) != 0:
@@ -124,7 +113,7 @@ def make_template(run, display):
         # plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
         for key, value, data in (("X11 Driver", "Managed", "N"), ("Direct3D", "renderer", "gdi")):
             wine_call(run, env, ["reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", value, "/d", data, "/f"])
-        end_prefix(partial)
+        _run.end_wine_prefix(partial)
         os.rename(partial, template)
         run.release(partial)
     return template
@@ -179,7 +168,7 @@ def start_session(run, screen=(1280, 1024), own_display=True):
     else:
         source = make_template(run, display)
     prefix = os.path.join(run.folder, "prefix")
-    run.wine_prefix(prefix, end_prefix)
+    run.wine_prefix(prefix, _run.end_wine_prefix)
     copy_prefix(source, prefix)
     env = base_environment(prefix, display)
     os.environ.update(env)
