@@ -45,10 +45,14 @@ def _raise_interrupted(signum, frame):
 
 
 class _HeldSignals:
-    """Signals noted, not obeyed, while something must not be cut in half."""
+    """Signals noted while something must not be cut in half, and obeyed once it is done (or
+    dropped, when what is done is the run's own clean-up: the run is ending anyway)."""
 
     depth = 0
     noted = []
+
+    def __init__(self, deliver):
+        self.deliver = deliver
 
     def __enter__(self):
         if _HeldSignals.depth == 0:
@@ -62,16 +66,14 @@ class _HeldSignals:
         if _HeldSignals.depth == 0:
             for number in STOPPED_SIGNALS:
                 signal.signal(number, _raise_interrupted)
+            noted, _HeldSignals.noted[:] = list(_HeldSignals.noted), []
+            if noted and self.deliver:
+                raise Interrupted(signal.Signals(noted[0]).name)
         return False
 
 
-def signals_held():
-    return _HeldSignals()
-
-
-def signal_came():
-    """Whether a signal came while signals were held."""
-    return bool(_HeldSignals.noted)
+def signals_held(deliver=True):
+    return _HeldSignals(deliver)
 
 
 def process_start(pid):
@@ -210,7 +212,7 @@ class Run:
     def close(self):
         if self.closed:
             return
-        with signals_held():
+        with signals_held(deliver=False):
             self.closed = True
             while self._undo:
                 try:
@@ -290,11 +292,14 @@ def reap_abandoned_runs():
             with open(os.path.join(folder, RECORD)) as f:
                 record = json.load(f)
         except (OSError, ValueError):
-            record = {}
-        if record.get("kept"):  # HALCYON_KEEP_RUNS: left for a look, ended already
+            record = None
+        young = record is None and time.time() - os.stat(folder).st_mtime < 60
+        # No record yet: a run being born, between making its folder and taking its lock. Kept
+        # (HALCYON_KEEP_RUNS): left for a look, its processes ended already.
+        if young or (record or {}).get("kept"):
             os.close(lock)
             continue
-        _end_recorded(folder, record)
+        _end_recorded(folder, record or {})
         shutil.rmtree(folder, ignore_errors=True)
         os.close(lock)
 

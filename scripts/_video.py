@@ -168,6 +168,7 @@ class Output:
         self.kind = kind
         self.path = (out.rstrip(os.sep) or os.sep) if kind == "frames" else out
         self.into_existing = False  # frames: the temporary folder lies inside the output folder
+        self.done = False  # the output is in place, whole
         name = os.path.basename(os.path.abspath(self.path))
         parent = os.path.dirname(os.path.abspath(self.path))
         if os.path.abspath(self.path) == os.path.abspath(audio):
@@ -243,6 +244,7 @@ class Output:
             except OSError as error:
                 raise Failure("cannot put the output in place at %s: %s" % (self.path, error.strerror))
             run.release(self.temporary)
+            self.done = True
 
 
 def real_time(events):
@@ -275,7 +277,7 @@ def render(args):
         size = (1280, 720)
     check_tools("ffmpeg", "wine", "Xvfb")
     out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
-    output = Output(out, output_kind(out), audio, getattr(args, "force", False))
+    output = args.output = Output(out, output_kind(out), audio, getattr(args, "force", False))
     run = _run.current()
     folder = tempfile.mkdtemp(prefix="render-", dir=run.folder)
     host = encoder = None
@@ -381,7 +383,6 @@ def render(args):
             last_render["frames"] = frames
             last_render["real_time"] = real_time(events)
         output.finish()
-        args.written = output.path
         elapsed = time.monotonic() - started
         if output.kind == "frames":
             tell("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, output.path,
@@ -561,8 +562,9 @@ def main(argv):
         return complain(args.command, "%s%s%s%s" % (error.strerror or error, where, full, NOTHING_WRITTEN.get(
             args.command, "")), 1)
     except KeyboardInterrupt:
-        written = getattr(args, "written", None)
-        told = " after %s was written whole" % written if written else NOTHING_WRITTEN.get(args.command, "")
+        output = getattr(args, "output", None)
+        told = (" after %s was written whole" % output.path if output is not None and output.done
+                else NOTHING_WRITTEN.get(args.command, ""))
         return complain(args.command, "interrupted%s." % told, 130)
 
 

@@ -183,20 +183,26 @@ class RenderTest(RenderRuns, unittest.TestCase):
     def start_render_of_its_own(self, plugin):
         """A render in a Wine session of its own, once its frames flow: (process, its run's record
         with the run's folder)."""
-        before = set(os.listdir(RUNS))
         process = subprocess.Popen([sys.executable, VIDEO, "render", self.clip, "--out", "out/x.mp4", "--plugin",
                                     plugin, "--fps", "120"], cwd=self.folder, env=own_session_env(),
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
         deadline = time.monotonic() + 120
         while not os.listdir(self.out) and process.poll() is None and time.monotonic() < deadline:
             time.sleep(0.1)
         self.assertIsNone(process.poll(), "the render ended before the frames flowed")
         time.sleep(1)  # the frames flow into the temporary output
-        [name] = [n for n in set(os.listdir(RUNS)) - before if n.startswith("render-")]
-        with open(os.path.join(RUNS, name, "run.json")) as f:
-            record = dict(json.load(f), folder=os.path.join(RUNS, name))
-        self.assertTrue(record["prefixes"] and processes_of(record), record)
-        return process, record
+        for name in os.listdir(RUNS):  # other tests' runs are there too
+            try:
+                with open(os.path.join(RUNS, name, "run.json")) as f:
+                    record = dict(json.load(f), folder=os.path.join(RUNS, name))
+            except (OSError, ValueError):
+                continue
+            if record["owner"] == process.pid:
+                self.assertTrue(record["prefixes"] and processes_of(record), record)
+                return process, record
+        self.fail("no run folder of the render")
 
 
 def in_mounts_of_its_own(script, *args):
