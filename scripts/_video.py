@@ -14,7 +14,19 @@ writes H.264 with the sound as AAC (or PNG frames into a folder). Output goes to
 and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
 """
 
-import argparse
+import signal
+import sys
+
+
+def _interrupted_early(signum, frame):  # before the run exists there is nothing to undo
+    sys.stderr.write("\nhalcyon: interrupted.\n")
+    sys.exit(130)
+
+
+for _number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_number, _interrupted_early)
+
+import argparse  # noqa: E402  (after the handlers: a Ctrl-C while these load is handled too)
 import errno
 import fcntl
 import json
@@ -23,7 +35,6 @@ import select
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
