@@ -96,16 +96,6 @@ class Progress:
             self.stream.write("  %3d%%  %s\n" % (share * 100, text))
         self.stream.flush()
 
-    def full_disk(self):
-        """A sentence when the output's file system has (next to) no room left, else None."""
-        try:
-            room = os.statvfs(os.path.dirname(self.temporary))
-        except OSError:
-            return None
-        if room.f_bavail * room.f_frsize < FULL_DISK_BYTES:
-            return "the disk is full (%s)" % os.strerror(errno.ENOSPC)
-        return None
-
     def finish(self):
         self.update(self.done, force=True)
         if self.tty and not self.quiet:
