@@ -5,8 +5,8 @@
 #include "model/skeletal_pose.h"
 #include "model/tangent_frames.h"
 #include "render/frame_clock.h"
-#include "render/frame_renderer.h"
 #include "render/scene_update.h"
+#include "render/view_transforms.h"
 #include "shell/gl_api.h"
 #include "shell/plugin_state.h"
 
