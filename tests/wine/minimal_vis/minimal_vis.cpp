@@ -23,6 +23,7 @@
 //   render_sleep=N    every Render takes N ms more (a slow plug-in)
 //   gl_load=N         with gl_clear: N zoomed, textured, additively blended full-window layers per
 //                     frame, a drawing cost like a real visualization's under software GL
+//   leak=1            every Init keeps 4 MB of written memory and 50 brushes, never freed
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -58,6 +59,7 @@ struct MinimalConfig {
     int size[2] = {200, 150};
     int render_sleep = 0;
     int gl_load = 0;
+    bool leak = false;
 };
 
 static HINSTANCE g_instance = nullptr;
@@ -121,6 +123,7 @@ static void read_config() {
         else if (key == "meter") g_config.meter = number != 0;
         else if (key == "render_sleep") g_config.render_sleep = number;
         else if (key == "gl_load") g_config.gl_load = number;
+        else if (key == "leak") g_config.leak = number != 0;
         else if (key == "size") std::sscanf(value.c_str(), "%d,%d", &g_config.size[0], &g_config.size[1]);
         else if (key == "gl_clear") {
             int r = 0, g = 0, b = 0;
@@ -332,6 +335,11 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
         log_line("box answer=%d", answer);
     }
     if (g_config.window) create_window(module);
+    static std::vector<void *> leaked;
+    if (g_config.leak) {
+        if (void *block = std::malloc(4 << 20)) leaked.push_back(std::memset(block, 1, 4 << 20));
+        for (int i = 0; i < 50; ++i) leaked.push_back(CreateSolidBrush(RGB(i, 0, 0)));
+    }
     if (g_config.quit_in_init) PostQuitMessage(0);
     return g_config.init_result;
 }
