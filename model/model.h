@@ -61,6 +61,7 @@ struct Mesh {
     uint16_t node_id;
     Matrix34 world;
     uint32_t transform_stamp;
+    uint8_t transform_valid;  // world was computed at transform_stamp; a fresh mesh's stamp 0 says nothing
     uint32_t pose_stamp;
     uint8_t tangent_frames_valid;
     uint32_t tangent_stamp;

@@ -66,6 +66,15 @@ void update_bone_array(Bone *bones, int32_t count) {
     std::free(marked);
 }
 
+bool transform_done_this_frame(const Mesh &mesh) {
+    return mesh.transform_valid && mesh.transform_stamp == FrameClock;
+}
+
+void stamp_transform(Mesh &mesh) {
+    mesh.transform_stamp = FrameClock;
+    mesh.transform_valid = 1;
+}
+
 }  // namespace
 
 void update_mesh_transform(Mesh &mesh, float scale) {
@@ -73,18 +82,18 @@ void update_mesh_transform(Mesh &mesh, float scale) {
     // already done this frame, or a root. Every mesh below it copies its world in turn, so all
     // of them end with the same matrix; a loop instead of recursion keeps long chains off the stack.
     Mesh *top = &mesh;
-    while (top->positions && top->transform_stamp != FrameClock && top->parent) top = top->parent;
+    while (top->positions && !transform_done_this_frame(*top) && top->parent) top = top->parent;
 
     if (!top->positions) {
         mat34_identity(top->world);
         if (!top->parent && scale > kScaleThreshold) scale_linear_part(top->world, scale);
-    } else if (top->transform_stamp != FrameClock) {  // a root with positions
-        top->transform_stamp = FrameClock;
+    } else if (!transform_done_this_frame(*top)) {  // a root with positions
+        stamp_transform(*top);
         mat34_identity(top->world);
         if (scale > kScaleThreshold) scale_linear_part(top->world, scale);
     }
     for (Mesh *below = &mesh; below != top; below = below->parent) {
-        below->transform_stamp = FrameClock;
+        stamp_transform(*below);
         below->world = top->world;
     }
 }

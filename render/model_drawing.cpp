@@ -5,8 +5,8 @@
 #include "model/skeletal_pose.h"
 #include "model/tangent_frames.h"
 #include "render/frame_clock.h"
-#include "render/frame_renderer.h"
 #include "render/scene_update.h"
+#include "render/view_transforms.h"
 #include "shell/gl_api.h"
 #include "shell/plugin_state.h"
 
@@ -99,7 +99,7 @@ void reset_light_units(int32_t name) {
 }
 
 Matrix34 entity_world_to_object(SceneEntity &e) {
-    if (e.matrix_stamp != FrameClock) {
+    if (!e.matrix_valid || e.matrix_stamp != FrameClock) {
         float gl_matrix[16];
         glPushMatrix();
         glLoadIdentity();
@@ -108,6 +108,7 @@ Matrix34 entity_world_to_object(SceneEntity &e) {
         glPopMatrix();
         mat34_from_gl(gl_matrix, e.object_to_world);
         e.matrix_stamp = FrameClock;
+        e.matrix_valid = 1;
     }
     Matrix34 world_to_object;
     mat34_rigid_inverse(e.object_to_world, world_to_object);

@@ -7,8 +7,8 @@
 #include "image/texture_manager.h"
 #include "model/model_table.h"
 #include "shell/gl_api.h"
-#include "shell/lifecycle.h"
 #include "shell/platform.h"
+#include "shell/plugin_name.h"
 #include "shell/plugin_state.h"
 
 namespace {
