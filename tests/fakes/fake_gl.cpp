@@ -1,4 +1,6 @@
-// The GL functions the shell calls, recording into the fake's call log instead of drawing.
+// The GL functions the shell calls, recording into the fake's call log instead of drawing. The
+// matrix stacks are kept for real, so that a matrix read back is the one a driver would hand out.
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@ namespace {
 
 void record(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void record(const char *format, ...) {
+    if (fake.gl_quiet) return;
     char buffer[256];
     va_list arguments;
     va_start(arguments, format);
@@ -20,6 +23,31 @@ void record(const char *format, ...) {
 }
 
 GLuint next_program = 1;
+
+FakeMatrix &current_matrix() { return fake.gl_matrix_stacks[fake.gl_matrix_mode].back(); }
+
+// current = current × right, as every GL matrix call but the loads does.
+void multiply_current(const FakeMatrix &right) {
+    const FakeMatrix left = current_matrix();
+    FakeMatrix &out = current_matrix();
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row) {
+            float sum = 0;
+            for (int k = 0; k < 4; ++k) sum += left.m[k * 4 + row] * right.m[column * 4 + k];
+            out.m[column * 4 + row] = sum;
+        }
+}
+
+void multiply_rotation(float degrees, float x, float y, float z) {
+    const float length = std::sqrt(x * x + y * y + z * z);
+    if (length == 0) return;
+    x /= length, y /= length, z /= length;
+    const float c = std::cos(degrees * 3.14159265f / 180), s = std::sin(degrees * 3.14159265f / 180), d = 1 - c;
+    multiply_current({{x * x * d + c, y * x * d + z * s, x * z * d - y * s, 0,  //
+                       x * y * d - z * s, y * y * d + c, y * z * d + x * s, 0,  //
+                       x * z * d + y * s, y * z * d - x * s, z * z * d + c, 0,  //
+                       0, 0, 0, 1}});
+}
 
 void APIENTRY fake_glGenProgramsARB(GLsizei count, GLuint *programs) {
     record("glGenProgramsARB(%d)", count);
@@ -55,15 +83,34 @@ extern "C" {
 void APIENTRY glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
     record("glViewport(%d,%d,%d,%d)", x, y, width, height);
 }
-void APIENTRY glMatrixMode(GLenum mode) { record("glMatrixMode(%s)", mode == GL_PROJECTION ? "projection" : mode == GL_MODELVIEW ? "modelview" : "other"); }
-void APIENTRY glLoadIdentity() { record("glLoadIdentity"); }
-void APIENTRY glPushMatrix() { record("glPushMatrix"); }
-void APIENTRY glPopMatrix() { record("glPopMatrix"); }
+void APIENTRY glMatrixMode(GLenum mode) {
+    record("glMatrixMode(%s)", mode == GL_PROJECTION ? "projection" : mode == GL_MODELVIEW ? "modelview" : "other");
+    fake.gl_matrix_mode = mode == GL_MODELVIEW ? 0 : mode == GL_PROJECTION ? 1 : 2;
+}
+void APIENTRY glLoadIdentity() {
+    record("glLoadIdentity");
+    current_matrix() = kFakeIdentity;
+}
+void APIENTRY glPushMatrix() {
+    record("glPushMatrix");
+    std::vector<FakeMatrix> &stack = fake.gl_matrix_stacks[fake.gl_matrix_mode];
+    stack.push_back(stack.back());
+}
+void APIENTRY glPopMatrix() {
+    record("glPopMatrix");
+    std::vector<FakeMatrix> &stack = fake.gl_matrix_stacks[fake.gl_matrix_mode];
+    if (stack.size() > 1) stack.pop_back();
+}
 void APIENTRY glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
     record("glFrustum(%.6g,%.6g,%.6g,%.6g,%.6g,%.6g)", l, r, b, t, n, f);
+    multiply_current({{float(2 * n / (r - l)), 0, 0, 0, 0, float(2 * n / (t - b)), 0, 0,  //
+                       float((r + l) / (r - l)), float((t + b) / (t - b)), float(-(f + n) / (f - n)), -1,  //
+                       0, 0, float(-2 * f * n / (f - n)), 0}});
 }
 void APIENTRY glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
     record("glOrtho(%g,%g,%g,%g,%g,%g)", l, r, b, t, n, f);
+    multiply_current({{float(2 / (r - l)), 0, 0, 0, 0, float(2 / (t - b)), 0, 0, 0, 0, float(-2 / (f - n)), 0,  //
+                       float(-(r + l) / (r - l)), float(-(t + b) / (t - b)), float(-(f + n) / (f - n)), 1}});
 }
 void APIENTRY glEnable(GLenum cap) { record("glEnable(%#x)", cap); }
 void APIENTRY glDisable(GLenum cap) { record("glDisable(%#x)", cap); }
@@ -110,10 +157,16 @@ void APIENTRY glVertex3f(GLfloat, GLfloat, GLfloat) {}
 void APIENTRY glTexCoord2f(GLfloat, GLfloat) {}
 void APIENTRY glColor3f(GLfloat, GLfloat, GLfloat) {}
 void APIENTRY glColor4f(GLfloat, GLfloat, GLfloat, GLfloat) {}
-void APIENTRY glRotatef(GLfloat, GLfloat, GLfloat, GLfloat) {}
-void APIENTRY glTranslatef(GLfloat, GLfloat, GLfloat) {}
-void APIENTRY glGetFloatv(GLenum, GLfloat *values) {
-    for (int i = 0; i < 16; ++i) values[i] = i % 5 == 0 ? 1.0f : 0.0f;
+void APIENTRY glRotatef(GLfloat degrees, GLfloat x, GLfloat y, GLfloat z) { multiply_rotation(degrees, x, y, z); }
+void APIENTRY glTranslatef(GLfloat x, GLfloat y, GLfloat z) {
+    multiply_current({{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}});
+}
+void APIENTRY glGetFloatv(GLenum name, GLfloat *values) {
+    const int stack = name == GL_MODELVIEW_MATRIX ? 0 : name == GL_PROJECTION_MATRIX ? 1 : 2;
+    const FakeMatrix &top = name == GL_MODELVIEW_MATRIX || name == GL_PROJECTION_MATRIX || name == GL_TEXTURE_MATRIX
+                                ? fake.gl_matrix_stacks[stack].back()
+                                : kFakeIdentity;
+    for (int i = 0; i < 16; ++i) values[i] = top.m[i];
 }
 void APIENTRY glEnableClientState(GLenum) {}
 void APIENTRY glDisableClientState(GLenum) {}
