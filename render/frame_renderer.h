@@ -26,6 +26,14 @@ void draw_entities_reversed(SceneEntity *entity, bool free_after_drawing);
 void copy_frame_to_texture(FrameTexture &texture);
 void draw_background();
 void draw_radial_blur();
+// The camera's view as GL builds it: these rotations in this order, then the translation by
+// -camera_position. Also applied on the CPU, to skip what the camera cannot see.
+struct CameraTurn {
+    float degrees;
+    Vec3 axis;
+};
+constexpr int kCameraTurns = 3;
+void camera_turns(CameraTurn turns[kCameraTurns]);
 void apply_camera_transform();
 void apply_entity_transform(const SceneEntity &entity);
 void free_light_list(LightSource *light);
