@@ -8,11 +8,13 @@
 
 namespace {
 
-// v turned by the angle about the unit axis, as glRotatef turns it (Rodrigues' formula).
+// v turned by the angle about the axis, as glRotatef turns it (Rodrigues' formula).
 void turn_point(double v[3], const CameraTurn &turn) {
     const double radians = double(turn.degrees) * (3.14159265358979323846 / 180.0);
     const double c = std::cos(radians), s = std::sin(radians);
-    const double k[3] = {turn.axis.x, turn.axis.y, turn.axis.z};
+    const double length = std::sqrt(double(vec3_dot(turn.axis, turn.axis)));
+    if (length == 0) return;  // GL leaves the matrix alone too
+    const double k[3] = {turn.axis.x / length, turn.axis.y / length, turn.axis.z / length};
     const double along = k[0] * v[0] + k[1] * v[1] + k[2] * v[2];
     const double cross[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2], k[0] * v[1] - k[1] * v[0]};
     for (int i = 0; i < 3; ++i) v[i] = v[i] * c + cross[i] * s + k[i] * along * (1 - c);
