@@ -59,6 +59,23 @@ bool cursor_window(SampleCursor *cursor, long long first, int count, float *out[
     return true;
 }
 
+// Signed 8-bit samples, as a player hands them: -128..127 stored in unsigned bytes; a NaN from a
+// damaged float file reads as silence.
+void waveform_row(const float *samples, uint8_t row[kStreamBins]) {
+    for (int i = 0; i < kStreamBins; ++i) {
+        const float scaled = samples[i] * 128.0f;
+        long value = 0;
+        if (scaled >= 127.0f) value = 127;
+        else if (scaled <= -128.0f) value = -128;
+        else if (scaled == scaled) value = std::lround(scaled);
+        row[i] = static_cast<uint8_t>(static_cast<int8_t>(value));
+    }
+}
+
+uint32_t milliseconds(double seconds) {
+    return static_cast<uint32_t>(std::min(std::llround(seconds * 1000), 0xFFFFFFFFLL));
+}
+
 std::string describe(const char *what, const char *path, const char *why) {
     std::string text = std::string(what) + " " + path;
     if (why && *why) text += std::string(": ") + why;
@@ -109,12 +126,17 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
         result->frames = static_cast<uint32_t>(frames);
 
         const int size = analyser.transform_size;
+        // One read serves both: the transform's samples and the 576 waveform samples, each centred
+        // on the frame's time (at low sample rates the waveform reaches wider than the transform).
+        const int span = std::max(size, kStreamBins);
+        const int spectrum_offset = span / 2 - size / 2;
+        const int waveform_offset = span / 2 - kStreamBins / 2;
         SampleCursor cursor;
         cursor.file = file;
         cursor.file_channels = info.channels;
         // Start reading just before the first window; a file that cannot seek is read from its start.
         const long long first_centre = std::llround((request.start_seconds + 0.5 / rate) * info.samplerate);
-        const long long begin = std::max(0LL, first_centre - size);
+        const long long begin = std::max(0LL, first_centre - span);
         if (begin > 0 && sf_seek(file, begin, SEEK_SET) == begin) cursor.kept_start = begin;
 
         out = std::fopen(temporary.c_str(), "wb");
@@ -122,25 +144,31 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
             result->error = describe("cannot write", temporary.c_str(), nullptr);
             break;
         }
+        SpectrumStream fields;
+        fields.channel_count = uint32_t(result->channel_count);
+        fields.rate_numerator = request.rate_numerator;
+        fields.rate_denominator = request.rate_denominator;
+        fields.frame_count = result->frames;
+        fields.start_ms = milliseconds(request.start_seconds);
+        fields.length_ms = milliseconds(result->file_seconds);
         uint8_t header[kStreamHeaderSize];
-        spectrum_stream_header(result->channel_count, request.rate_numerator, request.rate_denominator,
-                               result->frames, header);
+        spectrum_stream_header(fields, header);
         bool written = std::fwrite(header, sizeof header, 1, out) == 1;
-        std::vector<float> samples[2] = {std::vector<float>(size), std::vector<float>(size)};
+        std::vector<float> samples[2] = {std::vector<float>(span), std::vector<float>(span)};
         float *windows[2] = {samples[0].data(), samples[1].data()};
-        uint8_t rows[2][kStreamBins];
+        uint8_t record[4][kStreamBins];  // spectrum rows, then waveform rows
         bool decoded = true;
         for (uint32_t n = 0; n < result->frames && written && decoded; ++n) {
             // The middle of the frame's time on screen.
             const long long centre =
                 std::llround((request.start_seconds + (n + 0.5) / rate) * info.samplerate);
-            decoded = cursor_window(&cursor, centre - size / 2, size, windows);
-            spectrum_analyser_row(&analyser, windows[0], rows[0]);
-            if (result->channel_count == 2)
-                spectrum_analyser_row(&analyser, windows[1], rows[1]);
-            else
-                std::copy(rows[0], rows[0] + kStreamBins, rows[1]);
-            written = std::fwrite(rows, sizeof rows, 1, out) == 1;
+            decoded = cursor_window(&cursor, centre - span / 2, span, windows);
+            for (int c = 0; c < 2; ++c) {
+                const int from = result->channel_count == 2 ? c : 0;  // mono: the second row repeats the first
+                spectrum_analyser_row(&analyser, windows[from] + spectrum_offset, record[c]);
+                waveform_row(windows[from] + waveform_offset, record[2 + c]);
+            }
+            written = std::fwrite(record, sizeof record, 1, out) == 1;
         }
         if (!decoded) {
             result->error = describe("cannot decode", request.audio_path, sf_strerror(file));

@@ -1,7 +1,7 @@
 // Decodes an audio file (libsndfile: WAV, FLAC, Ogg Vorbis, MP3, ...) and writes its spectrum
-// stream: for every video frame, one row per channel from the samples around the middle of the
-// frame's time. Files with more than two channels use their first two; a mono file gives channel
-// count 1 (its second row repeats the first).
+// stream: for every video frame, per channel one spectrum row from the samples around the middle
+// of the frame's time and the 576 samples there as the waveform row. Files with more than two
+// channels use their first two; a mono file gives channel count 1 (its second rows repeat the first).
 #pragma once
 
 #include <cstdint>

@@ -18,7 +18,7 @@ bool spectrum_stream_parse(const uint8_t *data, size_t size, SpectrumStream *str
         *error = "not a spectrum stream";
         return false;
     }
-    if (read_u32(data + 4) != 1) {
+    if (read_u32(data + 4) != 2) {
         *error = "unknown version";
         return false;
     }
@@ -27,6 +27,8 @@ bool spectrum_stream_parse(const uint8_t *data, size_t size, SpectrumStream *str
     out.rate_numerator = read_u32(data + 16);
     out.rate_denominator = read_u32(data + 20);
     out.frame_count = read_u32(data + 24);
+    out.start_ms = read_u32(data + 28);
+    out.length_ms = read_u32(data + 32);
     if (out.channel_count < 1 || out.channel_count > 2 || read_u32(data + 12) != kStreamBins) {
         *error = "bad channel or bin count";
         return false;
@@ -46,14 +48,15 @@ bool spectrum_stream_parse(const uint8_t *data, size_t size, SpectrumStream *str
     return true;
 }
 
-void spectrum_stream_header(uint32_t channel_count, uint32_t rate_numerator, uint32_t rate_denominator,
-                            uint32_t frame_count, uint8_t out[kStreamHeaderSize]) {
+void spectrum_stream_header(const SpectrumStream &stream, uint8_t out[kStreamHeaderSize]) {
     std::memset(out, 0, kStreamHeaderSize);
     std::memcpy(out, "HSPS", 4);
-    write_u32(out + 4, 1);
-    write_u32(out + 8, channel_count);
+    write_u32(out + 4, 2);
+    write_u32(out + 8, stream.channel_count);
     write_u32(out + 12, kStreamBins);
-    write_u32(out + 16, rate_numerator);
-    write_u32(out + 20, rate_denominator);
-    write_u32(out + 24, frame_count);
+    write_u32(out + 16, stream.rate_numerator);
+    write_u32(out + 20, stream.rate_denominator);
+    write_u32(out + 24, stream.frame_count);
+    write_u32(out + 28, stream.start_ms);
+    write_u32(out + 32, stream.length_ms);
 }

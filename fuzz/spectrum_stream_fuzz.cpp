@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         unsigned sum = 0;
         for (uint32_t i = 0; i < stream.frame_count; ++i) {
             const uint8_t *rows = spectrum_stream_rows(stream, i);
-            sum += rows[0] + rows[kStreamRecordSize - 1];
+            const uint8_t *wave = spectrum_stream_waveform(stream, i);
+            sum += rows[0] + wave[0] + wave[kStreamRowsSize - 1];
         }
         if (sum == 0xFFFFFFFFu) std::abort();  // keeps the reads
     }

@@ -1,6 +1,7 @@
-// Closes every message box and dialog shown on the host's thread, so no run waits on a person.
-// A WH_CBT hook sees each dialog activate, reads its caption and text, and posts a click on one
-// of its buttons; each one is logged as a "message_box" or "dialog" event.
+// Closes every message box and dialog the plug-in shows, so no run waits on a person. A WH_CBT
+// hook sees each dialog of the host's thread activate; a watcher thread finds those of the
+// plug-in's own threads (visible windows of the dialog class) every 50 ms. Each is read (caption,
+// text), logged as a "message_box" or "dialog" event, and answered with a posted click.
 #pragma once
 
 #include <windows.h>

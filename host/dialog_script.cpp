@@ -7,6 +7,7 @@
 
 #include "host/event_log.h"
 #include "host/png_writer.h"
+#include "host/window_capture.h"
 
 bool dialog_action_parse(DialogAction::Kind kind, const char *text, DialogAction *action) {
     char *end = nullptr;
@@ -101,41 +102,10 @@ void dialog_actions_apply(HWND dialog, const std::vector<DialogAction> &actions)
 // The client area only: under Xvfb no window manager draws the title bar and frame.
 bool dialog_shot(HWND dialog, const char *path) {
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT client = {};
-    GetClientRect(dialog, &client);
-    const int width = client.right, height = client.bottom;
-    bool written = false;
-    if (width > 0 && height > 0 && width <= 4096 && height <= 4096) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top row first
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void *bits = nullptr;
-        HDC client_dc = GetDC(dialog);
-        HDC memory_dc = CreateCompatibleDC(client_dc);
-        HBITMAP bitmap = CreateDIBSection(client_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (memory_dc && bitmap && bits) {
-            HGDIOBJ previous = SelectObject(memory_dc, bitmap);
-            BitBlt(memory_dc, 0, 0, width, height, client_dc, 0, 0, SRCCOPY);
-            GdiFlush();
-            // BGRX to RGBA.
-            uint8_t *p = static_cast<uint8_t *>(bits);
-            for (size_t i = 0; i < size_t(width) * size_t(height); ++i, p += 4) {
-                const uint8_t blue = p[0];
-                p[0] = p[2];
-                p[2] = blue;
-                p[3] = 255;
-            }
-            written = png_write_rgba(path, width, height, static_cast<const uint8_t *>(bits));
-            SelectObject(memory_dc, previous);
-        }
-        if (bitmap) DeleteObject(bitmap);
-        if (memory_dc) DeleteDC(memory_dc);
-        ReleaseDC(dialog, client_dc);
-    }
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    const bool written = window_read_back(dialog, PixelOrder::rgba, &pixels, &width, &height) && width <= 4096 &&
+                         height <= 4096 && png_write_rgba(path, width, height, pixels.data());
     JsonLine line = json_begin("dialog_shot");
     json_string(line, "path", path);
     json_bool(line, "written", written);

@@ -5,8 +5,21 @@
 #include <cstdio>
 #include <cstring>
 #if defined(_WIN32)
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
+
+// Events also come from the plug-in's own threads (its embed calls, its message boxes): one line
+// at a time. Made by event_log_open, before the plug-in is loaded.
+static CRITICAL_SECTION g_write_lock;
+static void make_lock() { InitializeCriticalSection(&g_write_lock); }
+static void lock_writes() { EnterCriticalSection(&g_write_lock); }
+static void unlock_writes() { LeaveCriticalSection(&g_write_lock); }
+#else
+static void make_lock() {}
+static void lock_writes() {}
+static void unlock_writes() {}
 #endif
 
 static FILE *g_out = nullptr;
@@ -14,6 +27,7 @@ static bool g_owned = false;
 static const char *g_phase = "start";
 
 bool event_log_open(const char *path) {
+    make_lock();
     if (path == nullptr) {
 #if defined(_WIN32)
         _setmode(_fileno(stdout), _O_BINARY);  // "\n", never "\r\n"
@@ -28,9 +42,11 @@ bool event_log_open(const char *path) {
 }
 
 void event_log_close() {
+    lock_writes();
     if (g_owned) std::fclose(g_out);
     g_out = nullptr;
     g_owned = false;
+    unlock_writes();
 }
 
 void event_log_set_phase(const char *phase) { g_phase = phase; }
@@ -128,7 +144,10 @@ void json_string_array(JsonLine &line, const char *key, const char *const *value
 
 void event_write(JsonLine &line) {
     line.text += "}\n";
-    if (g_out == nullptr) return;
-    std::fwrite(line.text.data(), 1, line.text.size(), g_out);
-    std::fflush(g_out);
+    lock_writes();
+    if (g_out != nullptr) {
+        std::fwrite(line.text.data(), 1, line.text.size(), g_out);
+        std::fflush(g_out);
+    }
+    unlock_writes();
 }

@@ -27,7 +27,7 @@ void json_string(JsonLine &line, const char *key, const char *bytes);  // null w
 void json_string_n(JsonLine &line, const char *key, const char *bytes, size_t length);
 void json_int_array(JsonLine &line, const char *key, const int *values, int count);
 void json_string_array(JsonLine &line, const char *key, const char *const *values, int count);
-void event_write(JsonLine &line);  // closes the object, writes one line, flushes
+void event_write(JsonLine &line);  // closes the object, writes one line, flushes; from any thread
 
 // Appends the JSON string literal for bytes (quotes included).
 void json_escape(std::string &out, const char *bytes, size_t length);

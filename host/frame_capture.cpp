@@ -8,13 +8,15 @@
 #include <cstring>
 
 #include "host/png_writer.h"
+#include "host/swap_capture.h"
 
 #ifndef GL_BGRA
 #define GL_BGRA 0x80E1
 #endif
 
-bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height) {
-    if (!wglGetCurrentContext()) return false;
+bool frame_has_gl_context() { return wglGetCurrentContext() != nullptr; }
+
+static bool gl_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height) {
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
     const int w = viewport[2], h = viewport[3];
@@ -38,11 +40,33 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
     return true;
 }
 
+bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height, const char **source) {
+    if (frame_has_gl_context()) {
+        *source = "gl";
+        return gl_read_back(order, pixels, width, height);
+    }
+    if (swap_capture_latest(order, pixels, width, height)) {
+        *source = "gl_thread";
+        return true;
+    }
+    *source = "window";
+    return window_read_back(window_of_plugin(), order, pixels, width, height);
+}
+
+bool frame_source_ready() {
+    std::vector<uint8_t> ignored;
+    int width = 0, height = 0;
+    return frame_has_gl_context() || swap_capture_latest(PixelOrder::bgra, &ignored, &width, &height) ||
+           window_of_plugin() != nullptr;
+}
+
 CaptureResult frame_capture(const char *folder, int frame_index) {
     CaptureResult result = {};
     std::vector<uint8_t> rows;
     int width = 0, height = 0;
-    if (!frame_read_back(PixelOrder::rgba, &rows, &width, &height)) return result;
+    const char *source = nullptr;
+    if (!frame_read_back(PixelOrder::rgba, &rows, &width, &height, &source)) return result;
+    result.source = source;
     // Alpha is forced opaque: the window shows no alpha.
     double sums[3] = {0, 0, 0};
     for (size_t x = 0; x < rows.size(); x += 4) {

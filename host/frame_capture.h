@@ -1,22 +1,32 @@
-// Reads back what the plug-in just drew, through its GL context (current on this thread).
+// Reads back what the plug-in just drew: through its GL context when one is current on the host's
+// thread, else its last GL frame swapped on a thread of its own (swap_capture.h), else through
+// GDI from the plug-in's window (see window_of_plugin).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-enum class PixelOrder { rgba, bgra };
+#include "host/window_capture.h"
 
-// The drawn frame, top row first, at the viewport's size; false when there is no context or the
-// viewport is empty. Alpha is as read: the caller decides whether it counts.
-bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height);
+// Whether the plug-in draws with GL on this thread: a context of its own is current here.
+bool frame_has_gl_context();
+
+// The drawn frame, top row first: at the viewport's size from GL, or at the window's client
+// size; false when there is nothing to read. *source is "gl", "gl_thread" or "window". Alpha is as read from
+// GL: the caller decides whether it counts.
+bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height, const char **source);
+
+// Whether there is something to read: a context, a kept frame or a window of the plug-in.
+bool frame_source_ready();
 
 struct CaptureResult {
     bool captured;
     int width, height;
     double mean_red, mean_green, mean_blue;  // 0..255, for quick checks in the log
     std::string path;
+    const char *source;  // as frame_read_back's, or null when nothing was read
 };
 
-// Reads the back buffer of the current context into DIR/frame_NNNNN.png.
+// Reads the frame into DIR/frame_NNNNN.png.
 CaptureResult frame_capture(const char *folder, int frame_index);

@@ -1,10 +1,11 @@
 // halcyon_host: drives a visualization DLL as the player does, in the open. See kHostUsage.
 //
 // Events, one JSON object per line, in the order they happen:
-//   loaded, [clock,] config, [cycle,] init, [ready,] frame, capture..., quit_message, poke, quit, end;
-//   and from inside the plug-in's calls: message_box, dialog, host_message, config_reentry, and for
-//   a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after loaded
-//   when asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
+//   loaded, swap_capture, player_files, [clock,] config, [cycle,] init, [ready,] [pacing,] frame,
+//   capture..., quit_message, poke, quit, [embed_frames_closed,] end; and from inside the plug-in's
+//   calls (and its threads): message_box, dialog, host_message, embed, config_reentry, and for a
+//   scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after loaded when
+//   asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
 #include <windows.h>
 
 #include <psapi.h>
@@ -12,18 +13,23 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "host/dialog_hook.h"
 #include "host/dialog_template.h"
+#include "host/embed_window.h"
 #include "host/event_log.h"
 #include "host/frame_capture.h"
 #include "host/host_options.h"
+#include "host/message_pump.h"
 #include "host/module_loader.h"
 #include "host/parent_window.h"
+#include "host/player_answers.h"
 #include "host/spectrum_fill.h"
+#include "host/swap_capture.h"
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
 
@@ -38,27 +44,9 @@ static void reenter_config(HWND dialog) {
     event_write(line);
 }
 
-// Runs the thread's queue; true when the plug-in's quit message came out of it.
-static bool pump_messages(int after_frames) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            JsonLine line = json_begin("quit_message");
-            json_string(line, "phase", event_log_phase());
-            json_int(line, "exit_code", static_cast<long long>(message.wParam));
-            json_int(line, "after_frames", after_frames);
-            event_write(line);
-            return true;
-        }
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return false;
-}
-
 static void poke_render_window(const char *what, UINT message, WPARAM wparam, LPARAM lparam,
                                int frame) {
-    HWND target = parent_window_registered();
+    HWND target = window_of_plugin();
     JsonLine line = json_begin("poke");
     json_string(line, "what", what);
     json_int(line, "frame", frame);
@@ -99,15 +87,39 @@ static void capture_frame(const HostOptions &options, int cycle, int frame) {
         std::snprintf(mean, sizeof mean, "[%.3f, %.3f, %.3f]", capture.mean_red, capture.mean_green,
                       capture.mean_blue);
         json_raw(line, "mean_rgb", mean);
+        json_string(line, "source", capture.source);
     }
     event_write(line);
 }
 
-static double seconds_now() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return double(count.QuadPart) / double(frequency.QuadPart);
+// Where in the track a row of the stream lies, and the track's length; without one, 0 and 0.
+static void tell_player_time(const HostOptions &options, long long row) {
+    if (options.spectrum.kind != SpectrumKind::stream) return;
+    const SpectrumStream &stream = spectrum_stream_loaded();
+    const double position = stream.start_ms + double(row) * 1000.0 * stream.rate_denominator / stream.rate_numerator;
+    player_set_time(static_cast<uint32_t>(std::min<double>(std::llround(position), stream.length_ms)),
+                    (stream.length_ms + 500) / 1000);
+}
+
+// What the player holds for a frame: the rows of the stream (or the synthetic ones), the clock,
+// and where in the track the frame lies.
+static void feed_frame(const HostOptions &options, VisModule *module, long long row) {
+    spectrum_fill(options.spectrum, static_cast<int>(row), module->spectrum_data);
+    waveform_fill(options.spectrum, static_cast<int>(row), module->waveform_channels, module->waveform_data);
+    virtual_clock_set_frame(row);
+    tell_player_time(options, row);
+}
+
+// Whether frames take their step of real time: decided by the first one in automatic pacing.
+static bool decide_wall_pacing(const HostOptions &options) {
+    if (options.pacing == Pacing::clock) return false;
+    const bool gl = frame_has_gl_context();
+    const bool wall = options.pacing == Pacing::wall || !gl;
+    JsonLine line = json_begin("pacing");
+    json_string(line, "mode", wall ? "wall" : "clock");
+    json_bool(line, "gl_on_host_thread", gl);
+    event_write(line);
+    return wall;
 }
 
 // After Init: tells the caller the plug-in is up and waits for its signal to start, so that the
@@ -130,6 +142,16 @@ static bool wait_for_start(const char *path, const char **reason) {
     return true;
 }
 
+// A plug-in that makes its window on a thread of its own may have none yet when the first frame is
+// due; waits for one (running the queue its thread may wait on) for 10 s at most. True on the
+// plug-in's quit message.
+static bool wait_for_picture(int after_frames) {
+    const double give_up = seconds_now() + 10;
+    while (!frame_source_ready() && seconds_now() < give_up)
+        if (pump_messages_until(seconds_now() + 0.02, after_frames)) return true;
+    return false;
+}
+
 struct RunTotals {
     int frames = 0;
     double loop_seconds = 0;  // from the first Render to the end of the last frame's work
@@ -139,6 +161,7 @@ struct RunTotals {
 // Init, the frames, Quit. Returns the reason the run ended.
 static const char *run_module(const HostOptions &options, VisModule *module, int cycle, RunTotals *totals) {
     virtual_clock_set_frame(0);
+    swap_capture_reset();
     event_log_set_phase("init");
     int init_result = module->init(module);
     JsonLine line = json_begin("init");
@@ -163,8 +186,10 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         quit_seen = std::strcmp(reason, "quit_message") == 0;
     event_log_set_phase("render");
     const SpectrumStream &stream = spectrum_stream_loaded();
-    const double started = seconds_now();
+    double started = seconds_now();
+    bool wall = false;
     int frame = 0;
+    player_set_playing(true);
     while (reason == nullptr && !quit_seen && (options.realtime || frame < options.frames)) {
         if (frame == options.escape_at)
             poke_render_window("escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001, frame);
@@ -182,9 +207,16 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
                 break;
             }
         }
-        spectrum_fill(options.spectrum, static_cast<int>(row), module->spectrum_data);
-        virtual_clock_set_frame(row);
+        feed_frame(options, module, row);
         int result = module->render(module);
+        if (frame == 0) wall = decide_wall_pacing(options);
+        // The plug-in draws on its own schedule: its picture of this frame is there at the frame's end.
+        bool quit_while_waiting =
+            wall && pump_messages_until(started + (frame + 1) * options.clock.step_ms / 1000, frame + 1);
+        if (wall && frame == 0 && !quit_while_waiting && !frame_source_ready()) {
+            quit_while_waiting = wait_for_picture(frame + 1);
+            started = seconds_now() - options.clock.step_ms / 1000;  // the frames keep their pace from here
+        }
         JsonLine frame_line = json_begin("frame");
         json_int(frame_line, "index", frame);
         json_int(frame_line, "result", result);
@@ -204,19 +236,20 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
             break;
         }
         ++frame;
-        quit_seen = pump_messages(frame);
+        quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
-        if (delay > 0) Sleep(static_cast<DWORD>(delay));
+        if (delay > 0 && !wall) Sleep(static_cast<DWORD>(delay));
     }
     totals->loop_seconds = seconds_now() - started;
     totals->frames = frame;
+    player_set_playing(false);
     call_quit(module);
     pump_messages(frame);  // whatever the teardown left queued
+    embed_windows_close_left();
     event_log_set_phase("after_quit");
     for (int i = 0; i < options.render_after_quit; ++i) {
-        spectrum_fill(options.spectrum, frame + i, module->spectrum_data);
-        virtual_clock_set_frame(frame + i);
+        feed_frame(options, module, frame + i);
         JsonLine late = json_begin("frame");
         json_int(late, "index", frame + i);
         json_int(late, "result", module->render(module));
@@ -272,7 +305,8 @@ int main(int argc, char **argv) {
     // As a player does at start: plug-in dialogs may use the common controls (sliders) unregistered.
     INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common_controls);
-    HWND parent = parent_window_create(GetModuleHandleA(nullptr), options.probe_answer);
+    player_setup(options.probe_answer, options.embed, options.track);
+    HWND parent = parent_window_create(GetModuleHandleA(nullptr));
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
         json_string(line, "what", "parent_window");
@@ -280,6 +314,7 @@ int main(int argc, char **argv) {
         event_write(line);
         return 1;
     }
+    embed_windows_init(parent);
     dialog_hook_install(parent, options.answers, options.config_reenter ? reenter_config : nullptr);
     dialog_hook_set_script(options.dialog);
 
@@ -290,6 +325,12 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    JsonLine swaps = json_begin("swap_capture");
+    json_int(swaps, "imports_rewritten", swap_capture_install(loaded.library));
+    event_write(swaps);
+    char dll_path[MAX_PATH] = "";
+    GetModuleFileNameA(loaded.library, dll_path, MAX_PATH);
+    player_files_prepare(dll_path);
     if (options.dialog_template >= 0) dialog_template_log(loaded.library, options.dialog_template);
     VisModule *module = loaded.module;
     g_module = module;
@@ -307,6 +348,7 @@ int main(int argc, char **argv) {
     module->sample_rate = options.sample_rate;
     module->channel_count = options.channels;
     spectrum_fill(options.spectrum, 0, module->spectrum_data);
+    tell_player_time(options, 0);  // the track is known before its first frame
 
     const char *reason = "config_done";
     RunTotals totals;

@@ -17,7 +17,11 @@ const char kHostUsage[] =
     "  --frames N              render at most N frames (default 50); the run also ends when\n"
     "                          the plug-in posts its quit message\n"
     "  --delay MS              sleep MS between frames instead of the module's delay\n"
-    "  --probe-answer N        the answer to WM_USER/505 (default 0x5066; 0 = player too old)\n"
+    "  --probe-answer N        the player's version, the answer to WM_USER/0 (default 0x5066;\n"
+    "                          most plug-ins refuse below 0x2900)\n"
+    "  --no-embed              answer WM_USER/505 with 0, as a player before 5.0 without embedded\n"
+    "                          windows (our plug-in then refuses to start)\n"
+    "  --track FILE            the audio file the plug-in is told is playing (WM_USER/211, 212)\n"
     "  --sample-rate N         default 44100\n"
     "  --channels N            default 2 (0-64, to test how the plug-in bounds it)\n"
     "  --spectrum SPEC         silence (default), constant:V, tone:BIN[,BIN2][@V], or\n"
@@ -48,6 +52,10 @@ const char kHostUsage[] =
     "  --video FILE            after Render, read the frame back and append it to FILE (or a pipe\n"
     "                          made beforehand) as raw BGRA: a header \"HRAW\", width, height,\n"
     "                          \"BGRA\", then the frames, top row first\n"
+    "  --pacing MODE           clock (default): frames as fast as they are drawn; wall: with\n"
+    "                          --clock-ms, each frame's data is handed over, the host waits the\n"
+    "                          step, then captures (for plug-ins that draw on their own thread);\n"
+    "                          auto: wall unless the first frame is drawn with GL on the host's thread\n"
     "  --realtime              with a stream: each frame takes the rows of the time since the start\n"
     "                          at the stream's rate, and the run ends with the stream\n"
     "  --wait-for FILE         after Init, log \"ready\" and wait (up to 2 minutes) until FILE\n"
@@ -99,6 +107,9 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             takes_value = false;
         } else if (std::strcmp(arg, "--config-reenter") == 0) {
             options->config_reenter = true;
+            takes_value = false;
+        } else if (std::strcmp(arg, "--no-embed") == 0) {
+            options->embed = false;
             takes_value = false;
         } else if (std::strcmp(arg, "--realtime") == 0) {
             options->realtime = true;
@@ -153,6 +164,13 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             options->cycles = static_cast<int>(number);
         } else if (std::strcmp(arg, "--video") == 0) {
             options->video = value;
+        } else if (std::strcmp(arg, "--track") == 0) {
+            options->track = value;
+        } else if (std::strcmp(arg, "--pacing") == 0) {
+            ok = std::strcmp(value, "clock") == 0 || std::strcmp(value, "wall") == 0 || std::strcmp(value, "auto") == 0;
+            options->pacing = std::strcmp(value, "wall") == 0   ? Pacing::wall
+                              : std::strcmp(value, "auto") == 0 ? Pacing::automatic
+                                                                : Pacing::clock;
         } else if (std::strcmp(arg, "--wait-for") == 0) {
             options->wait_for = value;
         } else if (std::strcmp(arg, "--clock-ms") == 0) {
@@ -196,6 +214,10 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
     }
     if (options->realtime && options->spectrum.kind != SpectrumKind::stream) {
         *error = "--realtime needs --spectrum stream:FILE";
+        return false;
+    }
+    if (options->pacing != Pacing::clock && (!options->clock.enabled || options->realtime)) {
+        *error = "--pacing wall or auto needs --clock-ms (the step) and goes without --realtime";
         return false;
     }
     if (clock_start_given && !options->clock.enabled) {

@@ -9,6 +9,12 @@
 #include "host/spectrum_fill.h"
 #include "host/virtual_clock.h"
 
+// How frames follow each other. clock: as fast as the plug-in draws them (with the module's
+// delay between them), each at its own tick of the deterministic clock; wall: each frame takes its
+// clock step of real time, the capture at its end, for a plug-in that draws on its own schedule;
+// automatic: wall unless the plug-in drew its first frame with GL on the host's thread.
+enum class Pacing { clock, wall, automatic };
+
 struct HostOptions {
     const char *dll = nullptr;
     const char *log = nullptr;          // null: stdout
@@ -17,7 +23,10 @@ struct HostOptions {
     bool config_reenter = false;        // call Config again from inside the first dialog
     int frames = 50;
     bool frames_given = false;          // a stream source otherwise sets the count
-    intptr_t probe_answer = 0x5066;     // what a 5.66 player answers
+    intptr_t probe_answer = 0x5066;     // the version (WM_USER/0): what a 5.66 player answers
+    bool embed = true;                  // WM_USER/505 hands out the embed function
+    const char *track = nullptr;        // the audio file the player plays, as the plug-in sees it
+    Pacing pacing = Pacing::clock;
     int sample_rate = 44100;
     int channels = 2;
     bool channels_given = false;        // a stream source otherwise sets the count

@@ -1,27 +1,38 @@
 #include "host/parent_window.h"
 
+#include <set>
 #include <string>
+#include <utility>
 
 #include "host/event_log.h"
+#include "host/player_answers.h"
 #include "shell/vis_module.h"
 
 static const char kClassName[] = "HalcyonHostParent";
-static intptr_t g_probe_answer = 0;
+static HWND g_parent = nullptr;
 static HWND g_registered = nullptr;
 static HWND g_last_registered = nullptr;  // survives the withdrawal, to check the teardown
 static std::string g_registered_class;
 static HINSTANCE g_registered_instance = nullptr;
 
-// Every WM_USER the plug-in sends is logged; 505 and 611 are the ones it uses.
+// Plug-ins ask some questions every frame: each number is logged the first time it comes with each
+// wParam (an unknown number only the first time it comes at all), the registrations every time.
+static bool worth_logging(LPARAM number, WPARAM wparam, bool known) {
+    static std::set<std::pair<intptr_t, uintptr_t>> seen;
+    if (number == kHostRegisterWindow) return true;
+    if (seen.size() >= 4096) return false;  // a plug-in asking with ever new wParams
+    return seen.insert({number, known ? wparam : 0}).second;
+}
+
 static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
     LRESULT result = 0;
+    bool known = true;
+    const char *text = nullptr;
     JsonLine line = json_begin("host_message");
     json_string(line, "phase", event_log_phase());
     json_int(line, "lparam", static_cast<long long>(lparam));
     json_int(line, "wparam", static_cast<long long>(static_cast<uintptr_t>(wparam)));
-    if (lparam == kHostVersionProbe) {
-        result = g_probe_answer;
-    } else if (lparam == kHostRegisterWindow) {
+    if (lparam == kHostRegisterWindow) {
         HWND window = reinterpret_cast<HWND>(wparam);
         bool is_window = window != nullptr && IsWindow(window);
         json_bool(line, "is_window", is_window);
@@ -49,8 +60,13 @@ static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
         }
         g_registered = window;
         if (window != nullptr) g_last_registered = window;
+    } else {
+        known = player_answer(wparam, lparam, &result, &text);
     }
+    if (!worth_logging(lparam, wparam, known)) return result;
     json_int(line, "answer", static_cast<long long>(result));
+    if (text != nullptr) json_string(line, "text", text);
+    json_bool(line, "known", known);
     event_write(line);
     return result;
 }
@@ -60,8 +76,7 @@ static LRESULT CALLBACK parent_window_proc(HWND window, UINT message, WPARAM wpa
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-HWND parent_window_create(HINSTANCE instance, intptr_t probe_answer) {
-    g_probe_answer = probe_answer;
+HWND parent_window_create(HINSTANCE instance) {
     WNDCLASSA window_class = {};
     window_class.lpfnWndProc = parent_window_proc;
     window_class.hInstance = instance;
@@ -72,11 +87,15 @@ HWND parent_window_create(HINSTANCE instance, intptr_t probe_answer) {
     HWND window = CreateWindowExA(0, kClassName, "Halcyon host", WS_OVERLAPPEDWINDOW, 0, 0, 320,
                                   120, nullptr, nullptr, instance, nullptr);
     if (window != nullptr) ShowWindow(window, SW_SHOWNOACTIVATE);
+    g_parent = window;
     return window;
 }
 
+HWND parent_window() { return g_parent; }
+
 void parent_window_destroy(HWND window) {
     if (window != nullptr) DestroyWindow(window);
+    g_parent = nullptr;
     UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
 }
 

@@ -1,5 +1,6 @@
 #include "host/spectrum_fill.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,13 +82,17 @@ bool spectrum_stream_load(const SpectrumSpec &spec, std::string *error) {
 
 const SpectrumStream &spectrum_stream_loaded() { return g_stream; }
 
+// The stream's record for a frame: the last one past its end.
+static uint32_t stream_index(int frame) {
+    const uint32_t last = g_stream.frame_count - 1;
+    return frame < 0 ? 0 : uint32_t(frame) > last ? last : uint32_t(frame);
+}
+
 void spectrum_fill(const SpectrumSpec &spec, int frame, uint8_t rows[2][kSpectrumBins]) {
     static_assert(kStreamBins == kSpectrumBins, "a stream row is a spectrum row");
     if (spec.kind == SpectrumKind::stream) {
         if (g_stream.frame_count == 0) return;
-        const uint32_t last = g_stream.frame_count - 1;
-        const uint32_t index = frame < 0 ? 0 : uint32_t(frame) > last ? last : uint32_t(frame);
-        std::memcpy(rows, spectrum_stream_rows(g_stream, index), kStreamRecordSize);
+        std::memcpy(rows, spectrum_stream_rows(g_stream, stream_index(frame)), kStreamRowsSize);
         return;
     }
     for (int channel = 0; channel < 2; ++channel) {
@@ -103,4 +108,42 @@ void spectrum_fill(const SpectrumSpec &spec, int frame, uint8_t rows[2][kSpectru
             rows[channel][i] = static_cast<uint8_t>(v);
         }
     }
+}
+
+// A signed sample in the unsigned byte the module holds.
+static uint8_t sample_byte(int value) { return static_cast<uint8_t>(static_cast<int8_t>(value)); }
+
+static void synthetic_wave(const SpectrumSpec &spec, int frame, int channel, uint8_t row[kSpectrumBins]) {
+    const double pi = 3.14159265358979323846;
+    const double level = spec.value / 8.0;  // a bin of V is a sine of amplitude V / 1024 of full scale
+    uint32_t noise = 2654435761u * uint32_t(frame * 2 + channel + 1);
+    for (int i = 0; i < kSpectrumBins; ++i) {
+        double v = 0;
+        if (spec.kind == SpectrumKind::tone) {
+            v = level * std::sin(2 * pi * spec.bin[channel] * i / (2.0 * kSpectrumBins));  // the bin's frequency
+        } else if (spec.kind == SpectrumKind::constant) {
+            noise = noise * 1664525u + 1013904223u;
+            v = level * ((noise >> 8) / double(1 << 24) * 2 - 1);
+        }
+        row[i] = sample_byte(static_cast<int>(std::lround(v)));
+    }
+}
+
+void waveform_fill(const SpectrumSpec &spec, int frame, int channels, uint8_t rows[2][kSpectrumBins]) {
+    if (channels <= 0) return;
+    uint8_t both[2][kSpectrumBins];
+    if (spec.kind == SpectrumKind::stream) {
+        if (g_stream.frame_count == 0) return;
+        std::memcpy(both, spectrum_stream_waveform(g_stream, stream_index(frame)), kStreamRowsSize);
+    } else {
+        for (int channel = 0; channel < 2; ++channel) synthetic_wave(spec, frame, channel, both[channel]);
+    }
+    if (channels >= 2) {
+        std::memcpy(rows, both, sizeof both);
+        return;
+    }
+    // One channel: the player's mix of the two.
+    for (int i = 0; i < kSpectrumBins; ++i)
+        rows[0][i] = sample_byte((int8_t(both[0][i]) + int8_t(both[1][i])) / 2);
+    std::memset(rows[1], 0, kSpectrumBins);
 }

@@ -1,6 +1,6 @@
-// The spectrum rows the host hands the plug-in before every Render: silence, one constant
-// value, a tone (a peak at one bin per channel), or a spectrum stream analysed from real audio,
-// one pair of rows per frame.
+// The spectrum and waveform rows the host hands the plug-in before every Render: silence, one
+// constant value, a tone (a peak at one bin per channel), or a spectrum stream analysed from real
+// audio, one record per frame.
 #pragma once
 
 #include <cstdint>
@@ -30,3 +30,10 @@ const SpectrumStream &spectrum_stream_loaded();
 // Tone: a triangle peak, falling by a quarter of its height per bin, zero elsewhere. Stream: the
 // frame's rows (the last ones past its end).
 void spectrum_fill(const SpectrumSpec &spec, int frame, uint8_t rows[2][kSpectrumBins]);
+
+// The waveform rows, as many as the module asks (its waveform channel count): 2 or more fills
+// both, 1 the first with the mix of the two (the second is zero), 0 leaves them alone. Stream:
+// the frame's samples (the last ones past its end). The synthetic kinds match their spectrum at
+// the analyser's scale, where a bin of V is a sine of V / 8 in signed 8-bit samples: tone, a sine
+// at the bin's frequency (44.1 kHz); constant, noise of that level; silence, zero.
+void waveform_fill(const SpectrumSpec &spec, int frame, int channels, uint8_t rows[2][kSpectrumBins]);

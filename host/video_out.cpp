@@ -47,7 +47,7 @@ static bool write_header(int width, int height) {
 }
 
 bool video_out_begin() {
-    if (g_width != 0 || !wglGetCurrentContext()) return false;
+    if (g_width != 0 || !frame_has_gl_context()) return false;  // else the first frame's size
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
     if (viewport[2] <= 0 || viewport[3] <= 0 || viewport[2] > 16384 || viewport[3] > 16384) return false;
@@ -56,8 +56,9 @@ bool video_out_begin() {
 
 bool video_out_frame(std::string *error) {
     int width = 0, height = 0;
-    if (!frame_read_back(PixelOrder::bgra, &g_pixels, &width, &height)) {
-        *error = "no frame to read: the plug-in has no GL context on the host's thread";
+    const char *source = nullptr;
+    if (!frame_read_back(PixelOrder::bgra, &g_pixels, &width, &height, &source)) {
+        *error = "no frame to read: the plug-in has no GL context on the host's thread and no window";
         return false;
     }
     if (g_width == 0 && !write_header(width, height)) {

@@ -188,8 +188,11 @@ class WineSession:
         managed = ["add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"]
         if not self.own_display:
             managed = ["delete", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/f"]
-        subprocess.run(["wine", "reg"] + managed, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=60, start_new_session=True)
+        # DirectDraw plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
+        renderer = ["add", "HKCU\\Software\\Wine\\Direct3D", "/v", "renderer", "/d", "gdi", "/f"]
+        for setting in (managed, renderer):
+            subprocess.run(["wine", "reg"] + setting, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=60, start_new_session=True)
         env["HALCYON_WINE_SESSION"] = "1"  # runs inside this one use it
         return self
 
@@ -216,6 +219,16 @@ def read_events(path):
     except OSError:
         pass
     return events
+
+
+def unknown_messages(events):
+    """The player messages the plug-in asked for that the host does not know (answered with 0),
+    as a sentence, or None."""
+    asked = ["%d (wParam %d)" % (e["lparam"], e["wparam"]) for e in events
+             if e["event"] == "host_message" and not e.get("known", True)]
+    if not asked:
+        return None
+    return "the plug-in asked the player for what the host does not know, answered with 0: " + ", ".join(asked)
 
 
 def explain_host(events, stderr_path, plugin):

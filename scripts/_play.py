@@ -14,7 +14,7 @@ import time
 
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, WineSession, analyse, check_audio, check_tools,
                        explain_host, launch_host, parse_seconds, parse_size, prepare_plugin, read_events,
-                       say, seconds_text, spawn, stop, windows_path)
+                       say, seconds_text, spawn, stop, unknown_messages, windows_path)
 
 
 def audio_output():
@@ -59,7 +59,8 @@ def play(args):
         go = os.path.join(folder, "go")
         with WineSession(own_display=False):
             host, events_path = launch_host(folder, dll, [
-                "--spectrum", "stream:" + windows_path(stream), "--realtime", "--wait-for", windows_path(go)])
+                "--spectrum", "stream:" + windows_path(stream), "--realtime", "--wait-for", windows_path(go),
+                "--track", windows_path(audio)])
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
                 if host.poll() is not None:
@@ -91,6 +92,9 @@ def play(args):
             end = [e for e in events if e["event"] == "end"]
             if not end:
                 raise Failure(explain_host(events, os.path.join(folder, "host.err"), args.plugin or PRODUCT))
+            asked = unknown_messages(events)
+            if asked:
+                say("Note: " + asked + ".")
             reason = end[0]["reason"]
             if reason == "stream_end":
                 say("Played to the end.")

@@ -23,6 +23,8 @@ with_wine_session() {
   wineserver -p >/dev/null 2>&1 || true
   # Xvfb runs no window manager; Wine would wait for one at every window it shows or hides.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  # DirectDraw plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
+  wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /d gdi /f >/dev/null 2>&1 || true
   export HALCYON_WINE_SESSION=1
   local status=0
   "$@" || status=$?

@@ -26,8 +26,17 @@ def describe(path):
         elif kind == 'load_failed':
             print(f"The plug-in could not be loaded: {e.get('reason', e)}.")
             failed = True
-        elif kind == 'host_message' and e.get('lparam') == 505:
+        elif kind == 'host_message' and e.get('lparam') == 0:
             print(f"The plug-in asked for the player's version; the host answered {e.get('answer'):#x}.")
+        elif kind == 'host_message' and e.get('lparam') == 505:
+            # Our plug-in takes a non-zero answer to this for a player of 5.0 or later.
+            told = 'handed it out' if e.get('answer') else 'answered 0, as a player before 5.0'
+            print(f"The plug-in asked for the player's embedded-window interface; the host {told}.")
+        elif kind == 'host_message' and not e.get('known', True):
+            print(f"The plug-in asked the player for message {e.get('lparam')} (wParam {e.get('wparam')}), "
+                  "which the host does not know; it answered 0.")
+        elif kind == 'embed':
+            print(f"The plug-in asked for an embedded window at {e.get('r')}; the host made it.")
         elif kind == 'host_message' and e.get('lparam') == 611:
             if e.get('wparam'):
                 print(f"The plug-in registered its render window \"{e.get('window_title')}\" with the player.")

@@ -8,8 +8,9 @@ if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
   with_wine_session wine "$win32_dir/bin/halcyon_host.exe" --help
   exit 0
 fi
-# The DLL (default: the product) runs from a fresh folder with a copy of the asset folder;
-# HALCYON_KEEP_RUNS=1 keeps that folder, with the events and what the DLL wrote.
+# The product (the default, or a name in the build's bin folder) runs from a fresh folder with a
+# copy of its asset folder; a DLL given by its path runs where it lies, beside its own files, and
+# the fresh folder holds the run's events. HALCYON_KEEP_RUNS=1 keeps that folder.
 dll=vis_halcyonsphere.dll
 if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then dll=$1; shift; fi
 export HALCYON_WIN32_DIR="$win32_dir"

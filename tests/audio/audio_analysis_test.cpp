@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -42,7 +43,19 @@ struct Analysed {
     const uint8_t *row(uint32_t frame, int channel) const {
         return spectrum_stream_rows(stream, frame) + channel * kStreamBins;
     }
+    // The waveform row's samples, signed.
+    std::vector<int> wave(uint32_t frame, int channel) const {
+        const uint8_t *bytes = spectrum_stream_waveform(stream, frame) + channel * kStreamBins;
+        const int8_t *samples = reinterpret_cast<const int8_t *>(bytes);
+        return std::vector<int>(samples, samples + kStreamBins);
+    }
 };
+
+int wave_peak(const std::vector<int> &wave) {
+    int peak = 0;
+    for (int v : wave) peak = std::max(peak, std::abs(v));
+    return peak;
+}
 
 Analysed analyse(const std::string &audio, AnalysisRequest request = AnalysisRequest()) {
     Analysed out;
@@ -100,8 +113,11 @@ TEST(Analyser, ToneLandsInItsBinOnItsChannelAtAnySampleRate) {
             const uint8_t *row = a.row(15, channel);
             if (channel == silent) {
                 EXPECT_EQ(row_sum(row), 0);
+                EXPECT_EQ(wave_peak(a.wave(15, channel)), 0);
                 continue;
             }
+            // The waveform holds the samples themselves: amplitude x 128, signed.
+            EXPECT_NEAR(wave_peak(a.wave(15, channel)), c.amplitude * 128, 1.0);
             EXPECT_EQ(peak_bin(row), c.bin);
             // Linear scaling: amplitude x 1024, less what the Hann window's main lobe spreads.
             EXPECT_NEAR(row[c.bin], c.amplitude * 1024, c.amplitude * 1024 * 0.02);
@@ -109,6 +125,7 @@ TEST(Analyser, ToneLandsInItsBinOnItsChannelAtAnySampleRate) {
             if (c.channels == 1) {
                 EXPECT_EQ(std::vector<uint8_t>(row, row + kStreamBins),
                           std::vector<uint8_t>(a.row(15, 0), a.row(15, 0) + kStreamBins));
+                EXPECT_EQ(a.wave(15, channel), a.wave(15, 0));
             }
         }
         // Nothing above the file's Nyquist frequency.
@@ -125,8 +142,16 @@ TEST(Analyser, SilenceSaturationAndTiming) {
     Analysed a = analyse(path);
     ASSERT_EQ(a.result.error, "");
     // Frame n stands for the time (n + 0.5) / 30 s; its window reaches 13 ms either side.
-    for (uint32_t n = 0; n < 15; ++n) EXPECT_EQ(row_sum(a.row(n, 0)) + row_sum(a.row(n, 1)), 0) << n;
+    for (uint32_t n = 0; n < 15; ++n) {
+        EXPECT_EQ(row_sum(a.row(n, 0)) + row_sum(a.row(n, 1)), 0) << n;
+        EXPECT_EQ(wave_peak(a.wave(n, 0)) + wave_peak(a.wave(n, 1)), 0) << n;
+    }
     EXPECT_GT(row_sum(a.row(15, 0)), 0);
+    // Full scale clamps to the ends of the signed byte instead of wrapping around.
+    const std::vector<int> square = a.wave(20, 1);
+    EXPECT_EQ(*std::min_element(square.begin(), square.end()), -128);
+    EXPECT_EQ(*std::max_element(square.begin(), square.end()), 127);
+    EXPECT_EQ((std::vector<uint32_t>{a.stream.start_ms, a.stream.length_ms}), (std::vector<uint32_t>{0, 1000}));
     const uint8_t *loud = a.row(20, 0);
     const int fundamental = int(std::lround(200 / kBinHz));
     EXPECT_EQ(loud[fundamental], 255);
@@ -139,6 +164,7 @@ TEST(Analyser, SilenceSaturationAndTiming) {
     request.seconds = 0.2;
     Analysed part = analyse(path, request);
     ASSERT_EQ(part.stream.frame_count, 6u);
+    EXPECT_EQ((std::vector<uint32_t>{part.stream.start_ms, part.stream.length_ms}), (std::vector<uint32_t>{600, 1000}));
     for (uint32_t n = 0; n < 6; ++n) EXPECT_EQ(part.row(n, 0)[fundamental], 255);
     request.start_seconds = 1.0;
     request.seconds = -1;
@@ -161,19 +187,28 @@ TEST(Analyser, UnreadableFilesFailWithoutOutput) {
 
 TEST(SpectrumStream, HeaderAndSizeAreChecked) {
     std::vector<uint8_t> good(kStreamHeaderSize + 3 * kStreamRecordSize, 7);
-    spectrum_stream_header(2, 30000, 1001, 3, good.data());
+    SpectrumStream fields;
+    fields.channel_count = 2;
+    fields.rate_numerator = 30000;
+    fields.rate_denominator = 1001;
+    fields.frame_count = 3;
+    fields.start_ms = 61000;
+    fields.length_ms = 185000;
+    spectrum_stream_header(fields, good.data());
     SpectrumStream stream;
     const char *error = nullptr;
     ASSERT_TRUE(spectrum_stream_parse(good.data(), good.size(), &stream, &error));
     EXPECT_EQ(stream.frame_count, 3u);
+    EXPECT_EQ((std::vector<uint32_t>{stream.start_ms, stream.length_ms}), (std::vector<uint32_t>{61000, 185000}));
     EXPECT_EQ(spectrum_stream_rows(stream, 2), good.data() + kStreamHeaderSize + 2 * kStreamRecordSize);
+    EXPECT_EQ(spectrum_stream_waveform(stream, 2), spectrum_stream_rows(stream, 2) + 2 * kStreamBins);
 
     struct Damage {
         size_t offset;
         uint32_t value;  // written little-endian at offset
         const char *why;
     } damages[] = {
-        {0, 0x53505349, "magic"}, {4, 2, "version"}, {8, 0, "no channels"}, {8, 3, "three channels"},
+        {0, 0x53505349, "magic"}, {4, 1, "the old version without waveforms"}, {8, 0, "no channels"}, {8, 3, "three channels"},
         {12, 512, "bins"}, {16, 0, "rate"}, {20, 0, "rate denominator"}, {24, 4, "count above the records"},
         {24, 0xFFFFFFFF, "huge count"},
     };

@@ -99,8 +99,10 @@ def ensure_session():
         subprocess.run(["wineserver", "-p30"], stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
         # Xvfb runs no window manager; Wine would wait for one at every window it shows or hides.
-        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
-                        "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        # DirectDraw plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
+        for key, value, data in (("X11 Driver", "Managed", "N"), ("Direct3D", "renderer", "gdi")):
+            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", value, "/d", data, "/f"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     _session["ready"] = True
 
 
@@ -132,8 +134,8 @@ class HostRun:
         return os.path.join(self.folder, *parts)
 
     def minimal_log(self):
-        """minimal_vis.log as (word, {key: value}) pairs."""
-        return read_minimal_log(self.path("minimal_vis.log"))
+        """minimal_vis.log (beside the DLL) as (word, {key: value}) pairs."""
+        return read_minimal_log(os.path.join(os.path.dirname(self.dll), "minimal_vis.log"))
 
     def describe(self):
         lines = ["host exit %r%s, folder %s" % (self.returncode, " (timed out)" if self.timed_out else "", self.folder)]
@@ -250,16 +252,19 @@ def remove_folder(folder):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None):
+def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None, in_place=False):
     """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
 
     files: {relative name: bytes or str, or None to remove it} written beside the DLL first (after the assets);
-    assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what --dll names instead of the copy (a Windows
-    path). The caller removes the folder (remove_folder)."""
+    assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what
+    --dll names instead of the copy (a Windows path); in_place: dll is a path, run where it lies (folder
+    holds only the run's own files). The caller removes the folder (remove_folder)."""
     ensure_session()
     folder = folder or make_folder()
-    target = os.path.join(folder, os.path.basename(dll))
-    if not os.path.exists(target):
+    target = dll if in_place else os.path.join(folder, os.path.basename(dll))
+    if in_place:
+        dll_arg = dll_arg or windows_path(dll)
+    elif not os.path.exists(target):
         shutil.copy2(os.path.join(BIN, dll), target)
     if assets:
         copy_assets(folder, full=assets != "empty")
@@ -309,10 +314,12 @@ class HostTestCase(unittest.TestCase):
 
 def main(argv):
     if len(argv) < 2 or argv[1] in ("-h", "--help"):
-        print("usage: harness.py DLL [host arguments...]   (DLL: a path, or a name in %s)" % BIN)
+        print("usage: harness.py DLL [host arguments...]   (DLL: a path, run where it lies, or a name in %s)" % BIN)
         return 2
-    dll = os.path.abspath(argv[1]) if os.path.exists(argv[1]) else argv[1]
-    run = run_host(dll, argv[2:], assets=os.path.basename(dll) == PRODUCT_DLL)
+    if os.path.isfile(argv[1]):  # another plug-in runs where it lies, beside its own files
+        run = run_host(os.path.abspath(argv[1]), argv[2:], in_place=True)
+    else:
+        run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
     print(run.describe())
     for word, fields in run.minimal_log():
         print("minimal_vis:", word, fields)

@@ -36,7 +36,7 @@ class LoadingTest(HostTestCase):
         self.assertTrue(loaded["module1_null"])
         self.assertTrue(loaded["module_minus1_null"])
         self.assertEqual((loaded["latency_ms"], loaded["delay_ms"]), (5, 33))
-        self.assertEqual(run.names(), ["loaded", "host_message", "init", "quit", "end"])
+        self.assertEqual(run.names(), ["loaded", "swap_capture", "player_files", "host_message", "init", "quit", "end"])
 
     def test_fields_the_host_fills(self):
         run = self.host(MINIMAL, ["--frames", "0"])
@@ -68,29 +68,26 @@ class LoadingTest(HostTestCase):
     def test_bad_command_lines(self):
         for args in (["--frames", "many"], ["--spectrum", "tone:576"], ["--answer", "maybe"],
                      ["--spectrum", "constant:256"], ["--bogus"], ["--frames"], ["--clock-ms", "0"],
-                     ["--clock-ms", "1000/0"], ["--clock-ms", "40ms"], ["--clock-start", "5"]):
+                     ["--clock-ms", "1000/0"], ["--clock-ms", "40ms"], ["--clock-start", "5"],
+                     ["--pacing", "sometimes"], ["--pacing", "wall"]):
             run = self.host(MINIMAL, args, expect_status=2)
             self.assertEqual(run.events, [], args)
             self.assertIn("usage: halcyon_host", run.stderr, args)
 
 
-class VersionProbeTest(HostTestCase):
-    def probe(self, run):
-        [probe] = [e for e in run.of("host_message") if e["lparam"] == 505]
-        self.assertEqual((probe["phase"], probe["wparam"]), ("init", 0))
-        return probe["answer"]
-
+class VersionTest(HostTestCase):
     def test_answers(self):
         run = self.host(MINIMAL, ["--frames", "0"])
-        self.assertEqual(self.probe(run), 0x5066)
-        self.assertEqual(entries(run, "probe"), [{"answer": str(0x5066)}])
-        run = self.host(MINIMAL, ["--frames", "0", "--probe-answer", "0x1234"])
-        self.assertEqual(entries(run, "probe"), [{"answer": str(0x1234)}])
+        [asked] = run.of("host_message")
+        self.assertEqual((asked["lparam"], asked["wparam"], asked["phase"], asked["answer"]), (0, 0, "init", 0x5066))
+        self.assertEqual(entries(run, "version"), [{"answer": str(0x5066)}])
+        run = self.host(MINIMAL, ["--frames", "0", "--probe-answer", "0x2900"])
+        self.assertEqual(entries(run, "version"), [{"answer": str(0x2900)}])
+        self.assertEqual(run.one("init")["result"], 0)
 
-    def test_zero_answer_fails_init_without_render_or_quit(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0"], files=control(probe_zero_fails=1))
-        self.assertEqual(self.probe(run), 0)
-        self.assertEqual(run.one("message_box")["text"], "Player too old")
+    def test_too_old_a_player_fails_init_without_render_or_quit(self):
+        run = self.host(MINIMAL, ["--probe-answer", "0x28ff"])
+        self.assertEqual(run.one("message_box")["text"], "This plug-in requires Winamp 2.9+")
         self.assertEqual(run.one("init")["result"], 1)
         self.assertEqual(run.of("frame"), [])
         self.assertEqual(run.of("quit"), [])
@@ -98,8 +95,7 @@ class VersionProbeTest(HostTestCase):
         self.assertEqual(entries(run, "quit"), [])
 
     def test_quit_after_failed_init_on_request(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"],
-                        files=control(probe_zero_fails=1))
+        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"])
         self.assertEqual(run.names()[-3:], ["init", "quit", "end"])
         self.assertEqual(len(entries(run, "quit")), 1)
 
@@ -148,8 +144,8 @@ class CaptureTest(HostTestCase):
             self.assertEqual(rows[0][width - 1], (200, 40, 10, 255))
             self.assertEqual(rows[height - 1][0], (200, 40, 10, 255))
 
-    def test_nothing_to_capture_without_a_context(self):
-        run = self.host(MINIMAL, ["--frames", "1", "--capture", "shots"], files=control(window=1))
+    def test_nothing_to_capture_without_a_window(self):
+        run = self.host(MINIMAL, ["--frames", "1", "--capture", "shots"])
         self.assertEqual([c["captured"] for c in run.of("capture")], [False])
 
 
@@ -263,7 +259,7 @@ class DialogTest(HostTestCase):
 class ConfigTest(HostTestCase):
     def test_config_dialog_is_closed(self):
         run = self.host(MINIMAL, ["--config"])
-        self.assertEqual(run.names(), ["loaded", "dialog", "config", "end"])
+        self.assertEqual(run.names(), ["loaded", "swap_capture", "player_files", "dialog", "config", "end"])
         dialog = run.one("dialog")
         self.assertEqual((dialog["caption"], dialog["text"], dialog["phase"]), ("Minimal settings", "", "config"))
         self.assertEqual((dialog["buttons"], dialog["pressed"]), (["ok", "cancel"], "cancel"))
@@ -283,7 +279,8 @@ class ConfigTest(HostTestCase):
 
     def test_config_then_init(self):
         run = self.host(MINIMAL, ["--config-then-init", "--frames", "1"])
-        self.assertEqual(run.names(), ["loaded", "dialog", "config", "host_message", "init", "frame", "quit", "end"])
+        self.assertEqual(run.names(), ["loaded", "swap_capture", "player_files", "dialog", "config", "host_message",
+                                       "init", "frame", "quit", "end"])
 
 
 class SpectrumTest(HostTestCase):
@@ -309,10 +306,15 @@ def read_bytes(path):
         return f.read()
 
 
-def spectrum_stream(rows, channels=2, rate=(30, 1)):
-    """A stream file: rows[i] is the bin that peaks (at 200) in frame i, on both rows."""
-    header = b"HSPS" + struct.pack("<7I", 1, channels, 576, rate[0], rate[1], len(rows), 0)
-    records = b"".join(bytes(200 if k == peak else 0 for k in range(576)) * 2 for peak in rows)
+def spectrum_stream(rows, channels=2, rate=(30, 1), start_ms=0, length_ms=0):
+    """A stream file: rows[i] is the bin that peaks (at 200) in frame i, on both spectrum rows; the
+    left waveform row counts up from i + 1 (modulo 100), the right one holds half of each."""
+    header = b"HSPS" + struct.pack("<9I", 2, channels, 576, rate[0], rate[1], len(rows), start_ms, length_ms, 0)
+    records = b""
+    for i, peak in enumerate(rows):
+        wave = [(i + 1 + k) % 100 for k in range(576)]
+        records += bytes(200 if k == peak else 0 for k in range(576)) * 2
+        records += bytes(wave) + bytes(v // 2 for v in wave)
     return header + records
 
 
@@ -380,8 +382,7 @@ class VideoStreamTest(HostTestCase):
         self.assertEqual(last[-4:-1], bytes((10, 40, 200)))  # bottom right: the clear colour, BGR
 
     def test_nothing_to_read_fails_the_run(self):
-        run = self.host(MINIMAL, ["--frames", "3", "--video", "video.raw"], files=control(window=1),
-                        expect_status=3)
+        run = self.host(MINIMAL, ["--frames", "3", "--video", "video.raw"], expect_status=3)
         self.assertIn("no GL context", run.one("error")["text"])
         self.assertEqual(run.one("end")["reason"], "video_failed")
         self.assertEqual(len(run.of("frame")), 1)

@@ -123,7 +123,9 @@ class PackageTest(HostTestCase):
         player = os.path.join(root, "Winamp")
         plugins = os.path.join(player, "Plugins")
         os.makedirs(plugins)
-        theirs = {"winamp.exe": b"MZ player", "Plugins/vis_other.dll": b"MZ another plug-in"}
+        # The player's own ini is where the host finds it for the plug-ins, and stays as it is.
+        theirs = {"winamp.exe": b"MZ player", "winamp.ini": b"[Winamp]\r\n",
+                  "Plugins/vis_other.dll": b"MZ another plug-in"}
         for name, data in theirs.items():
             with open(os.path.join(player, name), "wb") as f:
                 f.write(data)

@@ -1,74 +1,66 @@
 // minimal_vis.dll: a small visualization plug-in, unrelated to Halcyonsphere, that exercises
-// every feature of the stand-alone host. What it does is set by "minimal_vis.txt" beside the DLL
-// (key=value lines, all optional); what it saw goes to "minimal_vis.log" beside the DLL, one
-// line per event: a word, then key=value fields.
+// every feature of the stand-alone host and acts as other people's plug-ins do. What it does is
+// set by "minimal_vis.txt" beside the DLL (key=value lines, all optional); what it saw goes to
+// "minimal_vis.log" beside the DLL, one line per event: a word, then key=value fields.
 //
 //   quit_after=N      post the quit message from the N-th Render (0: never)
 //   quit_in_init=1    post the quit message from Init
 //   init_result=N     Init's result (default 0)
 //   render_result=N   Render's result (default 0)
-//   probe=0           skip the WM_USER/505 version probe (sent by default)
-//   probe_zero_fails=1  a zero probe answer shows a box and makes Init return 1
+//   probe=0           do not ask the player's version (WM_USER/0); asked by default, and below
+//                     0x2900 a box says "This plug-in requires Winamp 2.9+" and Init returns 1
 //   window=1          create a plain window and register it with 611 (withdrawn by Quit);
 //                     Escape and the close box post the quit message
+//   embed=1|direct    ask for an embedded frame (505: the function, or the state as wParam) at
+//                     (40,40) of the size below, and make the plug-in's window a child of it
+//   embed_resize=W,H  then give the frame this size, as a plug-in restoring its own does
 //   box=TYPE|CAPTION|TEXT   a message box in Init (TYPE ok, okcancel, yesno, yesnocancel,
 //                     retrycancel, abortretryignore); several lines show several boxes
-//   config=box|dialog|none  what Config shows (default dialog: an OK/Cancel dialog)
+//   config=box|dialog|labels|none  what Config shows (default dialog: an OK/Cancel dialog;
+//                     labels: one with two static labels and an edit field, id 1001)
 //   delay=N           the module's delay in ms, set by Init (default 10)
-//   gl_clear=R,G,B    with window=1: a GL context on the window; every Render clears it to that
-//                     colour, paints the top-left quadrant white and swaps (for frame capture)
-//   meter=1           with gl_clear: the clear colour's red and green follow the loudness of the
-//                     two spectrum rows (8 x the mean of bins 0-287, at most 255)
+//   gl_clear=R,G,B    draw with GL: every frame clears to that colour and paints the top-left
+//                     quadrant white (for frame capture)
+//   gdi=R,G,B         the same picture with GDI
+//   ddraw=R,G,B       the same picture with DirectDraw (pixels into a surface, blitted to the screen)
+//   meter=1           the colour's red and green follow the loudness of the two spectrum rows
+//                     (8 x the mean of bins 0-287, at most 255)
+//   wave=1            the first waveform row drawn as a yellow line across the middle
+//   wave_channels=N   the waveform rows the module asks for (default 2)
 //   size=W,H          the window's outer size (default 200,150)
 //   render_sleep=N    every Render takes N ms more (a slow plug-in)
 //   gl_load=N         with gl_clear: N zoomed, textured, additively blended full-window layers per
 //                     frame, a drawing cost like a real visualization's under software GL
-#include <windows.h>
+//   thread=1|own      draw on a thread of the plug-in's own, every 10 ms, from the rows of the
+//                     last Render; own: that thread also makes the windows and runs their messages
+//   thread_box=TYPE|CAPTION|TEXT  a message box shown by that thread when it starts
+//   ini=1             ask for the ini file and folders (334, 335, 336), count the starts in
+//                     [minimal_vis] in the ini, and look for itself in <ini folder>\Plugins
+//   ask=N[:W],...     ask the player these numbers (wParam W, default 0) in Init, every Render and
+//                     Quit; text answers (211, 212, 334-336) are logged as texts
+#include "minimal_vis.h"
 
-#include <GL/gl.h>
-
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "shell/vis_module.h"
-
-struct BoxRequest {
-    UINT type;
-    std::string caption;
-    std::string text;
-};
-
-struct MinimalConfig {
-    int quit_after = 0;
-    bool quit_in_init = false;
-    int init_result = 0;
-    int render_result = 0;
-    bool probe = true;
-    bool probe_zero_fails = false;
-    bool window = false;
-    std::vector<BoxRequest> boxes;
-    std::string config = "dialog";
-    int delay = 10;
-    bool gl = false;
-    float clear[3] = {0, 0, 0};
-    bool meter = false;
-    int size[2] = {200, 150};
-    int render_sleep = 0;
-    int gl_load = 0;
-};
-
-static HINSTANCE g_instance = nullptr;
-static MinimalConfig g_config;
-static HWND g_window = nullptr;
-static HDC g_dc = nullptr;
-static HGLRC g_context = nullptr;
+HINSTANCE g_instance = nullptr;
+MinimalConfig g_config;
+static HWND g_parent = nullptr;
+static DWORD g_host_thread = 0;
+static HWND g_window = nullptr;  // the plug-in's window: top-level, or a child of the frame
 static int g_frames = 0;
 static bool g_config_open = false;
 
-static std::string beside_dll(const char *name) {
+// The drawing thread: Render hands it each frame's rows.
+static HANDLE g_thread = nullptr;
+static volatile LONG g_stop_thread = 0;
+static CRITICAL_SECTION g_rows_lock;
+static FrameData g_rows;
+
+std::string beside_dll(const char *name) {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(g_instance, path, MAX_PATH);
     char *slash = std::strrchr(path, '\\');
@@ -76,7 +68,7 @@ static std::string beside_dll(const char *name) {
     return std::string(path) + name;
 }
 
-static void log_line(const char *format, ...) {
+void log_line(const char *format, ...) {
     FILE *file = std::fopen(beside_dll("minimal_vis.log").c_str(), "ab");
     if (file == nullptr) return;
     va_list args;
@@ -94,6 +86,24 @@ static UINT box_type(const std::string &name) {
     if (name == "retrycancel") return MB_RETRYCANCEL;
     if (name == "abortretryignore") return MB_ABORTRETRYIGNORE;
     return MB_OK;
+}
+
+static bool parse_box(const std::string &value, std::vector<BoxRequest> *boxes) {
+    size_t bar1 = value.find('|');
+    size_t bar2 = bar1 == std::string::npos ? bar1 : value.find('|', bar1 + 1);
+    if (bar2 == std::string::npos) return false;
+    boxes->push_back(
+        {box_type(value.substr(0, bar1)), value.substr(bar1 + 1, bar2 - bar1 - 1), value.substr(bar2 + 1)});
+    return true;
+}
+
+static void parse_colour(const std::string &value, Drawing drawing) {
+    int r = 0, g = 0, b = 0;
+    if (std::sscanf(value.c_str(), "%d,%d,%d", &r, &g, &b) != 3) return;
+    g_config.drawing = drawing;
+    g_config.clear[0] = r / 255.0f;
+    g_config.clear[1] = g / 255.0f;
+    g_config.clear[2] = b / 255.0f;
 }
 
 static void read_config() {
@@ -114,7 +124,6 @@ static void read_config() {
         else if (key == "init_result") g_config.init_result = number;
         else if (key == "render_result") g_config.render_result = number;
         else if (key == "probe") g_config.probe = number != 0;
-        else if (key == "probe_zero_fails") g_config.probe_zero_fails = number != 0;
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
         else if (key == "delay") g_config.delay = number;
@@ -122,123 +131,115 @@ static void read_config() {
         else if (key == "render_sleep") g_config.render_sleep = number;
         else if (key == "gl_load") g_config.gl_load = number;
         else if (key == "size") std::sscanf(value.c_str(), "%d,%d", &g_config.size[0], &g_config.size[1]);
-        else if (key == "gl_clear") {
-            int r = 0, g = 0, b = 0;
-            g_config.gl = std::sscanf(value.c_str(), "%d,%d,%d", &r, &g, &b) == 3;
-            g_config.clear[0] = r / 255.0f;
-            g_config.clear[1] = g / 255.0f;
-            g_config.clear[2] = b / 255.0f;
-        }
-        else if (key == "box") {
-            size_t bar1 = value.find('|');
-            size_t bar2 = bar1 == std::string::npos ? bar1 : value.find('|', bar1 + 1);
-            if (bar2 == std::string::npos) continue;
-            g_config.boxes.push_back({box_type(value.substr(0, bar1)),
-                                      value.substr(bar1 + 1, bar2 - bar1 - 1),
-                                      value.substr(bar2 + 1)});
+        else if (key == "gl_clear") parse_colour(value, Drawing::gl);
+        else if (key == "box") parse_box(value, &g_config.boxes);
+        // Behaviours of other people's plug-ins
+        else if (key == "embed") g_config.embed = value;
+        else if (key == "embed_resize") std::sscanf(value.c_str(), "%d,%d", &g_config.embed_resize[0],
+                                                    &g_config.embed_resize[1]);
+        else if (key == "gdi") parse_colour(value, Drawing::gdi);
+        else if (key == "ddraw") parse_colour(value, Drawing::ddraw);
+        else if (key == "wave") g_config.wave = number != 0;
+        else if (key == "wave_channels") g_config.wave_channels = number;
+        else if (key == "thread") g_config.thread = value;
+        else if (key == "thread_box") parse_box(value, &g_config.thread_boxes);
+        else if (key == "ini") g_config.ini = number != 0;
+        else if (key == "ask") {
+            for (size_t start = 0; start < value.size();) {
+                size_t comma = value.find(',', start);
+                if (comma == std::string::npos) comma = value.size();
+                g_config.ask.push_back(value.substr(start, comma - start));
+                start = comma + 1;
+            }
         }
     }
     std::fclose(file);
 }
 
+static LRESULT ask_player(LPARAM number, WPARAM wparam = 0) {
+    return SendMessageA(g_parent, WM_USER, wparam, number);
+}
+
+static void post_quit() {
+    if (GetCurrentThreadId() == g_host_thread) PostQuitMessage(0);
+    else PostThreadMessageA(g_host_thread, WM_QUIT, 0, 0);
+}
+
 static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if ((message == WM_KEYDOWN && wparam == VK_ESCAPE) || message == WM_CLOSE) {
         log_line("stop message=%s", message == WM_CLOSE ? "close" : "escape");
-        PostQuitMessage(0);
+        post_quit();
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-static void create_window(VisModule *module) {
+// The player's frame, as the plug-in asked for it; its window goes inside.
+static HWND embed_frame() {
+    static EmbedState state;  // the player may keep the pointer while the frame lives
+    state = EmbedState();
+    state.r = {40, 40, 40 + g_config.size[0], 40 + g_config.size[1]};
+    HWND frame = nullptr;
+    if (g_config.embed == "direct") {
+        frame = reinterpret_cast<HWND>(ask_player(505, reinterpret_cast<WPARAM>(&state)));
+    } else {
+        typedef HWND(__cdecl * EmbedFunction)(EmbedState *);
+        EmbedFunction embed = reinterpret_cast<EmbedFunction>(ask_player(505));
+        if (embed != nullptr) frame = embed(&state);
+    }
+    log_line("embed frame=%lu state_me=%d", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(frame)),
+             frame != nullptr && state.me == frame ? 1 : 0);
+    return frame;
+}
+
+static void make_windows() {
     WNDCLASSA window_class = {};
     window_class.lpfnWndProc = window_proc;
     window_class.hInstance = g_instance;
     window_class.lpszClassName = "MinimalVisWindow";
     RegisterClassA(&window_class);
-    g_window = CreateWindowExA(0, "MinimalVisWindow", "Minimal vis", WS_OVERLAPPEDWINDOW, 40, 40,
-                               g_config.size[0], g_config.size[1], static_cast<HWND>(module->parent_window), nullptr,
-                               g_instance, nullptr);
-    SendMessageA(static_cast<HWND>(module->parent_window), WM_USER,
-                 reinterpret_cast<WPARAM>(g_window), 611);
-    ShowWindow(g_window, SW_SHOW);
+    if (!g_config.embed.empty()) {
+        HWND frame = embed_frame();
+        RECT client = {};
+        GetClientRect(frame, &client);
+        if (frame != nullptr)
+            g_window = CreateWindowExA(0, "MinimalVisWindow", "Minimal vis", WS_CHILD | WS_VISIBLE, 0, 0, client.right,
+                                       client.bottom, frame, nullptr, g_instance, nullptr);
+        // A size of its own for the frame, as a plug-in restoring its last one does; its window
+        // is left to the player to fit.
+        if (frame != nullptr && g_config.embed_resize[0] > 0)
+            SetWindowPos(frame, nullptr, 0, 0, g_config.embed_resize[0], g_config.embed_resize[1],
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (g_config.window) {
+        g_window = CreateWindowExA(0, "MinimalVisWindow", "Minimal vis", WS_OVERLAPPEDWINDOW, 40, 40,
+                                   g_config.size[0], g_config.size[1], g_parent, nullptr, g_instance, nullptr);
+        ask_player(611, reinterpret_cast<WPARAM>(g_window));
+        ShowWindow(g_window, SW_SHOW);
+    }
     log_line("window handle=%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(g_window)));
-    if (!g_config.gl) return;
-    PIXELFORMATDESCRIPTOR format = {};
-    format.nSize = sizeof format;
-    format.nVersion = 1;
-    format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-    format.cColorBits = 32;
-    g_dc = GetDC(g_window);
-    SetPixelFormat(g_dc, ChoosePixelFormat(g_dc, &format), &format);
-    g_context = wglCreateContext(g_dc);
-    log_line("gl context=%d current=%d", g_context != nullptr, wglMakeCurrent(g_dc, g_context) ? 1 : 0);
 }
 
-static GLuint g_texture = 0;
-
-static void draw_load_layers(int layers) {
-    if (g_texture == 0) {
-        // Soft rings, like light on spheres: smooth, as a visualization's frames mostly are.
-        std::vector<uint8_t> noise(256 * 256 * 4);
-        for (int y = 0; y < 256; ++y)
-            for (int x = 0; x < 256; ++x)
-                for (int c = 0; c < 4; ++c) {
-                    const int r2 = (x - 128) * (x - 128) + (y - 128) * (y - 128);
-                    noise[(y * 256 + x) * 4 + c] = static_cast<uint8_t>((r2 / (8 + 4 * c)) & 255);
-                }
-        glGenTextures(1, &g_texture);
-        glBindTexture(GL_TEXTURE_2D, g_texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 256, 256, 0, GL_RGBA, GL_UNSIGNED_BYTE, noise.data());
+static DWORD WINAPI drawing_thread(void *) {
+    if (g_config.thread == "own") make_windows();
+    drawing_open(g_window);
+    for (const BoxRequest &box : g_config.thread_boxes)
+        log_line("thread_box answer=%d", MessageBoxA(g_parent, box.text.c_str(), box.caption.c_str(), box.type));
+    FrameData rows;
+    while (!g_stop_thread) {
+        EnterCriticalSection(&g_rows_lock);
+        rows = g_rows;
+        LeaveCriticalSection(&g_rows_lock);
+        drawing_frame(rows);
+        MSG message;  // this thread's windows, in the own mode
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        Sleep(10);
     }
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, g_texture);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE);
-    glColor4f(0.02f, 0.02f, 0.02f, 1);
-    for (int i = 0; i < layers; ++i) {
-        const float zoom = 1.0f + i * 0.01f;
-        glBegin(GL_QUADS);
-        glTexCoord2f(0, 0); glVertex2f(-zoom, -zoom);
-        glTexCoord2f(1, 0); glVertex2f(zoom, -zoom);
-        glTexCoord2f(1, 1); glVertex2f(zoom, zoom);
-        glTexCoord2f(0, 1); glVertex2f(-zoom, zoom);
-        glEnd();
-    }
-    glDisable(GL_BLEND);
-    glDisable(GL_TEXTURE_2D);
-    glColor4f(1, 1, 1, 1);
+    drawing_close();
+    if (g_config.thread == "own" && g_window != nullptr) DestroyWindow(g_window);
+    return 0;
 }
 
-static void draw_gl_frame(const VisModule *module) {
-    RECT client;
-    GetClientRect(g_window, &client);
-    glViewport(0, 0, client.right, client.bottom);
-    glDisable(GL_SCISSOR_TEST);
-    float clear[3] = {g_config.clear[0], g_config.clear[1], g_config.clear[2]};
-    for (int channel = 0; g_config.meter && channel < 2; ++channel) {
-        int sum = 0;
-        for (int i = 0; i < 288; ++i) sum += module->spectrum_data[channel][i];
-        clear[channel] = (sum * 8 / 288 > 255 ? 255 : sum * 8 / 288) / 255.0f;
-    }
-    glClearColor(clear[0], clear[1], clear[2], 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (g_config.gl_load > 0) draw_load_layers(g_config.gl_load);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, client.bottom / 2, client.right / 2, client.bottom - client.bottom / 2);
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
-    SwapBuffers(g_dc);
-}
-
-// An in-memory dialog template with OK and Cancel, so Config needs no resource script.
+// An in-memory dialog template, so Config needs no resource script.
 static INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
     if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
@@ -253,28 +254,31 @@ static void add_words(std::vector<WORD> &words, const wchar_t *text) {
     words.push_back(0);
 }
 
-static void add_button(std::vector<WORD> &words, WORD id, short x, const wchar_t *text) {
+// A control of a predefined class (0x80 button, 0x81 edit, 0x82 static); the template's ids are
+// 16 bits wide, so a label's -1 is 0xFFFF, as in the classic templates of many plug-ins.
+static void add_item(std::vector<WORD> &words, WORD class_atom, WORD id, DWORD style, short x, short y, short cx,
+                     const wchar_t *text) {
     while (words.size() % 2 != 0) words.push_back(0);  // items start on a DWORD
     DLGITEMTEMPLATE item = {};
-    item.style = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
+    item.style = WS_CHILD | WS_VISIBLE | style;
     item.x = x;
-    item.y = 40;
-    item.cx = 50;
+    item.y = y;
+    item.cx = cx;
     item.cy = 14;
     item.id = id;
     const WORD *raw = reinterpret_cast<const WORD *>(&item);
     words.insert(words.end(), raw, raw + sizeof item / 2);
     words.push_back(0xFFFF);
-    words.push_back(0x0080);  // button class
+    words.push_back(class_atom);
     add_words(words, text);
-    words.push_back(0);       // no creation data
+    words.push_back(0);  // no creation data
 }
 
-static INT_PTR show_config_dialog(HWND owner) {
+static INT_PTR show_config_dialog(HWND owner, bool labels) {
     std::vector<WORD> words;
     DLGTEMPLATE header = {};
     header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    header.cdit = 2;
+    header.cdit = labels ? 5 : 2;
     header.cx = 140;
     header.cy = 60;
     const WORD *raw = reinterpret_cast<const WORD *>(&header);
@@ -282,10 +286,15 @@ static INT_PTR show_config_dialog(HWND owner) {
     words.push_back(0);  // no menu
     words.push_back(0);  // default class
     add_words(words, L"Minimal settings");
-    add_button(words, IDOK, 10, L"OK");
-    add_button(words, IDCANCEL, 70, L"Cancel");
-    return DialogBoxIndirectParamA(g_instance, reinterpret_cast<DLGTEMPLATE *>(words.data()),
-                                   owner, config_dialog_proc, 0);
+    add_item(words, 0x80, IDOK, BS_PUSHBUTTON, 10, 40, 50, L"OK");
+    add_item(words, 0x80, IDCANCEL, BS_PUSHBUTTON, 70, 40, 50, L"Cancel");
+    if (labels) {
+        add_item(words, 0x82, 0xFFFF, SS_LEFT, 4, 4, 40, L"Speed:");
+        add_item(words, 0x82, 0xFFFF, SS_LEFT, 4, 22, 40, L"Name:");
+        add_item(words, 0x81, 1001, ES_AUTOHSCROLL | WS_BORDER, 50, 22, 80, L"minimal");
+    }
+    return DialogBoxIndirectParamA(g_instance, reinterpret_cast<DLGTEMPLATE *>(words.data()), owner,
+                                   config_dialog_proc, 0);
 }
 
 static void HALCYON_CDECL minimal_config(VisModule *module) {
@@ -299,39 +308,81 @@ static void HALCYON_CDECL minimal_config(VisModule *module) {
     INT_PTR answer = 0;
     if (g_config.config == "box")
         answer = MessageBoxA(owner, "Nothing to set.", "Minimal settings", MB_OKCANCEL);
-    else if (g_config.config == "dialog")
-        answer = show_config_dialog(owner);
+    else if (g_config.config == "dialog" || g_config.config == "labels")
+        answer = show_config_dialog(owner, g_config.config == "labels");
     g_config_open = false;
     log_line("config answer=%d", static_cast<int>(answer));
+}
+
+// One line per occasion: each number asked and its answer (number:wparam=answer), text answers
+// on lines of their own ("text number=211 value=...", the value to the end of the line).
+static void ask_listed(const char *when) {
+    if (g_config.ask.empty()) return;
+    std::string line = std::string("asked when=") + when + " frame=" + std::to_string(g_frames);
+    for (const std::string &question : g_config.ask) {
+        const LPARAM number = std::atoi(question.c_str());
+        const size_t colon = question.find(':');
+        const WPARAM wparam = colon == std::string::npos ? 0 : std::atoi(question.c_str() + colon + 1);
+        const LRESULT answer = ask_player(number, wparam);
+        const bool text = number == 211 || number == 212 || (number >= 334 && number <= 336);
+        if (text) log_line("text number=%ld when=%s value=%s", static_cast<long>(number), when,
+                           answer != 0 ? reinterpret_cast<const char *>(answer) : "(null)");
+        line += " " + question + "=" + std::to_string(static_cast<long long>(answer));
+    }
+    log_line("%s", line.c_str());
+}
+
+// As plug-ins keep their settings: in the player's ini, their own files under its Plugins folder.
+static void use_player_ini() {
+    const char *ini = reinterpret_cast<const char *>(ask_player(334));
+    const char *folder = reinterpret_cast<const char *>(ask_player(335));
+    const char *plugins = reinterpret_cast<const char *>(ask_player(336));
+    const int starts = GetPrivateProfileIntA("minimal_vis", "starts", 0, ini) + 1;
+    const bool written = WritePrivateProfileStringA("minimal_vis", "starts", std::to_string(starts).c_str(), ini) != 0;
+    const std::string self = std::string(folder) + "\\Plugins\\minimal_vis.dll";
+    log_line("ini file=%s folder=%s plugins=%s starts=%d written=%d found_self=%d", ini, folder, plugins, starts,
+             written ? 1 : 0, GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
 }
 
 static int HALCYON_CDECL minimal_init(VisModule *module) {
     read_config();
     g_frames = 0;
-    HWND parent = static_cast<HWND>(module->parent_window);
+    g_parent = static_cast<HWND>(module->parent_window);
+    g_host_thread = GetCurrentThreadId();
     char parent_class[128] = "";
-    GetClassNameA(parent, parent_class, sizeof parent_class);
+    GetClassNameA(g_parent, parent_class, sizeof parent_class);
     log_line("init parent_is_window=%d parent_class=%s instance_is_self=%d sample_rate=%d "
              "channels=%d same_thread=%d tick=%lu",
-             IsWindow(parent) ? 1 : 0, parent_class,
+             IsWindow(g_parent) ? 1 : 0, parent_class,
              module->library_instance == g_instance ? 1 : 0, static_cast<int>(module->sample_rate),
              static_cast<int>(module->channel_count),
-             GetWindowThreadProcessId(parent, nullptr) == GetCurrentThreadId() ? 1 : 0,
+             GetWindowThreadProcessId(g_parent, nullptr) == GetCurrentThreadId() ? 1 : 0,
              static_cast<unsigned long>(GetTickCount()));
     module->delay_ms = g_config.delay;
+    module->waveform_channels = g_config.wave_channels;
     if (g_config.probe) {
-        LRESULT answer = SendMessageA(parent, WM_USER, 0, 505);
-        log_line("probe answer=%ld", static_cast<long>(answer));
-        if (answer == 0 && g_config.probe_zero_fails) {
-            MessageBoxA(parent, "Player too old", "Minimal vis", MB_OK);
+        const LRESULT version = ask_player(0);
+        log_line("version answer=%ld", static_cast<long>(version));
+        if (version < 0x2900) {
+            MessageBoxA(g_parent, "This plug-in requires Winamp 2.9+", "Minimal vis", MB_OK);
             return 1;
         }
     }
     for (const BoxRequest &box : g_config.boxes) {
-        int answer = MessageBoxA(parent, box.text.c_str(), box.caption.c_str(), box.type);
+        int answer = MessageBoxA(g_parent, box.text.c_str(), box.caption.c_str(), box.type);
         log_line("box answer=%d", answer);
     }
-    if (g_config.window) create_window(module);
+    if (g_config.ini) use_player_ini();
+    ask_listed("init");
+    if (g_config.thread != "own") make_windows();
+    if (!g_config.thread.empty()) {
+        g_stop_thread = 0;
+        InitializeCriticalSection(&g_rows_lock);
+        g_rows = FrameData();
+        g_thread = CreateThread(nullptr, 0, drawing_thread, nullptr, 0, nullptr);
+    } else {
+        drawing_open(g_window);
+    }
     if (g_config.quit_in_init) PostQuitMessage(0);
     return g_config.init_result;
 }
@@ -344,12 +395,13 @@ static long long microseconds() {
     return static_cast<long long>(count.QuadPart * 1000000.0 / frequency.QuadPart);
 }
 
-// Per channel: the loudest bin, its value and the sum of the row.
+// Per channel: the loudest bin, its value and the sum of the row; the largest waveform sample.
 static int HALCYON_CDECL minimal_render(VisModule *module) {
     ++g_frames;
     int peak_bin[2] = {0, 0};
     int peak[2] = {0, 0};
     long sum[2] = {0, 0};
+    int wave_peak[2] = {0, 0};
     for (int channel = 0; channel < 2; ++channel) {
         for (int i = 0; i < kSpectrumBins; ++i) {
             int v = module->spectrum_data[channel][i];
@@ -358,38 +410,49 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
                 peak[channel] = v;
                 peak_bin[channel] = i;
             }
+            wave_peak[channel] = std::max(wave_peak[channel], std::abs(int(int8_t(module->waveform_data[channel][i]))));
         }
     }
     log_line("render frame=%d peak_bin0=%d peak0=%d sum0=%ld peak_bin1=%d peak1=%d sum1=%ld "
-             "us=%lld tick=%lu",
-             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], microseconds(),
-             static_cast<unsigned long>(GetTickCount()));
-    if (g_context) draw_gl_frame(module);
+             "wave_peak0=%d wave_peak1=%d us=%lld tick=%lu",
+             g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], wave_peak[0], wave_peak[1],
+             microseconds(), static_cast<unsigned long>(GetTickCount()));
+    ask_listed("render");
+    FrameData rows;
+    std::memcpy(rows.spectrum, module->spectrum_data, sizeof rows.spectrum);
+    std::memcpy(rows.waveform, module->waveform_data, sizeof rows.waveform);
+    if (g_thread != nullptr) {
+        EnterCriticalSection(&g_rows_lock);
+        g_rows = rows;
+        LeaveCriticalSection(&g_rows_lock);
+    } else {
+        drawing_frame(rows);
+    }
     if (g_config.render_sleep > 0) Sleep(static_cast<DWORD>(g_config.render_sleep));
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
     return g_config.render_result;
 }
 
 static void HALCYON_CDECL minimal_quit(VisModule *module) {
-    if (g_context) {
-        if (g_texture != 0) glDeleteTextures(1, &g_texture);
-        g_texture = 0;
-        wglMakeCurrent(nullptr, nullptr);
-        wglDeleteContext(g_context);
-        ReleaseDC(g_window, g_dc);
-        g_context = nullptr;
+    if (g_thread != nullptr) {
+        g_stop_thread = 1;
+        WaitForSingleObject(g_thread, 10000);
+        CloseHandle(g_thread);
+        g_thread = nullptr;
+        DeleteCriticalSection(&g_rows_lock);
+    } else {
+        drawing_close();
     }
-    if (g_window != nullptr) {
-        SendMessageA(static_cast<HWND>(module->parent_window), WM_USER, 0, 611);
-        DestroyWindow(g_window);
-        UnregisterClassA("MinimalVisWindow", g_instance);
-        g_window = nullptr;
-    }
+    ask_listed("quit");
+    if (g_config.window) SendMessageA(static_cast<HWND>(module->parent_window), WM_USER, 0, 611);
+    if (g_window != nullptr && IsWindow(g_window)) DestroyWindow(g_window);  // an embedded frame is the player's
+    UnregisterClassA("MinimalVisWindow", g_instance);
+    g_window = nullptr;
     log_line("quit frames=%d", g_frames);
 }
 
 static VisModule g_module = {
-    "Minimal vis module", nullptr, nullptr, 0, 0, 5, 33, 2, 0, {}, {},
+    "Minimal vis module", nullptr, nullptr, 0, 0, 5, 33, 2, 2, {}, {},
     minimal_config, minimal_init, minimal_render, minimal_quit, nullptr,
 };
 

@@ -1,0 +1,39 @@
+#include "host/message_pump.h"
+
+#include <windows.h>
+
+#include "host/event_log.h"
+
+double seconds_now() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+bool pump_messages(int after_frames) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            JsonLine line = json_begin("quit_message");
+            json_string(line, "phase", event_log_phase());
+            json_int(line, "exit_code", static_cast<long long>(message.wParam));
+            json_int(line, "after_frames", after_frames);
+            event_write(line);
+            return true;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return false;
+}
+
+bool pump_messages_until(double deadline, int after_frames) {
+    for (;;) {
+        if (pump_messages(after_frames)) return true;
+        const double left = deadline - seconds_now();
+        if (left <= 0) return false;
+        // Wakes for every message, so the windows of this thread paint while the time passes.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left * 1000) + 1, QS_ALLINPUT);
+    }
+}

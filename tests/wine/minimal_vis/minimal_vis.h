@@ -1,0 +1,69 @@
+// minimal_vis.dll's pieces: what minimal_vis.txt asks of it, its log, and its picture.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/vis_module.h"
+
+struct BoxRequest {
+    UINT type;
+    std::string caption;
+    std::string text;
+};
+
+enum class Drawing { none, gl, gdi, ddraw };
+
+// The player's embedded-window record, declared here as a plug-in declares it from the player's
+// interface: the frame, flags, its rectangle, the plug-in's pointer, the player's 64 words.
+struct EmbedState {
+    HWND me; int flags; RECT r; void *user_ptr; intptr_t extra_data[64];
+};
+
+struct MinimalConfig {
+    int quit_after = 0;
+    bool quit_in_init = false;
+    int init_result = 0;
+    int render_result = 0;
+    bool probe = true;
+    bool window = false;
+    std::string embed;                 // "", "1" (through the function) or "direct"
+    int embed_resize[2] = {0, 0};
+    std::vector<BoxRequest> boxes;
+    std::string config = "dialog";
+    int delay = 10;
+    Drawing drawing = Drawing::none;
+    float clear[3] = {0, 0, 0};
+    bool meter = false;
+    bool wave = false;
+    int wave_channels = 2;
+    int size[2] = {200, 150};
+    int render_sleep = 0;
+    int gl_load = 0;
+    std::string thread;                // "", "1" (draws on its own thread) or "own" (also makes the windows)
+    std::vector<BoxRequest> thread_boxes;
+    bool ini = false;
+    std::vector<std::string> ask;      // "104", "105:1", ...: asked at Init, every Render and Quit
+};
+
+extern MinimalConfig g_config;
+extern HINSTANCE g_instance;
+
+void log_line(const char *format, ...);
+std::string beside_dll(const char *name);
+
+// What one frame shows, from the module's rows: the clear colour (with meter=1, its red and green
+// follow the loudness of the two spectrum rows), the top-left quadrant white, and with wave=1 the
+// first waveform row as a yellow line across the middle.
+struct FrameData {
+    uint8_t spectrum[2][kSpectrumBins];
+    uint8_t waveform[2][kSpectrumBins];
+};
+
+// The drawing on window: opened on the thread that draws (GL's context is that thread's).
+bool drawing_open(HWND window);
+void drawing_frame(const FrameData &data);
+void drawing_close();
