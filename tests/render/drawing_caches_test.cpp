@@ -130,7 +130,8 @@ TEST_F(DrawingCaches, EveryPassSeesWhatAFreshComputationGives) {
 
 TEST_F(DrawingCaches, OnlyMeshesWhollyOutsideTheViewAreSkipped) {
     start(octahedron());
-    // At 150 units the default 512 x 384 window sees 62 units up and down and 83 to either side.
+    // At 150 units the default 512 x 384 window sees 83 units to either side. The planes one by one
+    // are held against GL itself in tests/gl.
     struct Case {
         const char *what;
         Vec3 position;
@@ -143,10 +144,6 @@ TEST_F(DrawingCaches, OnlyMeshesWhollyOutsideTheViewAreSkipped) {
         {"half beyond the left edge", {150, 100, 0}, 1, 1},
         {"beyond the left edge", {150, 140, 0}, 1, 0},
         {"beyond the left edge, but three times the size", {150, 140, 0}, 3, 1},
-        {"beyond the right edge", {150, -140, 0}, 1, 0},
-        {"above the top edge", {150, 0, 120}, 1, 0},
-        {"below the bottom edge", {150, 0, -120}, 1, 0},
-        {"half below the bottom edge", {150, 0, -80}, 1, 1},
         {"beyond the far plane", {8300, 0, 0}, 1, 0},
         {"across the far plane", {8200, 0, 0}, 1, 1},
     };
