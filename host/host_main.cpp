@@ -8,8 +8,6 @@
 //   asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
 #include <windows.h>
 
-#include <psapi.h>
-
 #include <commctrl.h>
 
 #include <algorithm>
@@ -29,6 +27,7 @@
 #include "host/module_loader.h"
 #include "host/parent_window.h"
 #include "host/player_answers.h"
+#include "host/process_figures.h"
 #include "host/spectrum_fill.h"
 #include "host/swap_capture.h"
 #include "host/video_out.h"
@@ -64,13 +63,7 @@ static void call_quit(VisModule *module) {
     json_bool(line, "render_window_alive", parent_window_last_registered_alive());
     json_bool(line, "window_class_registered", parent_window_last_class_registered());
     // What the process holds after each stop, so that many starts can be seen to leak nothing.
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory), sizeof memory);
-    json_int(line, "process_handles", handles);
-    json_int(line, "private_bytes", static_cast<long long>(memory.PrivateUsage));
+    json_process_figures(line);
     event_write(line);
 }
 

@@ -6,8 +6,8 @@
 #include "model/file_cache.h"
 #include "model/model_table.h"
 #include "settings/asset_path.h"
-#include "shell/lifecycle.h"
 #include "shell/platform.h"
+#include "shell/plugin_name.h"
 #include "shell/plugin_state.h"
 
 int32_t decal_texture_name;

@@ -23,13 +23,6 @@ void mat34_rigid_inverse(const Matrix34 &src, Matrix34 &dst) {
         dst.m[9 + i] = -(dst.m[3 * i] * s[9] + dst.m[3 * i + 1] * s[10] + dst.m[3 * i + 2] * s[11]);
 }
 
-void mat34_transform_point(const Matrix34 &m, const Vec3 &p, Vec3 &out) {
-    const float *r = m.m;
-    out.x = r[0] * p.x + r[1] * p.y + r[2] * p.z + r[9];
-    out.y = r[3] * p.x + r[4] * p.y + r[5] * p.z + r[10];
-    out.z = r[6] * p.x + r[7] * p.y + r[8] * p.z + r[11];
-}
-
 void mat34_from_gl(const float gl[16], Matrix34 &out) {
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) out.m[3 * i + j] = gl[4 * j + i];

@@ -14,7 +14,12 @@ void mat34_identity(Matrix34 &out);
 void mat34_compose(const Matrix34 &a, const Matrix34 &b, Matrix34 &out);
 // Inverse of a rotation plus translation; no orthonormality check. dst must not be src.
 void mat34_rigid_inverse(const Matrix34 &src, Matrix34 &dst);
-// out must not be p.
-void mat34_transform_point(const Matrix34 &m, const Vec3 &p, Vec3 &out);
+// out must not be p. Inline: posing calls it for every vertex and weight.
+inline void mat34_transform_point(const Matrix34 &m, const Vec3 &p, Vec3 &out) {
+    const float *r = m.m;
+    out.x = r[0] * p.x + r[1] * p.y + r[2] * p.z + r[9];
+    out.y = r[3] * p.x + r[4] * p.y + r[5] * p.z + r[10];
+    out.z = r[6] * p.x + r[7] * p.y + r[8] * p.z + r[11];
+}
 // From a GL column-major 4x4 matrix (as glGetFloatv returns it).
 void mat34_from_gl(const float gl[16], Matrix34 &out);

@@ -1,6 +1,7 @@
 // Vectors and planes: three packed floats, and a plane n·x + d = 0 whose first three floats are a Vec3.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 struct Vec3 {
@@ -15,17 +16,51 @@ struct Plane {
 };
 static_assert(sizeof(Plane) == 16, "a plane is four floats");
 
+// The small helpers are inline: the per-vertex loops call them many times per vertex.
+
 // add and subtract may write into a or b (each component reads only its own inputs).
-void vec3_add(const Vec3 &a, const Vec3 &b, Vec3 &out);
-void vec3_subtract(const Vec3 &a, const Vec3 &b, Vec3 &out);
-void vec3_copy(const Vec3 &src, Vec3 &dst);
-void vec3_scale(Vec3 &v, float s);
+inline void vec3_add(const Vec3 &a, const Vec3 &b, Vec3 &out) {
+    out.x = a.x + b.x;
+    out.y = a.y + b.y;
+    out.z = a.z + b.z;
+}
+
+inline void vec3_subtract(const Vec3 &a, const Vec3 &b, Vec3 &out) {
+    out.x = a.x - b.x;
+    out.y = a.y - b.y;
+    out.z = a.z - b.z;
+}
+
+inline void vec3_copy(const Vec3 &src, Vec3 &dst) { dst = src; }
+
+inline void vec3_scale(Vec3 &v, float s) {
+    v.x *= s;
+    v.y *= s;
+    v.z *= s;
+}
+
 // out must not be a or b.
-void vec3_cross(const Vec3 &a, const Vec3 &b, Vec3 &out);
-float vec3_dot(const Vec3 &a, const Vec3 &b);
-float vec3_length(const Vec3 &v);
+inline void vec3_cross(const Vec3 &a, const Vec3 &b, Vec3 &out) {
+    out.x = a.y * b.z - a.z * b.y;
+    out.y = a.z * b.x - a.x * b.z;
+    out.z = a.x * b.y - a.y * b.x;
+}
+
+inline float vec3_dot(const Vec3 &a, const Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+inline float vec3_length(const Vec3 &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+
 // Scales v to unit length and returns its former length; a zero vector stays zero and gives 0.
-float vec3_normalize(Vec3 &v);
+inline float vec3_normalize(Vec3 &v) {
+    const float length = vec3_length(v);
+    if (length == 0.0f) return 0.0f;
+    // One reciprocal, three multiplies: the rounding every caller's results are pinned to.
+    const float reciprocal = 1.0f / length;
+    v.x *= reciprocal;
+    v.y *= reciprocal;
+    v.z *= reciprocal;
+    return length;
+}
 
 // The plane through three points, normal (p2 - p1) x (p3 - p1) left unnormalised. out must not alias.
 void plane_from_points(const Vec3 &p1, const Vec3 &p2, const Vec3 &p3, Plane &out);

@@ -57,13 +57,26 @@ struct Mesh {
     uint32_t bones_stamp;
     uint8_t pose_valid;
     float last_scale;
+    // A sphere around every posed vertex, in the space of posed_positions, computed with each pose;
+    // not valid without a pose or when a posed coordinate is not finite.
+    uint8_t pose_bounds_valid;
+    Vec3 pose_centre;
+    float pose_radius;
     const uint8_t *node_header;  // image: just past the node name's NUL
     uint16_t node_id;
     Matrix34 world;
     uint32_t transform_stamp;
+    uint8_t transform_valid;  // world was computed at transform_stamp; a fresh mesh's stamp 0 says nothing
     uint32_t pose_stamp;
     uint8_t tangent_frames_valid;
     uint32_t tangent_stamp;
+    // The frames were built from posed_positions and posed_normals as they are now: a skinned mesh
+    // whose pose has not changed since keeps them in a new frame, as a rebuild would give the same.
+    uint8_t tangent_frames_posed;
+    // light_vectors and eye_vectors hold what the light pass computed for these two points (in the
+    // space of posed_positions); cleared whenever the pose or the tangent frames change.
+    uint8_t vectors_current;
+    Vec3 vectors_light, vectors_eye;
     Mesh *parent;
     Mesh *next;
 };

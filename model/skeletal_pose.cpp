@@ -1,5 +1,7 @@
 #include "model/skeletal_pose.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 
@@ -66,6 +68,38 @@ void update_bone_array(Bone *bones, int32_t count) {
     std::free(marked);
 }
 
+bool transform_done_this_frame(const Mesh &mesh) {
+    return mesh.transform_valid && mesh.transform_stamp == FrameClock;
+}
+
+void stamp_transform(Mesh &mesh) {
+    mesh.transform_stamp = FrameClock;
+    mesh.transform_valid = 1;
+}
+
+// The box around the posed vertices, and the sphere about its centre that holds them all.
+void update_pose_bounds(Mesh &mesh) {
+    mesh.pose_bounds_valid = 0;
+    if (mesh.vertex_count <= 0) return;
+    Vec3 low = mesh.posed_positions[0], high = low;
+    for (int32_t i = 0; i < mesh.vertex_count; ++i) {
+        const Vec3 p = mesh.posed_positions[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    const Vec3 centre{(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
+    float largest = 0;
+    for (int32_t i = 0; i < mesh.vertex_count; ++i) {
+        Vec3 d;
+        vec3_subtract(mesh.posed_positions[i], centre, d);
+        largest = std::max(largest, vec3_dot(d, d));
+    }
+    mesh.pose_centre = centre;
+    mesh.pose_radius = std::sqrt(largest);
+    mesh.pose_bounds_valid = std::isfinite(mesh.pose_radius);
+}
+
 }  // namespace
 
 void update_mesh_transform(Mesh &mesh, float scale) {
@@ -73,18 +107,18 @@ void update_mesh_transform(Mesh &mesh, float scale) {
     // already done this frame, or a root. Every mesh below it copies its world in turn, so all
     // of them end with the same matrix; a loop instead of recursion keeps long chains off the stack.
     Mesh *top = &mesh;
-    while (top->positions && top->transform_stamp != FrameClock && top->parent) top = top->parent;
+    while (top->positions && !transform_done_this_frame(*top) && top->parent) top = top->parent;
 
     if (!top->positions) {
         mat34_identity(top->world);
         if (!top->parent && scale > kScaleThreshold) scale_linear_part(top->world, scale);
-    } else if (top->transform_stamp != FrameClock) {  // a root with positions
-        top->transform_stamp = FrameClock;
+    } else if (!transform_done_this_frame(*top)) {  // a root with positions
+        stamp_transform(*top);
         mat34_identity(top->world);
         if (scale > kScaleThreshold) scale_linear_part(top->world, scale);
     }
     for (Mesh *below = &mesh; below != top; below = below->parent) {
-        below->transform_stamp = FrameClock;
+        stamp_transform(*below);
         below->world = top->world;
     }
 }
@@ -119,6 +153,10 @@ void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
     if (mesh.posed_positions && mesh.pose_stamp == FrameClock) return;
     mesh.pose_stamp = FrameClock;
     mesh.last_scale = entity ? entity->model_scale : 0.0f;
+    // Whatever was derived from the previous pose is stale from here on.
+    mesh.tangent_frames_posed = 0;
+    mesh.vectors_current = 0;
+    mesh.pose_bounds_valid = 0;
     if (!mesh.posed_positions) {
         mesh.posed_positions = allocate_zeroed<Vec3>(mesh.vertex_count);
         if (!mesh.posed_positions) return;
@@ -173,4 +211,5 @@ void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
         }
         mat34_transform_point(mesh.world, sum, mesh.posed_positions[i]);
     }
+    update_pose_bounds(mesh);
 }

@@ -76,6 +76,8 @@ void compute_tangent_frames(Mesh *mesh, int32_t vertex_count, const Vec3 *positi
     if (mesh) {
         mesh->tangent_frames_valid = 1;
         mesh->tangent_stamp = FrameClock;
+        mesh->tangent_frames_posed = positions == mesh->posed_positions && normals == mesh->posed_normals;
+        mesh->vectors_current = 0;
     }
 }
 
@@ -86,16 +88,26 @@ void compute_tangent_space_vectors(int32_t vertex_count, const Vec3 *positions, 
                                    const TexCoordPair *pairs, Mesh *mesh) {
     if (!frames || !normals || !light_out || !eye_out || !positions || !pairs) return;
     if (mesh) {
-        if (mesh->weight_ranges && mesh->posed_normals && mesh->tangent_stamp != FrameClock)
-            mesh->tangent_frames_valid = 0;
+        // A skinned mesh's frames follow its pose into each new frame. A pose unchanged since they
+        // were built would rebuild them bit for bit, so they are only stamped again.
+        if (mesh->weight_ranges && mesh->posed_normals && mesh->tangent_stamp != FrameClock) {
+            if (mesh->tangent_frames_valid && mesh->tangent_frames_posed && positions == mesh->posed_positions)
+                mesh->tangent_stamp = FrameClock;
+            else
+                mesh->tangent_frames_valid = 0;
+        }
         if (mesh->posed_normals) normals = mesh->posed_normals;
     }
     compute_tangent_frames(mesh, vertex_count, positions, triangle_count, triangles, frames, normals, pairs);
+    // Copies of the inputs: the outputs may not alias them as far as the compiler knows, and
+    // without the copies every store would force the frame to be read again.
+    const Vec3 light = light_position, eye = eye_position;
     for (int32_t i = 0; i < vertex_count; ++i) {
-        const TangentFrame &frame = frames[i];
+        const TangentFrame frame = frames[i];
+        const Vec3 position = positions[i];
         Vec3 to_light, to_eye;
-        vec3_subtract(light_position, positions[i], to_light);
-        vec3_subtract(eye_position, positions[i], to_eye);
+        vec3_subtract(light, position, to_light);
+        vec3_subtract(eye, position, to_eye);
         light_out[i] = Vec3{vec3_dot(to_light, frame.tangent), vec3_dot(to_light, frame.binormal),
                             vec3_dot(to_light, frame.normal)};
         eye_out[i] = Vec3{vec3_dot(to_eye, frame.tangent), vec3_dot(to_eye, frame.binormal),

@@ -9,14 +9,13 @@
 #include "render/frame_clock.h"
 #include "render/model_drawing.h"
 #include "render/scene_update.h"
+#include "render/view_transforms.h"
 #include "shell/display.h"
 #include "shell/gl_api.h"
 #include "shell/plugin_state.h"
 
 FrameTexture blur_source_texture = {-1, 0, 0};
 FrameTexture feedback_texture = {-1, 0, 0};
-const Vec3 camera_position = {0.0f, 0.0f, 0.0f};
-const Vec3 camera_angles = {180.0f, 0.0f, 0.0f};
 
 namespace {
 
@@ -87,20 +86,6 @@ void draw_entity_list(bool free_after_drawing) {
 }
 
 }  // namespace
-
-void apply_camera_transform() {
-    glRotatef(camera_angles.x - 90.0f, -1.0f, 0.0f, 0.0f);
-    glRotatef(camera_angles.z, 0.0f, -1.0f, 0.0f);
-    glRotatef(camera_angles.y - 90.0f, 0.0f, 0.0f, -1.0f);
-    glTranslatef(-camera_position.x, -camera_position.y, -camera_position.z);
-}
-
-void apply_entity_transform(const SceneEntity &e) {
-    glTranslatef(e.position.x, e.position.y, e.position.z);
-    glRotatef(e.angles.y, 0.0f, 0.0f, 1.0f);
-    glRotatef(e.angles.z, 0.0f, 1.0f, 0.0f);
-    glRotatef(-e.angles.x, 1.0f, 0.0f, 0.0f);
-}
 
 void draw_entity(SceneEntity &e) {
     glLoadIdentity();

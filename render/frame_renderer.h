@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "math/vec3.h"
 #include "render/scene_entity.h"
 
 // A window-sized rectangle texture that carries a picture from one pass to the next.
@@ -15,8 +14,6 @@ struct FrameTexture {
 
 extern FrameTexture blur_source_texture;
 extern FrameTexture feedback_texture;
-extern const Vec3 camera_position;
-extern const Vec3 camera_angles;
 
 void frame_render();
 void draw_entity(SceneEntity &entity);
@@ -26,8 +23,6 @@ void draw_entities_reversed(SceneEntity *entity, bool free_after_drawing);
 void copy_frame_to_texture(FrameTexture &texture);
 void draw_background();
 void draw_radial_blur();
-void apply_camera_transform();
-void apply_entity_transform(const SceneEntity &entity);
 void free_light_list(LightSource *light);
 // The GL context is gone with the textures in it: the next frames create them anew.
 void frame_renderer_forget_context();

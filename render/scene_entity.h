@@ -36,4 +36,5 @@ struct SceneEntity {
     ModelHandle *model;  // null: drawn as a quad
     Matrix34 object_to_world;
     uint32_t matrix_stamp;  // FrameClock value of object_to_world
+    uint8_t matrix_valid;   // set once object_to_world was read: a fresh record's stamp 0 says nothing
 };

@@ -3,7 +3,10 @@
 only the full-window passes (two copies, the background quad, 30 blended blur layers) at the
 plug-in's size; the plug-in then draws whole frames with 1 and with 256 spheres.
 
-    _frame_bench.py [--size WxH]
+    _frame_bench.py [--size WxH] [--json FILE [--cpu-json FILE]]
+
+--json writes the figures, with the plug-in's own CPU figures read from --cpu-json (what
+frame_cpu_bench wrote), as {"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}}.
 
 Steady frames only: each case runs twice with different frame counts, and the difference of the
 two loops' times over the difference of the counts is the time of one frame (Init, the first
@@ -61,9 +64,25 @@ def floor_frame_ms(size, frames):
     return json.loads(lines[-1])["ms_per_frame"]
 
 
+def write_figures(path, cpu_path, llvmpipe):
+    """The run's figures as JSON, written under a temporary name and renamed."""
+    cpu = {}
+    if cpu_path:
+        with open(cpu_path) as f:
+            cpu = json.load(f)
+    temporary = path + ".part"
+    with open(temporary, "w") as f:
+        json.dump({"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}, f, indent=2, sort_keys=True)
+        f.write("\n")
+    os.replace(temporary, path)
+    say("Figures written to %s" % path)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(prog="./halcyon bench", description=__doc__.split("\n\n")[0])
     parser.add_argument("--size", default="512x384")
+    parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--cpu-json", help="the plug-in's own CPU figures, to add to --json")
     args = parser.parse_args(argv)
     size = parse_size(args.size)
     folder = tempfile.mkdtemp(prefix="halcyon-frame-bench-")
@@ -83,6 +102,12 @@ def main(argv):
             (one_ms, one_ms / floor_ms))
         say("  the plug-in, 256 spheres                   %8.1f   %5.2f x the floor (aim: at most 1.5)" %
             (many_ms, many_ms / floor_ms))
+        if args.json:
+            try:
+                write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms})
+            except (OSError, ValueError) as error:
+                say("frame bench: cannot write the figures to %s: %s" % (args.json, error))
+                return 1
         return 0
     except Failure as failure:
         say("frame bench: %s" % failure)

@@ -1,12 +1,28 @@
-# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then time the export and the frame against its floor
+# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then the frame's own CPU time, the export and the frame against its floor; --json FILE also writes the frame figures
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
+json=""
+benchmark_arguments=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --json) [ $# -ge 2 ] || { say "--json needs a file name"; exit 2; }; json=$2; shift 2 ;;
+    *) benchmark_arguments+=("$1"); shift ;;
+  esac
+done
+if [ -n "$json" ] && [ ! -w "$(dirname -- "$json")" ]; then
+  say "cannot write $json: its folder is missing or not writable"
+  exit 2
+fi
 ensure_setup >&2
-build_release model_bench >&2
-"$release_dir/bench/model_bench" "$@"
+build_release model_bench frame_cpu_bench >&2
+"$release_dir/bench/model_bench" "${benchmark_arguments[@]}"
 build_for_video >&2
+echo
+cpu_figures=$(mktemp)
+trap 'rm -f "$cpu_figures"' EXIT
+"$release_dir/bench/frame_cpu_bench" "$win32_dir/bin/vis_halcyonsphere_assets" --json "$cpu_figures"
 echo
 python3 "$top/scripts/_video.py" bench
 echo
-python3 "$top/scripts/_frame_bench.py"
+python3 "$top/scripts/_frame_bench.py" ${json:+--json "$json" --cpu-json "$cpu_figures"}

@@ -4,7 +4,6 @@
 
 #include "settings/leading_integer.h"
 #include "settings/user_options.h"
-#include "shell/lifecycle.h"
 #include "shell/plugin_state.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "shell/platform.h"
 
+constexpr int kOptionsDialogResource = 102;  // the template in the library's resources
 // Control ids of the dialog template.
 constexpr int kWidthEdit = 1001, kHeightEdit = 1002;
 constexpr int kFullscreenCheck = 1003, kLightPanningCheck = 1004, kDetailedHeightCheck = 1005,

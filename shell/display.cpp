@@ -7,8 +7,8 @@
 #include "image/texture_manager.h"
 #include "model/model_table.h"
 #include "shell/gl_api.h"
-#include "shell/lifecycle.h"
 #include "shell/platform.h"
+#include "shell/plugin_name.h"
 #include "shell/plugin_state.h"
 
 namespace {
@@ -147,6 +147,16 @@ bool open_display() {
     return true;
 }
 
+PerspectiveFrustum perspective_frustum(int width, int height) {
+    // 45 degrees vertically, the window's aspect horizontally.
+    PerspectiveFrustum f;
+    f.near_plane = double(0.1f);
+    f.far_plane = 8192.0;
+    f.top = f.near_plane * std::tan(3.14159265358979323846 / 8.0);
+    f.right = f.top * width / height;
+    return f;
+}
+
 void set_viewport(int width, int height) {
     if (height <= 0) height = 1;
     if (width <= 0) width = 1;
@@ -156,11 +166,8 @@ void set_viewport(int width, int height) {
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    // 45 degrees vertically, the window's aspect horizontally.
-    const double near_plane = double(0.1f);
-    const double top = near_plane * std::tan(3.14159265358979323846 / 8.0);
-    const double right = top * width / height;
-    glFrustum(-right, right, -top, top, near_plane, 8192.0);
+    const PerspectiveFrustum f = perspective_frustum(width, height);
+    glFrustum(-f.right, f.right, -f.top, f.top, f.near_plane, f.far_plane);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 }

@@ -8,6 +8,7 @@
 #include "shell/display.h"
 #include "shell/gl_extensions.h"
 #include "shell/platform.h"
+#include "shell/plugin_name.h"
 #include "shell/plugin_state.h"
 
 PluginState plugin_state;

@@ -7,7 +7,3 @@ void HALCYON_CDECL plugin_config(VisModule *module);
 int HALCYON_CDECL plugin_init(VisModule *module);
 int HALCYON_CDECL plugin_render(VisModule *module);
 void HALCYON_CDECL plugin_quit(VisModule *module);
-
-constexpr const char kPluginName[] = "Halcyonsphere";
-constexpr const char kOptionsDialogCaption[] = "Halcyonsphere Options";
-constexpr int kOptionsDialogResource = 102;

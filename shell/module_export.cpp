@@ -1,6 +1,7 @@
 #include "shell/module_export.h"
 
 #include "shell/lifecycle.h"
+#include "shell/plugin_name.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "model/model_table.h"
@@ -74,11 +75,34 @@ void print_vec3(const Vec3 &v) {
     std::putchar(']');
 }
 
-int index_of(const std::vector<Mesh *> &meshes, const Mesh *mesh) {
-    for (size_t i = 0; i < meshes.size(); ++i)
-        if (meshes[i] == mesh) return static_cast<int>(i);
-    return -1;
-}
+// Where each mesh stands in the list, and which mesh first holds each bone array. Meshes share
+// arrays (one file can hand 65,536 bones to thousands of meshes), so an array is described once,
+// at the mesh that holds it first, and the others name that mesh: the description stays within a
+// small multiple of the file.
+struct MeshList {
+    std::vector<Mesh *> meshes;
+    std::unordered_map<const Mesh *, int> index;
+    std::unordered_map<const Bone *, int> bones_holder;
+
+    explicit MeshList(Mesh *first) {
+        for (Mesh *mesh = first; mesh; mesh = mesh->next) {
+            const int i = static_cast<int>(meshes.size());
+            meshes.push_back(mesh);
+            index.emplace(mesh, i);
+            if (mesh->bones) bones_holder.emplace(mesh->bones, i);
+        }
+    }
+    int index_of(const Mesh *mesh) const {
+        const auto found = index.find(mesh);
+        return found == index.end() ? -1 : found->second;
+    }
+    // The earlier mesh whose bone array this mesh shares, or -1.
+    int shares_bones_of(size_t i) const {
+        if (!meshes[i]->bones) return -1;
+        const int holder = bones_holder.at(meshes[i]->bones);
+        return holder == static_cast<int>(i) ? -1 : holder;
+    }
+};
 
 // A first light pass for the loaded pose; true when it produced frames.
 bool compute_first_tangent_frames(Mesh &mesh) {
@@ -89,11 +113,23 @@ bool compute_first_tangent_frames(Mesh &mesh) {
     return mesh.tangent_frames_valid != 0;
 }
 
-void print_json_bones(const Mesh &mesh) {
+// A slot that no bone record filled keeps the zero matrix it was made with; a record sets the identity.
+bool slot_without_record(const Bone &bone) {
+    for (float component : bone.local.m)
+        if (component != 0.0f) return false;
+    return true;
+}
+
+void print_json_bones(const Mesh &mesh, bool described_elsewhere) {
     std::printf("\"bones\": [");
-    for (int32_t b = 0; mesh.bones && b < mesh.bone_count; ++b) {
+    for (int32_t b = 0; mesh.bones && !described_elsewhere && b < mesh.bone_count; ++b) {
         const Bone &bone = mesh.bones[b];
-        std::printf("%s{\"index\": %d, \"name\": ", b ? ", " : "", bone.record.index);
+        if (b) std::printf(", ");
+        if (slot_without_record(bone)) {
+            std::printf("null");  // position stays the slot, which parents refer to
+            continue;
+        }
+        std::printf("{\"index\": %d, \"name\": ", bone.record.index);
         print_json_text(bone.record.name, bounded_text_length(bone.record.name, kBoneNameSize));
         if (bone.parent)
             std::printf(", \"parent\": %d}", static_cast<int>(bone.parent - mesh.bones));
@@ -103,7 +139,8 @@ void print_json_bones(const Mesh &mesh) {
     std::printf("]");
 }
 
-void print_json(const std::vector<Mesh *> &meshes, const Options &options) {
+void print_json(const MeshList &list, const Options &options) {
+    const std::vector<Mesh *> &meshes = list.meshes;
     std::printf("{\"meshes\": [");
     for (size_t i = 0; i < meshes.size(); ++i) {
         Mesh &mesh = *meshes[i];
@@ -119,12 +156,17 @@ void print_json(const std::vector<Mesh *> &meshes, const Options &options) {
         std::printf(", \"has_node_header\": %s, \"node_id\": %d, \"parent\": ", mesh.node_header ? "true" : "false",
                     mesh.node_id);
         if (mesh.parent)
-            std::printf("%d", index_of(meshes, mesh.parent));
+            std::printf("%d", list.index_of(mesh.parent));
         else
             std::printf("null");
-        std::printf(", \"bone_count\": %d, \"bones_shared\": %s, ", mesh.bone_count,
+        std::printf(", \"bone_count\": %d, \"bones_shared\": %s, \"bones_of_mesh\": ", mesh.bone_count,
                     mesh.bones_shared ? "true" : "false");
-        print_json_bones(mesh);
+        const int holder = list.shares_bones_of(i);
+        if (holder >= 0)
+            std::printf("%d, ", holder);
+        else
+            std::printf("null, ");
+        print_json_bones(mesh, holder >= 0);
         std::printf(", \"weight_count\": %d, \"has_weight_ranges\": %s", mesh.weight_count,
                     mesh.weight_ranges ? "true" : "false");
         if (options.normals && mesh.positions && mesh.normals) {
@@ -166,7 +208,8 @@ void print_readable_name(const char *text, size_t length) {
     std::putchar('"');
 }
 
-void print_readable(const std::vector<Mesh *> &meshes, const Options &options) {
+void print_readable(const MeshList &list, const Options &options) {
+    const std::vector<Mesh *> &meshes = list.meshes;
     std::printf("%s: %zu mesh%s\n", options.path, meshes.size(), meshes.size() == 1 ? "" : "es");
     for (size_t i = 0; i < meshes.size(); ++i) {
         Mesh &mesh = *meshes[i];
@@ -182,13 +225,27 @@ void print_readable(const std::vector<Mesh *> &meshes, const Options &options) {
         std::printf("\n");
         if (mesh.node_header || mesh.parent) {
             std::printf("  node id %d", mesh.node_id);
-            if (mesh.parent) std::printf(", parent mesh %d", index_of(meshes, mesh.parent));
+            if (mesh.parent) std::printf(", parent mesh %d", list.index_of(mesh.parent));
             std::printf("\n");
         }
-        if (mesh.bones) {
-            std::printf("  %d bones%s\n", mesh.bone_count, mesh.bones_shared ? " (shared with the mesh before)" : "");
+        const int holder = list.shares_bones_of(i);
+        if (holder >= 0) {
+            std::printf("  %d bones, those of mesh %d\n", mesh.bone_count, holder);
+        } else if (mesh.bones) {
+            std::printf("  %d bones\n", mesh.bone_count);
             for (int32_t b = 0; b < mesh.bone_count; ++b) {
                 const Bone &bone = mesh.bones[b];
+                if (slot_without_record(bone)) {
+                    // A bone count alone makes thousands of these: one line for each run.
+                    int32_t last = b;
+                    while (last + 1 < mesh.bone_count && slot_without_record(mesh.bones[last + 1])) ++last;
+                    if (last == b)
+                        std::printf("    bone %d: no record\n", b);
+                    else
+                        std::printf("    bones %d to %d: no record\n", b, last);
+                    b = last;
+                    continue;
+                }
                 std::printf("    bone %d (index %d) ", b, bone.record.index);
                 print_readable_name(bone.record.name, bounded_text_length(bone.record.name, kBoneNameSize));
                 if (bone.parent) std::printf(", parent bone %d", static_cast<int>(bone.parent - mesh.bones));
@@ -246,12 +303,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "model_info: %s: cannot read the file\n", options.path);
         return 1;
     }
-    std::vector<Mesh *> meshes;
-    for (Mesh *mesh = model->meshes; mesh; mesh = mesh->next) meshes.push_back(mesh);
+    const MeshList list(model->meshes);
     if (options.json)
-        print_json(meshes, options);
+        print_json(list, options);
     else
-        print_readable(meshes, options);
+        print_readable(list, options);
     release_all_models();
     return 0;
 }

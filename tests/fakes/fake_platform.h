@@ -32,6 +32,11 @@ struct FakeWindow {
     std::string class_name, title;
 };
 
+struct FakeMatrix {
+    float m[16];  // column-major, as GL hands it out
+};
+constexpr FakeMatrix kFakeIdentity = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+
 struct FakeMonitor {
     MonitorInfoEx info;
     bool readable;
@@ -77,6 +82,10 @@ struct FakePlatform {
     int32_t program_error_position = -1;
     std::string program_error_text;
     std::vector<std::string> program_texts;  // every text handed to glProgramStringARB
+    bool gl_quiet = false;  // GL calls answer as before but are not logged (the CPU benchmark)
+    // The modelview, projection and texture stacks, so that glGetFloatv answers as a driver would.
+    std::vector<FakeMatrix> gl_matrix_stacks[3] = {{kFakeIdentity}, {kFakeIdentity}, {kFakeIdentity}};
+    int gl_matrix_mode = 0;  // index into gl_matrix_stacks
 
     // The options dialog: its controls by id, and the user, who acts once the dialog has opened.
     // A dialog the user leaves open simply returns (a real one would wait).

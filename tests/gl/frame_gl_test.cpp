@@ -3,6 +3,8 @@
 #include <GL/glext.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,7 +17,9 @@
 #include "render/model_drawing.h"
 #include "render/scene_update.h"
 #include "settings/user_options.h"
+#include "shell/display.h"
 #include "shell/lifecycle.h"
+#include "shell/platform.h"
 #include "shell/plugin_state.h"
 #include "tests/fakes/test_bitmap.h"
 #include "tests/gl/gl_fixture.h"
@@ -160,6 +164,80 @@ TEST_F(Frames, EveryStartDrawsTheSameFirstFramesAndTakesNothingWithIt) {
     EXPECT_EQ(names_per_start, 5);  // cube map, decal, normal map, two frame copies
 }
 
+// Tick 0 comes with a host clock that starts there, and whenever the tick count wraps.
+TEST_F(Frames, AFrameAtTickZeroIsLitLikeAnyOther) {
+    Frame frames[2];
+    const uint32_t ticks[2] = {1, 0};
+    for (int run = 0; run < 2; ++run) {
+        if (run > 0) {
+            TearDown();
+            SetUp();
+        }
+        start();
+        set_spectrum(30, 30);
+        frames[run] = render_at(ticks[run]);
+    }
+    EXPECT_GT(frames[0].brightness(236, 172, 276, 212), 20.0);
+    EXPECT_LE(frames[1].largest_difference(frames[0]), 2);
+}
+
+TEST_F(Frames, TheFrameCopiesGrowWithTheWindow) {
+    options.radial_brightness = 0;  // the background alone shows what was copied
+    start();
+    set_spectrum(30, 30);
+    render_at(1000);
+    EXPECT_EQ(display_window_proc(plugin_state.window, win32::WM_SIZE, 0, (600 << 16) | 800), 0);
+    const Frame with_sphere = render_at(1040);
+    plugin_state.options.sphere_count = 0;
+    const Frame background_only = render_at(1080);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    for (const FrameTexture *t : {&blur_source_texture, &feedback_texture}) {
+        GLint width = 0, height = 0;
+        glBindTexture(kTextureRectangle, GLuint(t->name));
+        glGetTexLevelParameteriv(kTextureRectangle, 0, GL_TEXTURE_WIDTH, &width);
+        glGetTexLevelParameteriv(kTextureRectangle, 0, GL_TEXTURE_HEIGHT, &height);
+        EXPECT_GE(width, 800);
+        EXPECT_GE(height, 600);
+    }
+    glBindTexture(kTextureRectangle, 0);
+    // The sphere at the centre of the larger window is what the next frame's background shows there.
+    EXPECT_GT(with_sphere.brightness(390, 290, 410, 310), 20.0);
+    EXPECT_NEAR(background_only.brightness(390, 290, 410, 310), with_sphere.brightness(390, 290, 410, 310), 10.0);
+}
+
+// Over the cleared window the first pass gives back the copy (s); the second, blended
+// (1, 1 - source colour) at 0.04, turns s into s (1.04 - 0.04 s).
+TEST_F(Frames, TheSecondBackgroundPassBrightensOnlyTheMiddleTones) {
+    start();
+    render_at(1000);
+    const int w = plugin_state.viewport_width, h = plugin_state.viewport_height;
+    auto source = [](int x, int channel) { return channel == 0 ? x % 256 : channel == 1 ? 255 - x % 256 : x / 2 % 256; };
+    std::vector<uint8_t> ramp(size_t(w) * size_t(h) * 4, 255);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) ramp[(size_t(y) * size_t(w) + size_t(x)) * 4 + size_t(c)] = uint8_t(source(x, c));
+    glBindTexture(kTextureRectangle, GLuint(feedback_texture.name));
+    glTexSubImage2D(kTextureRectangle, 0, 0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, ramp.data());
+    glBindTexture(kTextureRectangle, 0);
+    FrameClock = 0;  // brightness 1
+    plugin_state.settings.background_zoom = 0.0f;  // texel for pixel
+    for (int32_t double_pass : {0, 1}) {
+        plugin_state.settings.background_double_pass = double_pass;
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        draw_background();
+        expect_resting_state("background");
+        const Frame f = read_frame();
+        int worst = 0;
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double s = source(x, c) / 255.0;
+                const double expected = 255.0 * (double_pass ? s * (1.04 - 0.04 * s) : s);
+                worst = std::max(worst, int(std::lround(std::abs(f.at(x, h / 2)[c] - expected))));
+            }
+        EXPECT_LE(worst, 1) << "double pass " << double_pass;
+    }
+}
+
 TEST_F(Frames, ManySpheresAndHostileOptionsDrawWithoutHarm) {
     struct Case {
         const char *what;
@@ -200,14 +278,19 @@ struct DrawingScene {
     SceneEntity entity;
 };
 
+// The entity as the scene makes it (no blending or alpha test of its own, so that nothing of
+// draw_entity hides state the light passes leave behind), moved in front of the camera.
 DrawingScene scene_in_front(float c) {
     DrawingScene s{};
     for (LightSource &l : s.lights) l.position = {-1000, 0, 0}, l.colour = {c, c, c};
+    scene_update();
+    s.entity = *entity_list;
+    std::free(entity_list);
+    entity_list = nullptr;
+    free_light_list(light_list);
+    light_list = nullptr;
+    s.entity.next = nullptr;
     s.entity.position = {150, 0, 0};
-    s.entity.decal_texture = decal_texture_name;
-    s.entity.normal_texture = normal_texture_name;
-    s.entity.model_scale = 1.0f;
-    s.entity.model = plugin_state.model_list[0];
     return s;
 }
 

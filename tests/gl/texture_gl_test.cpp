@@ -163,30 +163,40 @@ TEST_F(Textures, CubeMapHoldsUnitDirectionsAndIsBoundOnUnitsThreeAndOne) {
 using AssetTextures = GlPluginTest;
 
 TEST_F(AssetTextures, HeightBecomesTheNormalMapsAlphaAndImagesAreClamped) {
-    // Height 4 × 4 whose stored rows are 10, 20, 30, 40 in red (bottom row first).
-    std::vector<uint8_t> rows;
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) rows.insert(rows.end(), {0, 0, uint8_t(10 * (y + 1))});
-    write_asset("height.bmp", test_bitmap(4, 4, rows));
-    write_asset("normal.bmp", solid_test_bitmap(4, 4, 128, 128, 255));
-    write_asset("sphere.qtl", uv_sphere_model(40, 8, 4));
-    ASSERT_EQ(plugin_init(&module), 0);
-    EXPECT_TRUE(fake.boxes.empty());
-    EXPECT_EQ(upload_filter_mode, 1);
-    ASSERT_EQ(plugin_state.model_count, 1);
-    EXPECT_STREQ(plugin_state.model_list[0]->path, "vis_halcyonsphere_assets/sphere.qtl");
+    // The height's stored rows are 10, 20, 30, ... in red (bottom row first). One of another size
+    // than the normal map is not merged: a flat map, not one read past the height's pixels.
+    for (int height_size : {4, 2}) {
+        SCOPED_TRACE(height_size);
+        if (height_size != 4) {
+            TearDown();
+            SetUp();
+        }
+        std::vector<uint8_t> rows;
+        for (int y = 0; y < height_size; ++y) {
+            for (int x = 0; x < height_size; ++x) rows.insert(rows.end(), {0, 0, uint8_t(10 * (y + 1))});
+            rows.resize((rows.size() + 3) & ~size_t(3));
+        }
+        write_asset("height.bmp", test_bitmap(height_size, height_size, rows));
+        write_asset("normal.bmp", solid_test_bitmap(4, 4, 128, 128, 255));
+        write_asset("sphere.qtl", uv_sphere_model(40, 8, 4));
+        ASSERT_EQ(plugin_init(&module), 0);
+        EXPECT_TRUE(fake.boxes.empty());
+        EXPECT_EQ(upload_filter_mode, 1);
+        ASSERT_EQ(plugin_state.model_count, 1);
+        EXPECT_STREQ(plugin_state.model_list[0]->path, "vis_halcyonsphere_assets/sphere.qtl");
 
-    const std::vector<uint8_t> normal = texels_of(GLuint(normal_texture_name), 4, 4);
-    for (int k = 0; k < 16; ++k) {
-        EXPECT_EQ(normal[size_t(k) * 4 + 3], 40 - 10 * (k / 4)) << k;  // top row first
-        EXPECT_EQ(normal[size_t(k) * 4 + 2], 255) << k;
+        const std::vector<uint8_t> normal = texels_of(GLuint(normal_texture_name), 4, 4);
+        for (int k = 0; k < 16; ++k) {
+            EXPECT_EQ(normal[size_t(k) * 4 + 3], height_size == 4 ? 40 - 10 * (k / 4) : 255) << k;  // top row first
+            EXPECT_EQ(normal[size_t(k) * 4 + 2], 255) << k;
+        }
+        for (int32_t name : {decal_texture_name, normal_texture_name}) {
+            const TextureState s = state_of(GLuint(name));
+            EXPECT_EQ(s.wrap_s, GL_CLAMP);
+            EXPECT_EQ(s.min_filter, GL_LINEAR);
+        }
+        plugin_quit(&module);
     }
-    for (int32_t name : {decal_texture_name, normal_texture_name}) {
-        const TextureState s = state_of(GLuint(name));
-        EXPECT_EQ(s.wrap_s, GL_CLAMP);
-        EXPECT_EQ(s.min_filter, GL_LINEAR);
-    }
-    plugin_quit(&module);
 }
 
 TEST_F(AssetTextures, OptionsChooseTheFilesAndFailuresAreReported) {

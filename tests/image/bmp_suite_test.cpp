@@ -1,4 +1,4 @@
-// Every file of the shared bitmap suite, read by the plug-in's reader from memory and from disk:
+// Every file of the bitmap suite in tests/data, read by the plug-in's reader from memory and from disk:
 // refused, or decoded to exactly the pixels ImageMagick decodes. The suite is the point, so a
 // missing suite or ImageMagick fails the test instead of skipping it.
 #include <dirent.h>

@@ -34,33 +34,38 @@ ModelImage hierarchy() {
     return image;
 }
 
+// A fresh mesh's stamp is 0 like the clock before the first frame (or once the tick count wraps):
+// its first frame at 0 must still compute the world.
 TEST(MeshTransform, RootsScaleChildrenCopyAndEmptyMeshesHoldIdentity) {
-    ParsedModel parsed(hierarchy());
-    const auto m = parsed.meshes();
-    ClockAt clock(100);
-    update_mesh_transform(*m[1], 2.0f);
-    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f));
-    EXPECT_TRUE(is_scaled_identity(m[1]->world, 2.0f)) << "a child copies its parent";
-    update_mesh_transform(*m[3], 2.0f);
-    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "no positions: identity, even under a scaled root";
-    EXPECT_TRUE(is_scaled_identity(m[3]->world, 1.0f));
+    for (uint32_t first_tick : {100u, 0u}) {
+        SCOPED_TRACE(first_tick);
+        ParsedModel parsed(hierarchy());
+        const auto m = parsed.meshes();
+        ClockAt clock(first_tick);
+        update_mesh_transform(*m[1], 2.0f);
+        EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f));
+        EXPECT_TRUE(is_scaled_identity(m[1]->world, 2.0f)) << "a child copies its parent";
+        update_mesh_transform(*m[3], 2.0f);
+        EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "no positions: identity, even under a scaled root";
+        EXPECT_TRUE(is_scaled_identity(m[3]->world, 1.0f));
 
-    update_mesh_transform(*m[0], 5.0f);
-    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f)) << "the first scale of a frame stays";
-    update_mesh_transform(*m[2], 5.0f);
-    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "recomputed at every call, still identity";
+        update_mesh_transform(*m[0], 5.0f);
+        EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f)) << "the first scale of a frame stays";
+        update_mesh_transform(*m[2], 5.0f);
+        EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "recomputed at every call, still identity";
 
-    FrameClock = 101;
-    update_mesh_transform(*m[0], 0.001f);
-    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f)) << "0.001 is not above the threshold";
-    FrameClock = 102;
-    update_mesh_transform(*m[0], 0.0f);
-    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f));
+        FrameClock = 101;
+        update_mesh_transform(*m[0], 0.001f);
+        EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f)) << "0.001 is not above the threshold";
+        FrameClock = 102;
+        update_mesh_transform(*m[0], 0.0f);
+        EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f));
 
-    Mesh lone{};  // a root without positions is scaled, and no stamp is kept
-    update_mesh_transform(lone, 3.0f);
-    EXPECT_TRUE(is_scaled_identity(lone.world, 3.0f));
-    EXPECT_EQ(lone.transform_stamp, 0u);
+        Mesh lone{};  // a root without positions is scaled, and no stamp is kept
+        update_mesh_transform(lone, 3.0f);
+        EXPECT_TRUE(is_scaled_identity(lone.world, 3.0f));
+        EXPECT_EQ(lone.transform_valid, 0);
+    }
 }
 
 TEST(Bones, ComposeWithParentOncePerFrameOrAlwaysAtClockZero) {

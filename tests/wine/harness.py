@@ -137,6 +137,15 @@ def text_bytes(value):
     return value.encode("latin-1")
 
 
+def leak_growth(quits, warm_up=10):
+    """The figures of the quit events that grew from the end of the warm-up to the last stop by
+    more than a steady process varies, with their growth; empty when nothing leaked. Wine itself
+    now and then keeps a GDI object more (a busy machine showed one), far below one per start."""
+    first, last = quits[warm_up - 1], quits[-1]
+    limits = {"working_set": 4 << 20, "gdi_objects": 10, "windows": 0}
+    return {name: last[name] - first[name] for name, limit in limits.items() if last[name] - first[name] > limit}
+
+
 def copy_assets(folder, full=True):
     """The product's asset folder in a run folder; never the options file, so a run starts
     from the defaults unless the test writes one."""

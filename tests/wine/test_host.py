@@ -6,7 +6,7 @@ import threading
 import time
 import unittest
 
-from harness import HostTestCase, make_folder, read_png, remove_folder, text_bytes, windows_path
+from harness import HostTestCase, leak_growth, make_folder, read_png, remove_folder, text_bytes, windows_path
 
 MINIMAL = "minimal_vis.dll"
 
@@ -158,6 +158,21 @@ class CycleTest(HostTestCase):
         for quit in run.of("quit"):
             self.assertFalse(quit["render_window_alive"])
             self.assertFalse(quit["window_class_registered"])
+
+    def test_the_figures_after_each_stop_show_a_leak(self):
+        steady = self.host(MINIMAL, ["--frames", "1", "--cycles", "100"], files=control(window=1), timeout=300)
+        leaky = self.host(MINIMAL, ["--frames", "1", "--cycles", "100"], files=control(window=1, leak=1), timeout=300)
+        for run in (steady, leaky):
+            first = run.of("quit")[0]
+            self.assertGreater(first["working_set"], 1 << 20)
+            self.assertGreaterEqual(first["peak_working_set"], first["working_set"])
+            self.assertGreater(first["gdi_objects"], 0)
+            self.assertGreater(first["windows"], 0)  # the host's own
+        self.assertEqual(leak_growth(steady.of("quit")), {})
+        growth = leak_growth(leaky.of("quit"))
+        self.assertEqual(set(growth), {"working_set", "gdi_objects"})
+        self.assertGreaterEqual(growth["working_set"], 90 * (4 << 20))
+        self.assertEqual(growth["gdi_objects"], 90 * 50)
 
     def test_a_failed_init_ends_the_cycles(self):
         run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1))

@@ -37,6 +37,7 @@
 //   thread_box=TYPE|CAPTION|TEXT  a message box shown by that thread when it starts
 //   ini=1             ask for the ini file and folders (334, 335, 336), count the starts in
 //                     [minimal_vis] in the ini, and look for itself in <ini folder>\Plugins
+//   leak=1            every Init keeps 4 MB of written memory and 50 brushes, never freed
 //   ask=N[:W],...     ask the player these numbers (wParam W, default 0) in Init, every Render and
 //                     Quit; text answers (211, 212, 334-336) are logged as texts
 #include "minimal_vis.h"
@@ -133,6 +134,7 @@ static void read_config() {
         else if (key == "meter") g_config.meter = number != 0;
         else if (key == "render_sleep") g_config.render_sleep = number;
         else if (key == "gl_load") g_config.gl_load = number;
+        else if (key == "leak") g_config.leak = number != 0;
         else if (key == "size") std::sscanf(value.c_str(), "%d,%d", &g_config.size[0], &g_config.size[1]);
         else if (key == "gl_clear") parse_colour(value, Drawing::gl);
         else if (key == "box") parse_box(value, &g_config.boxes);
@@ -381,6 +383,11 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
     for (const BoxRequest &box : g_config.boxes) {
         int answer = MessageBoxA(g_parent, box.text.c_str(), box.caption.c_str(), box.type);
         log_line("box answer=%d", answer);
+    }
+    static std::vector<void *> leaked;
+    if (g_config.leak) {
+        if (void *block = std::malloc(4 << 20)) leaked.push_back(std::memset(block, 1, 4 << 20));
+        for (int i = 0; i < 50; ++i) leaked.push_back(CreateSolidBrush(RGB(i, 0, 0)));
     }
     if (g_config.ini) use_player_ini();
     ask_listed("init");

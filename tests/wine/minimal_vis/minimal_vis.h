@@ -45,6 +45,7 @@ struct MinimalConfig {
     int size[2] = {200, 150};
     int render_sleep = 0;
     int gl_load = 0;
+    bool leak = false;
     std::string thread;                // "", "1" (draws on its own thread) or "own" (also makes the windows)
     std::vector<BoxRequest> thread_boxes;
     bool ini = false;
