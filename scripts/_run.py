@@ -218,20 +218,20 @@ class Run:
                 try:
                     self._undo.pop()()
                 except Exception as error:  # the rest must still be undone
-                    _tell("clean-up step failed: %s" % error)
+                    tell("clean-up step failed: %s" % error)
             for path in reversed(self.paths):
                 _remove(path)
             if os.environ.get("HALCYON_KEEP_RUNS") == "1":
                 self.children = []
                 self.kept = True
                 self._save()
-                _tell("Run folder kept: %s" % self.folder)
+                tell("Run folder kept: %s" % self.folder)
             else:
                 shutil.rmtree(self.folder, ignore_errors=True)
             os.close(self._lock)
 
 
-def _tell(text):
+def tell(text):
     try:  # the terminal may be gone (SIGHUP)
         sys.stderr.write(text + "\n")
         sys.stderr.flush()

@@ -35,10 +35,6 @@ class WineError(Exception):
     pass
 
 
-def say_progress(text):
-    _run._tell(text)
-
-
 def wine_version():
     try:
         text = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60,
@@ -74,10 +70,13 @@ def copy_prefix(source, target):
                     folders.remove(name)  # never walk through a link (z: is the whole disk)
             elif name in files:
                 linkable = (relative + os.sep).startswith(os.path.join("drive_c", "windows") + os.sep)
-                if linkable and not name.endswith(".reg") and os.path.getsize(path) >= LINK_AT_LEAST:
-                    os.link(path, destination)
-                else:
-                    shutil.copy2(path, destination)
+                try:
+                    if linkable and not name.endswith(".reg") and os.path.getsize(path) >= LINK_AT_LEAST:
+                        os.link(path, destination)
+                        continue
+                except OSError:  # another file system (a prefix of the user's): a copy then
+                    pass
+                shutil.copy2(path, destination)
 
 
 def wine_call(run, env, arguments, timeout=120):
@@ -95,7 +94,7 @@ def make_template(run, display):
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError:
-            say_progress("Waiting for another run to finish making the Wine prefix...")
+            _run.tell("Waiting for another run to finish making the Wine prefix...")
             fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.isdir(template):
             return template
@@ -104,7 +103,7 @@ def make_template(run, display):
                 shutil.rmtree(os.path.join(WINE_DIR, name), ignore_errors=True)
         partial = run.temporary("%s.partial-%d" % (template, os.getpid()))
         run.wine_prefix(partial, _run.end_wine_prefix)
-        say_progress("Making the Wine prefix (first time only, about 20 seconds)...")
+        _run.tell("Making the Wine prefix (first time only, about 20 seconds)...")
         env = base_environment(partial, display)
         if run.call(["wineboot", "-i"], 300, env=dict(os.environ, **env)) != 0:
             raise WineError("could not make a Wine prefix (wineboot -i failed)")

@@ -23,10 +23,10 @@ def main(argv):
         finally:
             _run.close()
     except _wine.WineError as error:
-        _run._tell("halcyon: %s" % error)
+        _run.tell("halcyon: %s" % error)
         return 1
     except KeyboardInterrupt:
-        _run._tell("\nhalcyon: interrupted.")
+        _run.tell("\nhalcyon: interrupted.")
         return 130
 
 
