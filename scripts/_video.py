@@ -549,8 +549,8 @@ def main(argv):
     b.add_argument("--frames", type=int, default=150)
     b.add_argument("--plugin", help="time another visualization DLL instead of ours")
     args = parser.parse_args(argv)
-    _run.begin(args.command)
     try:
+        _run.begin(args.command)
         try:
             return {"render": render, "play": play, "sheet": sheet, "bench": bench}[args.command](args)
         finally:
