@@ -184,12 +184,14 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
         std::vector<float> samples[2] = {std::vector<float>(span), std::vector<float>(span)};
         float *windows[2] = {samples[0].data(), samples[1].data()};
         uint8_t record[4][kStreamBins];  // spectrum rows, then waveform rows
+        bool end_found = false;  // the sound ended before the header's length
         for (uint32_t n = 0; n < result->frames && written; ++n) {
             // The middle of the frame's time on screen.
             const long long centre =
                 std::llround((request.start_seconds + (n + 0.5) / rate) * info.samplerate);
             cursor_window(&cursor, centre - span / 2, span, windows);
-            if (cursor.ended && cursor.end() < info.frames && !result->cut_short) {
+            if (cursor.ended && cursor.end() < info.frames && !end_found) {
+                end_found = true;
                 // The sound ends before its header says: the frames are those of what it holds.
                 const double held = frames_within(double(cursor.end()) / info.samplerate - request.start_seconds, rate);
                 result->cut_short = cursor.end() < info.frames - info.samplerate / 10;
@@ -210,7 +212,8 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
             const bool nothing_read = cursor.kept[0].empty();
             char why[160];
             std::snprintf(why, sizeof why, "its sound ends %s %.1f s, though its header says %.1f s%s%s",
-                          nothing_read ? "before" : "at", double(cursor.end()) / info.samplerate, result->header_seconds,
+                          nothing_read ? "before" : "at", double(cursor.end()) / info.samplerate,
+                          result->header_seconds,
                           cursor.decode_error.empty() ? "" : "; ", cursor.decode_error.c_str());
             result->error = describe(request.start_seconds > 0 ? "the start lies past the end of the sound in"
                                                                : "cannot decode",
