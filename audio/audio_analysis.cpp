@@ -1,10 +1,13 @@
 #include "audio/audio_analysis.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "audio/spectrum_analyser.h"
@@ -13,7 +16,8 @@
 namespace {
 
 // Reads a file forward and hands out windows of its first two channels; samples before the start
-// or past the end are silence. Windows must not move backwards.
+// or past the end are silence. Windows must not move backwards. The end is where the decoder stops
+// giving samples, which for a cut-short file lies before the end its header tells.
 struct SampleCursor {
     SNDFILE *file = nullptr;
     int file_channels = 0;
@@ -21,16 +25,19 @@ struct SampleCursor {
     long long kept_start = 0;
     std::vector<float> block;
     bool ended = false;
+    std::string decode_error;  // why the decoder stopped, when it stopped with an error
+    long long end() const { return kept_start + static_cast<long long>(kept[0].size()); }
 };
 
-bool cursor_fill(SampleCursor *cursor, long long until) {
+void cursor_fill(SampleCursor *cursor, long long until) {
     const int frames_per_block = 4096;
     cursor->block.resize(size_t(frames_per_block) * cursor->file_channels);
-    while (!cursor->ended && cursor->kept_start + (long long)cursor->kept[0].size() < until) {
+    while (!cursor->ended && cursor->end() < until) {
         sf_count_t got = sf_readf_float(cursor->file, cursor->block.data(), frames_per_block);
         if (got <= 0) {
             cursor->ended = true;
-            return sf_error(cursor->file) == SF_ERR_NO_ERROR;
+            if (sf_error(cursor->file) != SF_ERR_NO_ERROR) cursor->decode_error = sf_strerror(cursor->file);
+            return;
         }
         for (sf_count_t i = 0; i < got; ++i) {
             const float *frame = cursor->block.data() + i * cursor->file_channels;
@@ -38,11 +45,10 @@ bool cursor_fill(SampleCursor *cursor, long long until) {
             cursor->kept[1].push_back(frame[cursor->file_channels > 1 ? 1 : 0]);
         }
     }
-    return true;
 }
 
-bool cursor_window(SampleCursor *cursor, long long first, int count, float *out[2]) {
-    if (!cursor_fill(cursor, first + count)) return false;
+void cursor_window(SampleCursor *cursor, long long first, int count, float *out[2]) {
+    cursor_fill(cursor, first + count);
     // What lies before this window is never asked for again.
     const long long drop = std::min<long long>(first - cursor->kept_start, cursor->kept[0].size());
     if (drop > 0) {
@@ -56,7 +62,6 @@ bool cursor_window(SampleCursor *cursor, long long first, int count, float *out[
             out[c][i] = at >= 0 && at < kept ? cursor->kept[c][at] : 0.0f;
         }
     }
-    return true;
 }
 
 // Signed 8-bit samples, as a player hands them: -128..127 stored in unsigned bytes; a NaN from a
@@ -76,6 +81,9 @@ uint32_t milliseconds(double seconds) {
     return static_cast<uint32_t>(std::min(std::llround(seconds * 1000), 0xFFFFFFFFLL));
 }
 
+// Frames whose middle lies within seconds of sound from the start.
+double frames_within(double seconds, double rate) { return std::floor(seconds * rate + 0.5); }
+
 std::string describe(const char *what, const char *path, const char *why) {
     std::string text = std::string(what) + " " + path;
     if (why && *why) text += std::string(": ") + why;
@@ -86,10 +94,29 @@ std::string describe(const char *what, const char *path, const char *why) {
 
 bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) {
     *result = AnalysisResult();
+    struct stat status;
+    if (stat(request.audio_path, &status) != 0) {
+        result->error = describe("cannot read", request.audio_path, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {  // a FIFO would block the decoder, a folder is no sound
+        result->error = describe("cannot read", request.audio_path, "not a regular file");
+        return false;
+    }
     SF_INFO info = {};
     SNDFILE *file = sf_open(request.audio_path, SFM_READ, &info);
     if (file == nullptr) {
-        result->error = describe("cannot read", request.audio_path, sf_strerror(nullptr));
+        const int code = sf_error(nullptr);
+        std::string why = sf_strerror(nullptr);
+        if (FILE *readable = std::fopen(request.audio_path, "rb")) {
+            std::fclose(readable);
+            // A readable regular file it cannot make out: libsndfile would call it "not a regular file".
+            if (code != SF_ERR_MALFORMED_FILE && code != SF_ERR_UNSUPPORTED_ENCODING)
+                why = "not an audio file libsndfile can read (WAV, FLAC, Ogg Vorbis, MP3, ...)";
+        } else {
+            why = std::strerror(errno);
+        }
+        result->error = describe("cannot read", request.audio_path, why.c_str());
         return false;
     }
     result->file_channels = info.channels;
@@ -109,10 +136,10 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
             result->error = describe("unusable sample rate in", request.audio_path, nullptr);
             break;
         }
-        result->file_seconds = double(info.frames) / info.samplerate;
+        result->file_seconds = result->header_seconds = double(info.frames) / info.samplerate;
         const double available = result->file_seconds - request.start_seconds;
         const double seconds = request.seconds < 0 ? available : std::min(request.seconds, available);
-        const double frames = std::floor(seconds * rate + 0.5);
+        const double frames = frames_within(seconds, rate);
         if (!(frames >= 1)) {
             result->error = request.start_seconds > 0
                                 ? describe("the start lies at or past the end of", request.audio_path, nullptr)
@@ -157,12 +184,22 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
         std::vector<float> samples[2] = {std::vector<float>(span), std::vector<float>(span)};
         float *windows[2] = {samples[0].data(), samples[1].data()};
         uint8_t record[4][kStreamBins];  // spectrum rows, then waveform rows
-        bool decoded = true;
-        for (uint32_t n = 0; n < result->frames && written && decoded; ++n) {
+        bool end_found = false;  // the sound ended before the header's length
+        for (uint32_t n = 0; n < result->frames && written; ++n) {
             // The middle of the frame's time on screen.
             const long long centre =
                 std::llround((request.start_seconds + (n + 0.5) / rate) * info.samplerate);
-            decoded = cursor_window(&cursor, centre - span / 2, span, windows);
+            cursor_window(&cursor, centre - span / 2, span, windows);
+            if (cursor.ended && cursor.end() < info.frames && !end_found) {
+                end_found = true;
+                // The sound ends before its header says: the frames are those of what it holds.
+                const double held = frames_within(double(cursor.end()) / info.samplerate - request.start_seconds, rate);
+                result->cut_short = cursor.end() < info.frames - info.samplerate / 10;
+                result->cut_reason = cursor.decode_error;
+                result->file_seconds = double(cursor.end()) / info.samplerate;
+                result->frames = static_cast<uint32_t>(std::max<double>(n, std::min<double>(result->frames, held)));
+                if (n >= result->frames) break;
+            }
             for (int c = 0; c < 2; ++c) {
                 const int from = result->channel_count == 2 ? c : 0;  // mono: the second row repeats the first
                 spectrum_analyser_row(&analyser, windows[from] + spectrum_offset, record[c]);
@@ -170,9 +207,24 @@ bool analyse_audio_file(const AnalysisRequest &request, AnalysisResult *result) 
             }
             written = std::fwrite(record, sizeof record, 1, out) == 1;
         }
-        if (!decoded) {
-            result->error = describe("cannot decode", request.audio_path, sf_strerror(file));
+        if (result->frames == 0) {
+            // Past a seek that found nothing, the sound ends somewhere before the seek's target.
+            const bool nothing_read = cursor.kept[0].empty();
+            char why[160];
+            std::snprintf(why, sizeof why, "its sound ends %s %.1f s, though its header says %.1f s%s%s",
+                          nothing_read ? "before" : "at", double(cursor.end()) / info.samplerate,
+                          result->header_seconds,
+                          cursor.decode_error.empty() ? "" : "; ", cursor.decode_error.c_str());
+            result->error = describe(request.start_seconds > 0 ? "the start lies past the end of the sound in"
+                                                               : "cannot decode",
+                                     request.audio_path, why);
             break;
+        }
+        if (result->frames != fields.frame_count) {  // the header as it came out
+            fields.frame_count = result->frames;
+            fields.length_ms = milliseconds(result->file_seconds);
+            spectrum_stream_header(fields, header);
+            written = written && std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, out) == 1;
         }
         if (std::fclose(out) != 0 || !written) {
             out = nullptr;

@@ -20,7 +20,10 @@ struct AnalysisResult {
     int file_channels = 0;
     int channel_count = 0;  // in the stream: 1 or 2
     int sample_rate = 0;
-    double file_seconds = 0;
+    double file_seconds = 0;     // the sound the file holds
+    double header_seconds = 0;   // what its header says; more when the file was cut short
+    bool cut_short = false;      // the sound ended noticeably before the header's length
+    std::string cut_reason;      // the decoder's complaint where it stopped, if any
     uint32_t frames = 0;
     std::string error;  // set when the analysis failed; nothing is left at stream_path then
 };

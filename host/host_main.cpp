@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/crash_report.h"
 #include "host/dialog_hook.h"
 #include "host/dialog_template.h"
 #include "host/embed_window.h"
@@ -215,6 +216,11 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         json_int(frame_line, "result", result);
         if (options.realtime) json_int(frame_line, "row", row);
         event_write(frame_line);
+        // A nonzero result is the plug-in asking to end, and the player stops it: no more frames.
+        if (result != 0) {
+            reason = "render_ended";
+            break;
+        }
         capture_frame(options, cycle, frame);
         std::string video_error;
         if (options.video != nullptr && !video_out_frame(&video_error)) {
@@ -268,6 +274,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "halcyon_host: cannot write %s\n", options.log);
         return 2;
     }
+    crash_report_install();
 
     if (options.capture) CreateDirectoryA(options.capture, nullptr);  // an existing folder is fine
     if (options.spectrum.kind == SpectrumKind::stream) {

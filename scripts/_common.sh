@@ -11,6 +11,11 @@ mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
 
+# Ctrl-C, SIGTERM or a closed terminal while a command builds or checks: it stops there and says
+# so, whatever the interrupted step would have reported (a build "failure", an empty answer).
+# Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
+trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
+
 # Debian packages every command needs; setup installs them, the others check for them.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3

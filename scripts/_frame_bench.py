@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 
+import _run
 from _host_run import (BIN, DEFAULT_OPTIONS, START_TIMEOUT, Failure, WineSession, launch_host, parse_size,
                        prepare_plugin, read_events, say, stop)
 
@@ -85,6 +86,7 @@ def main(argv):
     parser.add_argument("--cpu-json", help="the plug-in's own CPU figures, to add to --json")
     args = parser.parse_args(argv)
     size = parse_size(args.size)
+    _run.begin("bench")
     folder = tempfile.mkdtemp(prefix="halcyon-frame-bench-")
     try:
         floor, one, many = [], [], []
@@ -112,7 +114,11 @@ def main(argv):
     except Failure as failure:
         say("frame bench: %s" % failure)
         return 1
+    except KeyboardInterrupt:
+        say("frame bench: interrupted.")
+        return 130
     finally:
+        _run.close()  # ends the run's Wine and children before the folder goes
         shutil.rmtree(folder, ignore_errors=True)
 
 

@@ -10,11 +10,14 @@ The build folders come from HALCYON_WIN32_DIR (default build/win32) and HALCYON_
 
 import json
 import os
+import re
 import shutil
-import signal
+import stat
 import struct
 import subprocess
-import time
+
+import _run
+import _wine
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(REPO, "build")
@@ -27,6 +30,16 @@ ASSETS = "vis_halcyonsphere_assets"
 # The options record as the plug-in writes it on a first start: fourteen 32-bit integers.
 DEFAULT_OPTIONS = struct.pack("<14i", 512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2)
 START_TIMEOUT = 300     # seconds from launching the host to its first frame
+# Wine gives a window no less than about 110 pixels of width (its smallest title bar).
+MIN_WIDTH, MIN_HEIGHT, MAX_SIDE = 112, 16, 4096
+# The options the dialog offers, by field (width, height and fullscreen are the export's own).
+OPTION_FIELDS = ("width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
+                 "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
+                 "delay")
+OPTION_RANGES = {"light_panning": (0, 1), "detailed_height": (0, 1), "alt_sphere": (0, 1), "mipmaps": (0, 1),
+                 "light_brightness": (0, 1024), "radial_brightness": (0, 1024), "sphere_size": (0, 1024),
+                 "sphere_count": (1, 256), "floating": (0, 1), "rotating": (0, 1), "delay": (0, 2)}
+OPTIONS_SIZE = 56
 
 
 class Failure(Exception):
@@ -54,13 +67,23 @@ def windows_path(path):
 # Arguments
 
 
+def size_problem(width, height):
+    """Why the plug-in's window cannot be width x height in a video, or None."""
+    if not (MIN_WIDTH <= width <= MAX_SIDE and MIN_HEIGHT <= height <= MAX_SIDE):
+        return "the window can be %d to %d pixels wide and %d to %d high" % (MIN_WIDTH, MAX_SIDE, MIN_HEIGHT, MAX_SIDE)
+    if width % 2 or height % 2:
+        return "the video needs even numbers"
+    return None
+
+
 def parse_size(text):
     try:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
         width = height = 0
-    if not (16 <= width <= 4096 and 16 <= height <= 4096) or width % 2 or height % 2:
-        raise Failure("bad size %r: give WIDTHxHEIGHT in even numbers from 16 to 4096, e.g. 1280x720" % text, 2)
+    problem = size_problem(width, height) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
+    if problem:
+        raise Failure("bad size %r: %s (e.g. 1280x720)" % (text, problem), 2)
     return width, height
 
 
@@ -94,115 +117,53 @@ def check_tools(*names):
             raise Failure("%s is missing; build first (./halcyon build)" % path)
 
 
-def check_audio(path):
-    if not os.path.exists(path):
-        raise Failure("no such audio file: %s" % path)
-    if not os.path.isfile(path) or not os.access(path, os.R_OK):
-        raise Failure("cannot read the audio file %s" % path)
-
-
-# ---------------------------------------------------------------------------------------------
-# Child processes: each in its own session, so that Ctrl-C reaches this script alone and the
-# children are stopped in order.
-
-_children = []
-
-
-def spawn(command, **options):
-    process = subprocess.Popen(command, start_new_session=True, **options)
-    _children.append(process)
-    return process
-
-
-def stop(process, grace=3.0):
-    if process is None or process.poll() is not None:
-        return
+def regular_file(path, what):
+    """Refuses what is not a readable regular file (a FIFO would block the reader for good)."""
     try:
-        os.killpg(process.pid, signal.SIGTERM)
-        process.wait(grace)
-    except (ProcessLookupError, subprocess.TimeoutExpired):
-        try:
-            os.killpg(process.pid, signal.SIGKILL)
-        except ProcessLookupError:
+        mode = os.stat(path).st_mode
+    except FileNotFoundError:
+        raise Failure("no such %s: %s" % (what, path))
+    except OSError as error:
+        raise Failure("cannot read the %s %s: %s" % (what, path, error.strerror))
+    if stat.S_ISDIR(mode):
+        raise Failure("the %s %s is a folder" % (what, path))
+    if not stat.S_ISREG(mode):
+        raise Failure("the %s %s is not a regular file" % (what, path))
+    try:
+        with open(path, "rb"):
             pass
-        process.wait()
+    except OSError as error:
+        raise Failure("cannot read the %s %s: %s" % (what, path, error.strerror))
 
 
-def stop_all():
-    for process in reversed(_children):
-        stop(process)
-
-
-def raise_interrupt(signum, frame):
-    raise KeyboardInterrupt
+def check_audio(path):
+    regular_file(path, "audio file")
 
 
 # ---------------------------------------------------------------------------------------------
-# Wine
+# Child processes and Wine: the run (_run.py) owns every child and temporary path and ends them
+# however the command ends; each run has Wine of its own (_wine.py).
+
+spawn = _run.spawn
+stop = _run.stop_process
 
 
 class WineSession:
-    """Wine with a display: a private Xvfb (big enough for the frames) unless a session is
-    already up or live play uses the user's display."""
+    """Wine for this run: a prefix of its own and a private Xvfb big enough for the frames,
+    unless live play uses the user's display. Ended by the run's close()."""
 
     def __init__(self, screen=(1280, 1024), own_display=True):
-        self.xvfb = None
-        self.started_server = False
-        self.nested = False
         self.screen = screen
         self.own_display = own_display
 
     def __enter__(self):
-        env = os.environ
-        if env.get("HALCYON_WINE_SESSION") == "1":
-            self.nested = True
-            return self
-        env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
-        env["WINEDEBUG"] = "-all"
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        env["WINEARCH"] = "win32"
-        if self.own_display:
-            display = next((n for n in range(220, 300) if not os.path.exists("/tmp/.X%d-lock" % n)
-                            and not os.path.exists("/tmp/.X11-unix/X%d" % n)), None)
-            if display is None:
-                raise Failure("no free X display number for the virtual display")
-            width, height = max(self.screen[0] + 64, 1280), max(self.screen[1] + 64, 1024)
-            self.xvfb = spawn(["Xvfb", ":%d" % display, "-screen", "0", "%dx%dx24" % (width, height),
-                               "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(100):
-                if os.path.exists("/tmp/.X11-unix/X%d" % display) or self.xvfb.poll() is not None:
-                    break
-                time.sleep(0.05)
-            if self.xvfb.poll() is not None:
-                raise Failure("the virtual display (Xvfb) did not start")
-            env["DISPLAY"] = ":%d" % display
-        if not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
-            say("Creating the Wine prefix (first time only, about 20 seconds)...")
-            subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=300, start_new_session=True)
-        subprocess.run(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=60, start_new_session=True)
-        self.started_server = True
-        # Xvfb runs no window manager, and Wine would wait for one at every window it shows or
-        # hides; on the user's display the window manager gives the window its close box.
-        managed = ["add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"]
-        if not self.own_display:
-            managed = ["delete", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/f"]
-        # DirectDraw plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
-        renderer = ["add", "HKCU\\Software\\Wine\\Direct3D", "/v", "renderer", "/d", "gdi", "/f"]
-        for setting in (managed, renderer):
-            subprocess.run(["wine", "reg"] + setting, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=60, start_new_session=True)
-        env["HALCYON_WINE_SESSION"] = "1"  # runs inside this one use it
+        try:
+            _wine.start_session(_run.current(), self.screen, self.own_display)
+        except _wine.WineError as error:
+            raise Failure(str(error))
         return self
 
     def __exit__(self, *exc):
-        if not self.nested:
-            os.environ.pop("HALCYON_WINE_SESSION", None)
-        if self.started_server:
-            subprocess.run(["wineserver", "-k"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=60)
-        stop(self.xvfb)
         return False
 
 
@@ -231,8 +192,38 @@ def unknown_messages(events):
     return "the plug-in asked the player for what the host does not know, answered with 0: " + ", ".join(asked)
 
 
+def crash_text(crash):
+    """A crash event of the host in words: who, what, where, when."""
+    who = "the host" if crash.get("in_host") else "the plug-in"
+    details = []
+    if crash.get("access"):
+        details.append("%s %s" % ({"write": "writing", "read": "reading", "execute": "running"}.get(
+            crash["access"], crash["access"]), crash.get("target", "?")))
+    if crash.get("module"):
+        details.append("in " + crash["module"])
+    if crash.get("phase"):
+        details.append("during " + {"init": "Init", "render": "Render", "quit": "Quit", "config": "Config"}.get(
+            crash["phase"], crash["phase"]))
+    return "%s crashed: %s at %s%s" % (who, crash.get("what", "exception"), crash.get("address", "?"),
+                                      " (%s)" % ", ".join(details) if details else "")
+
+
+def wine_crash_line(stderr_path):
+    """Wine's own account of an unhandled fault in the host's error output, or None."""
+    try:
+        with open(stderr_path, "rb") as f:
+            text = f.read().decode("latin-1")
+    except OSError:
+        return None
+    found = re.search(r"Unhandled (.+?) at address (?:0x)?([0-9A-Fa-f]+)", text)
+    return "%s at 0x%s" % (found.group(1), found.group(2).upper()) if found else None
+
+
 def explain_host(events, stderr_path, plugin):
     """What went wrong in a host run, in one sentence."""
+    for event in events:
+        if event["event"] == "crash":
+            return crash_text(event)
     for event in events:
         if event["event"] == "error":
             what = event.get("what")
@@ -251,6 +242,11 @@ def explain_host(events, stderr_path, plugin):
     end = [e for e in events if e["event"] == "end"]
     if end and end[0].get("reason") == "quit_message":
         return "the plug-in asked to be stopped after %d frames" % end[0].get("frames", 0)
+    if end and end[0].get("reason") == "render_ended":
+        return "the plug-in's Render asked to end after %d frames" % end[0].get("frames", 0)
+    crashed = wine_crash_line(stderr_path)
+    if crashed:
+        return "the plug-in crashed: " + crashed
     try:
         with open(stderr_path, "rb") as f:
             tail = f.read().decode("latin-1").strip().splitlines()[-1:]
@@ -278,21 +274,28 @@ def analyse(audio, stream, fps, start=0.0, seconds=None):
 def options_record(options_path, size):
     """The options file for our plug-in: the user's (or the defaults) with the size, windowed."""
     if options_path:
-        try:
-            with open(options_path, "rb") as f:
-                record = bytearray(f.read())
-        except OSError as error:
-            raise Failure("cannot read the options file %s: %s" % (options_path, error.strerror))
-        if len(record) < 12:
-            raise Failure("%s is not an options file (%d bytes; it holds 56)" % (options_path, len(record)))
+        regular_file(options_path, "options file")
+        with open(options_path, "rb") as f:
+            record = bytearray(f.read(OPTIONS_SIZE))  # the plug-in ignores what follows
+        if len(record) < OPTIONS_SIZE:
+            raise Failure("the options file %s holds %d bytes; an options file (useropt.cfg) holds %d"
+                          % (options_path, len(record), OPTIONS_SIZE))
+        values = dict(zip(OPTION_FIELDS, struct.unpack("<14i", record)))
+        wrong = ["%s %d (%d to %d)" % (name, values[name], low, high) for name, (low, high) in OPTION_RANGES.items()
+                 if not low <= values[name] <= high]
+        if wrong:
+            raise Failure("the options file %s has values the options dialog never writes: %s"
+                          % (options_path, ", ".join(wrong)))
     else:
         record = bytearray(DEFAULT_OPTIONS)
     if size:
         struct.pack_into("<2i", record, 0, *size)
     struct.pack_into("<i", record, 8, 0)  # windowed: the frames are read from the window
     width, height = struct.unpack_from("<2i", record, 0)
-    if not (16 <= width <= 4096 and 16 <= height <= 4096):
-        raise Failure("the options file %s asks for %dx%d; give --size WxH" % (options_path, width, height))
+    problem = size_problem(width, height)
+    if problem:
+        raise Failure("the options file %s asks for a %dx%d window, but %s; give --size WxH"
+                      % (options_path, width, height, problem), 2)
     return bytes(record), (width, height)
 
 

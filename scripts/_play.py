@@ -12,6 +12,7 @@ import sys
 import tempfile
 import time
 
+import _run
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, WineSession, analyse, check_audio, check_tools,
                        explain_host, launch_host, parse_seconds, parse_size, prepare_plugin, read_events,
                        say, seconds_text, spawn, stop, unknown_messages, windows_path)
@@ -48,7 +49,7 @@ def play(args):
     start = parse_seconds(args.start, "start", True)
     check_tools("ffmpeg", "wine")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
-    folder = tempfile.mkdtemp(prefix="halcyon-play-")
+    folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
     host = player = None
     try:
         stream = os.path.join(folder, "spectrum.hsps")

@@ -14,23 +14,35 @@ writes H.264 with the sound as AAC (or PNG frames into a folder). Output goes to
 and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
 """
 
-import argparse
+import signal
+import sys
+
+
+def _interrupted_early(signum, frame):  # before the run exists there is nothing to undo
+    sys.stderr.write("\nhalcyon: interrupted.\n")
+    sys.exit(130)
+
+
+for _number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_number, _interrupted_early)
+
+import argparse  # noqa: E402  (after the handlers: a Ctrl-C while these load is handled too)
+import errno
 import fcntl
 import json
 import os
 import select
 import shutil
-import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
+import _run
 from _host_run import (PRODUCT, START_TIMEOUT, TOOLS, Failure, WineSession, analyse, check_audio,
                        check_tools, explain_host, launch_host, parse_fps, parse_seconds, parse_size,
-                       prepare_plugin, raise_interrupt, read_events, say, seconds_text, spawn, stop,
-                       stop_all, unknown_messages, windows_path)
+                       prepare_plugin, read_events, say, seconds_text, spawn, stop, unknown_messages,
+                       windows_path)
 from _play import play
 
 CLOCK_START_MS = 10000  # the host's default: a machine that has been up ten seconds
@@ -38,6 +50,7 @@ RAW_HEADER = 16
 FRAME_TIMEOUT = 120     # seconds without a frame before the plug-in counts as stuck
 VIDEO_FORMATS = {".mp4": "mp4", ".m4v": "mp4", ".mov": "mov", ".mkv": "matroska"}
 PIPE_SIZE = 1 << 20     # a whole 512x384 frame: the host draws the next one while this one moves on
+FULL_DISK_BYTES = 1 << 20  # less room than this where the output goes, when ffmpeg fails: a full disk
 last_render = {}        # timings of the last render, for the benchmark
 
 
@@ -135,13 +148,104 @@ def encoder_command(target, kind, size, fps, audio, start, seconds):
 
 
 def output_kind(out):
-    if out.endswith(os.sep) or os.path.isdir(out):
+    if out.endswith(os.sep):
         return "frames"
     extension = os.path.splitext(out)[1].lower()
     if extension not in VIDEO_FORMATS:
+        if os.path.isdir(out):
+            return "frames"
         raise Failure("cannot tell what to write from %r: name a .mp4, .mov or .mkv file, or a folder "
                       "(ending in /) for PNG frames" % out, 2)
     return VIDEO_FORMATS[extension]
+
+
+class Output:
+    """Where a render writes: the output's name, its kind, and the temporary name the frames go
+    to first. Made before anything is rendered, so that an output that cannot be written is
+    found at once."""
+
+    def __init__(self, out, kind, audio, force):
+        run = _run.current()
+        self.kind = kind
+        self.path = (out.rstrip(os.sep) or os.sep) if kind == "frames" else out
+        self.into_existing = False  # frames: the temporary folder lies inside the output folder
+        self.done = False  # the output is in place, whole
+        name = os.path.basename(os.path.abspath(self.path))
+        parent = os.path.dirname(os.path.abspath(self.path))
+        if os.path.abspath(self.path) == os.path.abspath(audio):
+            raise Failure("the output would overwrite the audio file", 2)
+        if kind == "frames":
+            if os.path.lexists(self.path) and not os.path.isdir(self.path):
+                raise Failure("%s is a file, not a folder for PNG frames; name a new or empty folder, or a "
+                              ".mp4 file" % self.path, 2)
+            if os.path.isdir(self.path):
+                try:
+                    held = os.listdir(self.path)
+                except OSError as error:
+                    raise Failure("cannot read the folder %s: %s" % (self.path, error.strerror))
+                if held and not force:
+                    raise Failure("the folder %s is not empty (it holds %d %s); give --force to replace its "
+                                  "frame_*.png (other files stay), or name a new or empty folder"
+                                  % (self.path, len(held), "entry" if len(held) == 1 else "entries"), 2)
+                # Inside the output folder, so the frames never cross devices (a mount point).
+                self.into_existing = True
+                self.temporary = os.path.join(self.path, ".partial-%d" % os.getpid())
+            else:
+                self.temporary = os.path.join(parent, ".%s.partial-%d" % (name, os.getpid()))
+        else:
+            if os.path.isdir(self.path):
+                raise Failure("%s is a folder; name a video file, or %s/ for PNG frames in it"
+                              % (self.path, self.path.rstrip(os.sep)), 2)
+            if os.path.lexists(self.path) and not os.path.isfile(self.path):
+                raise Failure("%s exists and is not a regular file; name another output" % self.path, 2)
+            base, extension = os.path.splitext(name)
+            self.temporary = os.path.join(parent, ".%s.partial-%d%s" % (base, os.getpid(), extension))
+        if not os.path.isdir(parent):
+            raise Failure("the folder for %s does not exist" % self.path)
+        run.temporary(self.temporary)
+        try:
+            if kind == "frames":
+                os.mkdir(self.temporary)
+            else:
+                os.close(os.open(self.temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
+        except OSError as error:
+            raise Failure("cannot write into %s: %s" % (os.path.dirname(self.temporary), error.strerror))
+
+    def encoder_target(self):
+        if self.kind == "frames":  # the folder of ffmpeg's file name pattern, where a % is written %%
+            return self.temporary.replace("%", "%%")
+        return self.temporary
+
+    def full_disk(self):
+        """A sentence when the output's file system has (next to) no room left, else None."""
+        try:
+            room = os.statvfs(os.path.dirname(self.temporary))
+        except OSError:
+            return None
+        if room.f_bavail * room.f_frsize < FULL_DISK_BYTES:
+            return "the disk is full (%s)" % os.strerror(errno.ENOSPC)
+        return None
+
+    def finish(self):
+        """Puts the output in place whole: signals wait until it is."""
+        run = _run.current()
+        with _run.signals_held():
+            try:
+                if self.kind != "frames":
+                    os.replace(self.temporary, self.path)
+                elif not self.into_existing:
+                    os.rename(self.temporary, self.path)
+                else:
+                    for name in os.listdir(self.path):
+                        if name.startswith("frame_") and name.endswith(".png"):
+                            os.remove(os.path.join(self.path, name))
+                    for name in sorted(os.listdir(self.temporary)):
+                        os.rename(os.path.join(self.temporary, name), os.path.join(self.path, name))
+                    os.rmdir(self.temporary)
+            except OSError as error:
+                raise Failure("cannot put the output in place at %s: %s" % (self.path, error.strerror))
+            run.release(self.temporary)
+            self.done = True
 
 
 def real_time(events):
@@ -168,31 +272,28 @@ def render(args):
     size = parse_size(args.size) if args.size else None
     start = parse_seconds(args.start, "start", True)
     seconds = parse_seconds(args.seconds, "length", False) if args.seconds else None
-    out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
-    kind = output_kind(out)
-    out = out.rstrip(os.sep) if kind == "frames" else out
-    if os.path.abspath(out) == os.path.abspath(audio):
-        raise Failure("the output would overwrite the audio file", 2)
-    parent = os.path.dirname(os.path.abspath(out))
-    if not os.path.isdir(parent):
-        raise Failure("the folder for %s does not exist" % out)
-    check_tools("ffmpeg", "wine", "Xvfb")
     if args.plugin and size:
         raise Failure("--size sets our plug-in's window; another plug-in draws at its own size", 2)
     if not size and not args.options and not args.plugin:
         size = (1280, 720)
-
-    folder = tempfile.mkdtemp(prefix="halcyon-render-")
-    temporary = None
+    check_tools("ffmpeg", "wine", "Xvfb")
+    out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
+    output = args.output = Output(out, output_kind(out), audio, getattr(args, "force", False))
+    run = _run.current()
+    folder = tempfile.mkdtemp(prefix="render-", dir=run.folder)
     host = encoder = None
     fifo_fd = None
     try:
+        dll, planned = prepare_plugin(folder, args.plugin, args.options, size)
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, fps, start, seconds)
         frames = info["frames"]
         clip = frames * fps[1] / fps[0]
-        dll, planned = prepare_plugin(folder, args.plugin, args.options, size)
         name = args.plugin or PRODUCT
+        if info.get("cut_short"):
+            tell("Note: %s is cut short: its sound ends at %s, though its header says %s%s; rendering what it holds."
+                 % (os.path.basename(audio), seconds_text(info["file_seconds"]), seconds_text(info["header_seconds"]),
+                    " (%s)" % info["cut_reason"] if info.get("cut_reason") else ""))
         tell("Rendering %s of %s (%s) with %s%s at %d/%d fps: %d frames." % (
             seconds_text(clip), os.path.basename(audio), "mono" if info["channel_count"] == 1 else "stereo",
             os.path.basename(name), " at %dx%d" % planned if planned else "", fps[0], fps[1], frames))
@@ -203,29 +304,31 @@ def render(args):
         # blocks Wine's server with it); the end of the frames is known from their count.
         fifo_fd = os.open(fifo, os.O_RDWR)
         widen_pipe(fifo_fd)
-        if kind == "frames":
-            temporary = os.path.join(parent, ".%s.partial-%d" % (os.path.basename(out), os.getpid()))
-            os.makedirs(temporary)
-        else:
-            base, extension = os.path.splitext(os.path.basename(out))
-            temporary = os.path.join(parent, ".%s.partial-%d%s" % (base, os.getpid(), extension))
         with WineSession(screen=planned or (1280, 1024)):
             host, events_path = launch_host(folder, dll, [
                 "--spectrum", "stream:" + windows_path(stream), "--delay", "0",
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
                 "--video", windows_path(fifo), "--track", windows_path(audio), "--pacing", "auto"])
+
+            def host_failed():
+                return explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
+
             header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT,
                                 "the plug-in did not start within %d seconds" % START_TIMEOUT)
             if len(header) < RAW_HEADER:
                 wait_quietly(host, 30)
-                raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name))
+                raise Failure(host_failed())
             magic, width, height, order = struct.unpack("<4sII4s", header)
             if magic != b"HRAW" or order != b"BGRA" or not (0 < width <= 16384 and 0 < height <= 16384):
                 raise Failure("the host sent a video stream this script cannot read")
+            if planned and (width, height) != planned:
+                raise Failure("the plug-in's window came out %dx%d, not the %dx%d asked for"
+                              % ((width, height) + planned))
             frame_bytes = width * height * 4
             with open(os.path.join(folder, "encoder.err"), "wb") as encoder_log:
-                encoder = spawn(encoder_command(temporary, kind, (width, height), fps, audio, start, clip),
+                encoder = spawn(encoder_command(output.encoder_target(), output.kind, (width, height), fps, audio,
+                                                start, clip),
                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=encoder_log, bufsize=0)
             widen_pipe(encoder.stdin.fileno())
             progress = Progress(frames, quiet)
@@ -253,16 +356,18 @@ def render(args):
                 pass
             if not wait_quietly(encoder, 300):
                 raise Failure("ffmpeg did not finish the video within 5 minutes of the last frame")
-            encoder_status = encoder.returncode
             last_render["encoder_tail"] = time.monotonic() - last_frame_at
-            if encoder_status != 0:
+            if encoder.returncode != 0:
                 with open(os.path.join(folder, "encoder.err"), "rb") as f:
                     lines = f.read().decode("utf-8", "replace").strip().splitlines()
-                raise Failure("ffmpeg could not write the video" + (": " + lines[-1] if lines else ""))
+                # ffmpeg tells a full disk as an input/output error at best: look for it.
+                why = output.full_disk() or (lines[-1] if lines else "")
+                raise Failure("ffmpeg could not write the %s%s; the unfinished output was removed" % (
+                    "frames" if output.kind == "frames" else "video", ": " + why if why else ""))
+            # Fewer frames than planned is a failure, whatever the encoder made of them.
             if done < frames:
                 wait_quietly(host, 30)
-                raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
-                              + " (%d of %d frames drawn)" % (done, frames))
+                raise Failure(host_failed() + " (%d of %d frames drawn)" % (done, frames))
             if not wait_quietly(host, 60):
                 stop(host)
             if host.returncode != 0:
@@ -270,49 +375,34 @@ def render(args):
                     % host.returncode)
             if args.log:
                 shutil.copyfile(events_path, args.log)
-            asked = unknown_messages(read_events(events_path))
+            events = read_events(events_path)
+            asked = unknown_messages(events)
             if asked:
                 tell("Note: " + asked + ".")
-            end = [e for e in read_events(events_path) if e["event"] == "end"]
+            end = [e for e in events if e["event"] == "end"]
             last_render["loop_ms"] = end[0]["loop_ms"] if end else None
             last_render["frames"] = frames
-            last_render["real_time"] = real_time(read_events(events_path))
-        finish_output(temporary, out, kind)
-        temporary = None
+            last_render["real_time"] = real_time(events)
+        output.finish()
         elapsed = time.monotonic() - started
-        if kind == "frames":
-            tell("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, out, seconds_text(elapsed)))
+        if output.kind == "frames":
+            tell("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, output.path,
+                                                                 seconds_text(elapsed)))
         else:
             tell("Wrote %s: %d frames at %dx%d, %s with sound, %.1f MB, in %s (%.1f frames a second)." % (
-                out, frames, width, height, seconds_text(clip), os.path.getsize(out) / 1e6,
+                output.path, frames, width, height, seconds_text(clip), os.path.getsize(output.path) / 1e6,
                 seconds_text(elapsed), frames / max(elapsed, 1e-6)))
         return 0
     finally:
+        # What this render started ends here, so that a benchmark's next round starts clean;
+        # the run's close() is there for whatever a second signal cuts short.
         stop(encoder)
         stop(host)
         if fifo_fd is not None:
             os.close(fifo_fd)
-        if temporary is not None:
-            if os.path.isdir(temporary):
-                shutil.rmtree(temporary, ignore_errors=True)
-            elif os.path.exists(temporary):
-                os.remove(temporary)
-        if os.environ.get("HALCYON_KEEP_RUNS") == "1":
-            say("Run folder kept: %s" % folder)
-        else:
+        run.discard(output.temporary)
+        if os.environ.get("HALCYON_KEEP_RUNS") != "1":
             shutil.rmtree(folder, ignore_errors=True)
-
-
-def finish_output(temporary, out, kind):
-    if kind != "frames":
-        os.replace(temporary, out)
-        return
-    if not os.path.exists(out):
-        os.rename(temporary, out)
-        return
-    for name in sorted(os.listdir(temporary)):
-        os.replace(os.path.join(temporary, name), os.path.join(out, name))
-    os.rmdir(temporary)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -371,7 +461,7 @@ def bench(args):
     rounds each, as other work on the machine only ever adds time."""
     size = parse_size(args.size)
     check_tools("ffmpeg", "wine", "Xvfb")
-    folder = tempfile.mkdtemp(prefix="halcyon-bench-")
+    folder = tempfile.mkdtemp(prefix="bench-", dir=_run.current().folder)
     try:
         music = os.path.join(folder, "music.wav")
         seconds = args.frames / 30
@@ -436,6 +526,8 @@ def main(argv):
     r.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
     r.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours; "
                                                      "it runs beside its own files, at its own size")
+    r.add_argument("--force", action="store_true", help="with a FOLDER/ that holds files: replace its "
+                                                        "frame_*.png (other files stay)")
     r.add_argument("--log", help=argparse.SUPPRESS)  # a copy of the host's event log
     p = commands.add_parser("play", help="the visualization of AUDIO live in a window, with its sound",
                             description="The visualization of AUDIO live in a window on your display, in real "
@@ -457,20 +549,37 @@ def main(argv):
     b.add_argument("--frames", type=int, default=150)
     b.add_argument("--plugin", help="time another visualization DLL instead of ours")
     args = parser.parse_args(argv)
-    signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with Ctrl-C ignored
-    signal.signal(signal.SIGTERM, raise_interrupt)
-    signal.signal(signal.SIGHUP, raise_interrupt)
     try:
-        return {"render": render, "play": play, "sheet": sheet, "bench": bench}[args.command](args)
+        _run.begin(args.command)
+        try:
+            return {"render": render, "play": play, "sheet": sheet, "bench": bench}[args.command](args)
+        finally:
+            _run.close()
     except Failure as failure:
-        sys.stderr.write("\nhalcyon %s: %s\n" % (args.command, failure))
-        return failure.status
+        return complain(args.command, str(failure), failure.status)
+    except OSError as error:  # the disk filled up, a folder went away while the run used it
+        where = " (%s)" % error.filename if error.filename else ""
+        full = "; the disk is full" if error.errno == errno.ENOSPC else ""
+        return complain(args.command, "%s%s%s%s" % (error.strerror or error, where, full, NOTHING_WRITTEN.get(
+            args.command, "")), 1)
     except KeyboardInterrupt:
-        told = "; nothing was written under the output name" if args.command in ("render", "sheet") else ""
-        sys.stderr.write("\nhalcyon %s: interrupted%s.\n" % (args.command, told))
-        return 130
-    finally:
-        stop_all()
+        output = getattr(args, "output", None)
+        told = (" after %s was written whole" % output.path if output is not None and output.done
+                else NOTHING_WRITTEN.get(args.command, ""))
+        return complain(args.command, "interrupted%s." % told, 130)
+
+
+NOTHING_WRITTEN = {"render": "; nothing was written under the output name",
+                   "sheet": "; nothing was written under the output name"}
+
+
+def complain(command, text, status):
+    try:  # the terminal may be gone (SIGHUP)
+        sys.stderr.write("\nhalcyon %s: %s\n" % (command, text))
+        sys.stderr.flush()
+    except (OSError, ValueError):
+        pass
+    return status
 
 
 if __name__ == "__main__":

@@ -4,7 +4,7 @@ build_for_video() {
   if [ ! -x "$win32_dir/bin/halcyon_host.exe" ] || [ ! -x "$release_dir/tools/analyse_audio" ]; then
     say "Building the plug-in, the host and the audio tools (the first time takes a minute or two)..."
   fi
-  { build_win32 && build_release analyse_audio make_demo_music; } >"$log" 2>&1 ||
+  ( build_win32 && build_release analyse_audio make_demo_music ) >"$log" 2>&1 ||
     { tail -n 40 "$log"; say "The build failed; the whole log is in $log."; return 1; }
   export HALCYON_WIN32_DIR="$win32_dir" HALCYON_TOOLS_DIR="$release_dir/tools"
 }

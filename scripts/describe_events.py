@@ -60,6 +60,7 @@ def describe(path):
                       'quit_message': 'the plug-in asked to be stopped',
                       'init_failed': 'Init failed',
                       'stream_end': 'the music ended',
+                      'render_ended': "the plug-in's Render asked to end",
                       'video_failed': 'the video could not be written'}.get(e.get('reason'), e.get('reason'))
             print(f"The run ended because {reason}.")
     return 1 if failed else 0

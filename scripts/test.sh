@@ -1,10 +1,9 @@
 # about: build everything and run every test: native (ASan/UBSan), fuzzers, and the DLL under Wine
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-source "$top/scripts/_wine_session.sh"
 ensure_setup
 build_win32
 build_fuzz
 build_native
 cd "$native_dir"
-with_wine_session ctest --output-on-failure -j "$jobs" "$@"
+python3 "$top/scripts/_wine_session.py" ctest --output-on-failure -j "$jobs" "$@"

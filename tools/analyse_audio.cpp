@@ -1,12 +1,14 @@
 // analyse_audio AUDIO STREAM [--fps N[/D]] [--start S] [--seconds S]
 // Writes the spectrum stream of an audio file (one pair of spectrum rows per video frame) and
-// prints one JSON object: channels, sample rate, the file's length, the frames written.
+// prints one JSON object: channels, sample rate, the file's length (and whether it was cut short
+// of its header's), the frames written.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "audio/audio_analysis.h"
+#include "tools/json_text.h"
 
 namespace {
 
@@ -73,8 +75,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::printf("{\"file_channels\": %d, \"channel_count\": %d, \"sample_rate\": %d, "
-                "\"file_seconds\": %.6f, \"frames\": %u, \"fps\": \"%u/%u\"}\n",
+                "\"file_seconds\": %.6f, \"header_seconds\": %.6f, \"cut_short\": %s, \"cut_reason\": ",
                 result.file_channels, result.channel_count, result.sample_rate, result.file_seconds,
-                result.frames, request.rate_numerator, request.rate_denominator);
+                result.header_seconds, result.cut_short ? "true" : "false");
+    std::fputs(json_text(result.cut_reason).c_str(), stdout);
+    std::printf(", \"frames\": %u, \"fps\": \"%u/%u\"}\n", result.frames, request.rate_numerator,
+                request.rate_denominator);
     return 0;
 }

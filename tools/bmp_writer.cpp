@@ -1,6 +1,8 @@
 #include "tools/bmp_writer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -44,8 +46,16 @@ std::vector<uint8_t> bmp_encode(int width, int height, const uint8_t *pixels, in
 }
 
 bool write_file(const char *path, const std::vector<uint8_t> &bytes) {
-    FILE *f = std::fopen(path, "wb");
+    // Under a temporary name first: a full disk or a stop halfway never leaves a cut file in place.
+    const std::string partial = std::string(path) + ".partial";
+    FILE *f = std::fopen(partial.c_str(), "wb");
     if (!f) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    const int saved_errno = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed && std::rename(partial.c_str(), path) == 0) return true;
+    const int error = !written ? saved_errno : errno;
+    std::remove(partial.c_str());
+    errno = error;  // what the caller reports
+    return false;
 }

@@ -8,5 +8,6 @@
 // channels is 1 (one byte per pixel).
 std::vector<uint8_t> bmp_encode(int width, int height, const uint8_t *pixels, int channels);
 
-// Writes bytes to path whole; false (with errno set) when the file cannot be written.
+// Writes bytes to path whole, under a temporary name renamed into place; false (errno set, nothing
+// left under either name) when the file cannot be written.
 bool write_file(const char *path, const std::vector<uint8_t> &bytes);

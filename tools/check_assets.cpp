@@ -19,6 +19,7 @@
 #include "model/model_table.h"
 #include "shell/file_io.h"
 #include "tools/offscreen_gl.h"
+#include "tools/visible_text.h"
 
 namespace {
 
@@ -39,6 +40,19 @@ bool exists(const std::string &path) {
     return stat(path.c_str(), &info) == 0;
 }
 
+// A FIFO or a device under an asset's name would hold the read (and the plug-in's Init) for good:
+// it is reported and left unread.
+bool irregular(const std::string &path, const char *name, bool required) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return false;
+    const std::string text = std::string(name) + " is not a regular file (a folder, FIFO or device); left unread";
+    if (required)
+        fail(text + ": Init cannot use it");
+    else
+        note(text);
+    return true;
+}
+
 int power_of_two_above(int v) {
     if (v <= 0) return 0;
     int p = 1;
@@ -56,8 +70,9 @@ Options read_options(const std::string &dir) {
     Options options;
     const std::string path = dir + "/useropt.cfg";
     uint32_t length = 0;
-    uint8_t *bytes = file_read_whole(path.c_str(), &length);
     std::printf("useropt.cfg (the options)\n");
+    if (irregular(path, "useropt.cfg", false)) return options;
+    uint8_t *bytes = file_read_whole(path.c_str(), &length);
     if (!bytes) {
         note("missing: harmless, Init uses the defaults and writes the file itself");
         return options;
@@ -84,6 +99,7 @@ Options read_options(const std::string &dir) {
 void check_program(const std::string &dir) {
     const std::string path = dir + "/light_std.fp";
     std::printf("light_std.fp (the fragment program, required)\n");
+    if (irregular(path, "light_std.fp", true)) return;
     uint32_t length = 0;
     uint8_t *bytes = file_read_whole(path.c_str(), &length);
     if (!bytes) {
@@ -93,7 +109,7 @@ void check_program(const std::string &dir) {
     std::string text(reinterpret_cast<char *>(bytes), length ? length - 1 : 0);
     if (length && bytes[length - 1] != '\n' && bytes[length - 1] != '\r')
         note("the file does not end with a line break, and the plug-in drops its last byte ('" +
-             std::string(1, char(bytes[length - 1])) + "')");
+             visible_text(std::string(1, char(bytes[length - 1]))) + "')");
     std::free(bytes);
     const size_t zero = text.find('\0');
     if (zero != std::string::npos) {
@@ -130,7 +146,7 @@ void check_program(const std::string &dir) {
     offscreen_gl_destroy(&gl);
     if (position == -1) {
         ok("compiled by " + renderer + " (" + std::to_string(text.size()) + " bytes of program text)");
-        if (!message.empty()) note("the driver says: " + message);
+        if (!message.empty()) note("the driver says: " + visible_text(message));
         return;
     }
     std::string where = "at byte " + std::to_string(position);
@@ -140,9 +156,11 @@ void check_program(const std::string &dir) {
         const size_t end = text.find('\n', begin);
         int line = 1;
         for (size_t i = 0; i < begin; ++i) line += text[i] == '\n';
-        where += ", line " + std::to_string(line) + ": \"" + text.substr(begin, end == std::string::npos ? end : end - begin) + "\"";
+        where += ", line " + std::to_string(line) + ": \"" +
+                 visible_text(text.substr(begin, end == std::string::npos ? end : end - begin)) + "\"";
     }
-    fail("rejected by " + renderer + " " + where + "; Init stops with \"Fragment program error: " + message + "\"");
+    fail("rejected by " + renderer + " " + where + "; Init stops with \"Fragment program error: " +
+         visible_text(message) + "\"");
 }
 
 struct Bitmap {
@@ -164,6 +182,7 @@ Bitmap check_bitmap(const std::string &dir, const char *name, bool read_now, con
         report_failure("is missing");
         return result;
     }
+    if (irregular(path, name, read_now)) return result;
     if (!bmp_open(path.c_str())) {
         report_failure("cannot be opened");
         return result;
@@ -222,6 +241,7 @@ void check_images(const std::string &dir, const Options &options) {
 void check_model(const std::string &dir, const char *name, bool read_now, const char *why_not) {
     const std::string path = dir + "/" + name;
     const std::string when = read_now ? "" : std::string(" (not read now: ") + why_not + ")";
+    if (irregular(path, name, false)) return;
     ModelFile *model = nullptr;
     if (path.size() < size_t(kModelPathSize)) model = resolve_model_handle(load_model(path.c_str()));
     if (!model) {
@@ -235,7 +255,8 @@ void check_model(const std::string &dir, const char *name, bool read_now, const 
         ++meshes;
         const bool draws = m->positions && m->triangle_count > 0 && m->tex_coords;
         drawable += draws;
-        details += std::string("\n          mesh \"") + (m->name ? m->name : "") + "\": " + std::to_string(m->vertex_count) +
+        details += std::string("\n          mesh \"") + visible_text(m->name ? m->name : "") + "\": " +
+                   std::to_string(m->vertex_count) +
                    " vertices, " + std::to_string(m->triangle_count) + " triangles" +
                    (m->tex_coords ? ", texture coordinates" : ", no texture coordinates") +
                    (m->bones ? ", " + std::to_string(m->bone_count) + " bones" : "") +
@@ -259,6 +280,7 @@ void check_models(const std::string &dir, const Options &options) {
 
 void check_offsets(const std::string &dir) {
     std::printf("modeloffsets.txt (optional)\n");
+    if (irregular(dir + "/modeloffsets.txt", "modeloffsets.txt", false)) return;
     uint32_t length = 0;
     uint8_t *bytes = file_read_whole((dir + "/modeloffsets.txt").c_str(), &length);
     if (!bytes) {
@@ -290,10 +312,10 @@ int main(int argc, char **argv) {
     const std::string dir = argv[1];
     struct stat info;
     if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        std::printf("%s is not a folder: Init would fail at the fragment program\n", dir.c_str());
+        std::printf("%s is not a folder: Init would fail at the fragment program\n", visible_text(dir).c_str());
         return 1;
     }
-    std::printf("What the plug-in's Init makes of %s:\n", dir.c_str());
+    std::printf("What the plug-in's Init makes of %s:\n", visible_text(dir).c_str());
     const Options options = read_options(dir);
     check_offsets(dir);
     check_program(dir);

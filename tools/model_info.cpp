@@ -1,6 +1,9 @@
 // model_info FILE [--json] [--normals] [--tangents]
 // Loads a model file as the plug-in does and prints what it holds: readable text by default,
 // or one JSON object whose shape other tools and checks rely on.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,9 @@
 #include "model/text_compare.h"
 
 namespace {
+
+// Model files are kilobytes to a few megabytes.
+constexpr long long kLargestModelFile = 256LL << 20;
 
 struct Options {
     const char *path = nullptr;
@@ -274,6 +280,21 @@ int main(int argc, char **argv) {
     }
     if (std::strlen(options.path) >= static_cast<size_t>(kModelPathSize)) {
         std::fprintf(stderr, "model_info: %s: path longer than %d characters\n", options.path, kModelPathSize - 1);
+        return 1;
+    }
+    // The plug-in reads a model whole: a FIFO would hold that read for good, a huge file fill memory.
+    struct stat status;
+    if (stat(options.path, &status) != 0) {
+        std::fprintf(stderr, "model_info: %s: %s\n", options.path, std::strerror(errno));
+        return 1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        std::fprintf(stderr, "model_info: %s: not a regular file\n", options.path);
+        return 1;
+    }
+    if (status.st_size > kLargestModelFile) {
+        std::fprintf(stderr, "model_info: %s: %lld bytes, more than the %lld this tool reads whole\n", options.path,
+                     static_cast<long long>(status.st_size), static_cast<long long>(kLargestModelFile));
         return 1;
     }
     ModelHandle *handle = load_model(options.path);

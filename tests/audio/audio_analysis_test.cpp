@@ -172,6 +172,39 @@ TEST(Analyser, SilenceSaturationAndTiming) {
     EXPECT_EQ(std::fopen((path + ".hsps").c_str(), "rb"), nullptr);
 }
 
+// A file cut short (a broken download) renders what it holds: the frames and the track's length
+// are those of its sound, not of its header, and the result says so.
+TEST(Analyser, CutShortFilesGiveWhatTheyHold) {
+    const std::string whole = temp_path("whole.flac");
+    write_audio(whole, 44100, 2, 4.0, [](double t, int) { return float(0.5 * std::sin(2 * M_PI * 440 * t)); },
+                SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    std::vector<char> bytes;
+    std::FILE *f = std::fopen(whole.c_str(), "rb");
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(char(c));
+    std::fclose(f);
+    const std::string cut = temp_path("cut.flac");
+    f = std::fopen(cut.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size() / 2, f);
+    std::fclose(f);
+
+    Analysed intact = analyse(whole);
+    ASSERT_EQ(intact.result.error, "");
+    EXPECT_FALSE(intact.result.cut_short);
+    EXPECT_EQ(intact.stream.frame_count, 120u);
+    Analysed a = analyse(cut);
+    ASSERT_EQ(a.result.error, "");
+    EXPECT_TRUE(a.result.cut_short);
+    EXPECT_EQ(a.result.header_seconds, 4.0);
+    EXPECT_NEAR(a.result.file_seconds, 2.0, 0.25);
+    EXPECT_EQ(a.stream.frame_count, a.result.frames);
+    EXPECT_EQ(a.result.frames, uint32_t(std::floor(a.result.file_seconds * 30 + 0.5)));
+    EXPECT_EQ(a.stream.length_ms, uint32_t(std::lround(a.result.file_seconds * 1000)));
+    EXPECT_GT(row_sum(a.row(a.result.frames - 2, 0)), 0);  // sound to the last frames
+    AnalysisRequest past;
+    past.start_seconds = 3.0;
+    EXPECT_NE(analyse(cut, past).result.error.find("past the end"), std::string::npos);
+}
+
 TEST(Analyser, UnreadableFilesFailWithoutOutput) {
     const std::string garbage = temp_path("garbage.wav");
     std::FILE *f = std::fopen(garbage.c_str(), "wb");

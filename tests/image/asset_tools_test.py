@@ -5,6 +5,7 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -21,7 +22,8 @@ def expect(condition, what):
 
 
 def run(tool, *args):
-    return subprocess.run([os.path.join(tools, tool), *args], capture_output=True, text=True)
+    # A bounded wait: a tool blocked on a FIFO fails here instead of holding the test.
+    return subprocess.run([os.path.join(tools, tool), *args], capture_output=True, text=True, timeout=120)
 
 
 def bmp(width, height, bits=24, header=40):
@@ -120,11 +122,13 @@ def broken(case, changes, status, *phrases):
         if name not in changes:
             os.symlink(os.path.join(first, name), os.path.join(folder, name))
     for name, content in changes.items():
-        if content is not None:
+        if content == "fifo":
+            os.mkfifo(os.path.join(folder, name))
+        elif content is not None:
             with open(os.path.join(folder, name), "wb") as out:
                 out.write(content)
     result = run("check_assets", folder)
-    expect(result.returncode == status and all(p in result.stdout for p in phrases),
+    expect(result.returncode == status and all(p in result.stdout for p in phrases) and "\x1b" not in result.stdout,
            f"check_assets, {case}: exit {result.returncode}\n{result.stdout}{result.stderr}")
 
 
@@ -138,9 +142,24 @@ broken("padded decal", {"decal.bmp": bmp(100, 60)}, 0, "padded to 128×64")
 broken("broken program", {"light_std.fp": b"!!ARBfp1.0\nMOV result.color, nothing;\nEND\n"}, 1,
        "rejected by", "line 2", "Fragment program error: ")
 broken("missing program", {"light_std.fp": None}, 1, "Unable to locate fragment program")
+broken("hostile program", {"light_std.fp": b"!!ARBfp1.0\nMOV result.color, \x1b]0;owned\x07\x1b[2J;\nEND\n"}, 1,
+       "\\x1b]0;owned\\x07\\x1b[2J")
+broken("FIFOs", {"light_std.fp": "fifo", "modeloffsets.txt": "fifo", "sphere.qtl": "fifo"}, 1,
+       "light_std.fp is not a regular file", "modeloffsets.txt is not a regular file", "sphere.qtl is not a regular file")
 broken("no models", {"sphere.qtl": None, "sphere2.qtl": None}, 0, "sphere.qtl is missing or unreadable", "harmless")
 broken("detailed height missing", {"useropt.cfg": options_detailed, "height_d.bmp": None}, 1, "height_d.bmp is missing")
 broken("plain height unused", {"useropt.cfg": options_detailed, "height.bmp": None}, 0, "does not matter now")
+
+# A full disk: make_assets stops with the reason and leaves no cut file behind (a small tmpfs in a
+# mount namespace of its own, where this runs as root).
+if os.geteuid() == 0 and shutil.which("unshare"):
+    full = os.path.join(scratch, "full")
+    os.mkdir(full)
+    script = 'mount -t tmpfs -o size=1m tmpfs "$1" && "$2" "$1/set"; echo "status $?"; ls -a "$1/set"'
+    result = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", full, os.path.join(tools, "make_assets")],
+                            capture_output=True, text=True, timeout=300)
+    expect("status 1" in result.stdout and "No space left on device" in result.stderr and
+           result.stdout.split("status 1")[-1].split() == [".", ".."], f"make_assets on a full disk: {result}")
 
 print("\n".join(failures) or "asset tools ok")
 sys.exit(1 if failures else 0)

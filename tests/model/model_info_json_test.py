@@ -76,6 +76,12 @@ if b'"name": "\\u00e9\\"\\\\\\u0001"' not in raw or odd["meshes"][0]["name"] != 
 
 if subprocess.run([tool, os.path.join(corpus, "no such file"), "--json"], capture_output=True).returncode == 0:
     failures.append("a missing file must fail")
+fifo = os.path.join(tempfile.mkdtemp(), "fifo.qtl")
+os.mkfifo(fifo)
+refused = subprocess.run([tool, fifo], capture_output=True, text=True, timeout=60)
+if refused.returncode == 0 or "not a regular file" not in refused.stderr:
+    failures.append("a FIFO must be refused unread: %r" % refused.stderr)
+os.unlink(fifo)
 
 print("\n".join(failures) or "model_info JSON shape ok")
 sys.exit(1 if failures else 0)

@@ -3,9 +3,9 @@
 Each run gets a fresh temporary folder holding a copy of the visualization DLL (and whatever
 files the test puts beside it); the host writes its JSON lines to a file there.
 
-Inside `./halcyon test` the Wine session (Xvfb, prefix, one persistent wineserver) is already up
-(HALCYON_WINE_SESSION=1). Run directly, for debugging, the harness starts its own Xvfb and uses
-the prefix in the build folder, creating it the first time:
+Inside `./halcyon test` the Wine session (Xvfb, the test run's own prefix, one wineserver) is
+already up (HALCYON_WINE_SESSION names its prefix). Run directly, for debugging, the harness
+starts a session of its own, as every run does (scripts/_wine.py):
 
     python3 tests/wine/harness.py minimal_vis.dll --frames 3      # one run, events printed
     cd tests/wine && python3 -m unittest -v test_host              # a test file
@@ -14,18 +14,19 @@ HALCYON_WIN32_DIR names the MinGW build folder (default build/win32); HALCYON_KE
 the run folders for a look afterwards.
 """
 
-import atexit
 import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import zlib
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(REPO, "scripts"))
+import _run  # noqa: E402  (the scripts' run and Wine session, shared)
+import _wine  # noqa: E402
 WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(REPO, "build", "win32")
 BIN = os.path.join(WIN32_DIR, "bin")
 HOST = os.path.join(BIN, "halcyon_host.exe")
@@ -34,7 +35,7 @@ ASSET_FOLDER = "vis_halcyonsphere_assets"
 EVENTS_FILE = "events.jsonl"
 RUN_TIMEOUT = 90  # seconds; a run normally takes 2-5 s once the prefix exists
 
-_session = {"ready": False, "xvfb": None}
+_session = {"ready": False}
 
 # The options file: fourteen little-endian 32-bit fields in this order, and their defaults.
 OPTION_FIELDS = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
@@ -54,55 +55,13 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def _free_display():
-    for n in range(160, 220):
-        if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
-            return n
-    raise RuntimeError("no free X display number")
-
-
-def _stop_own_session():
-    xvfb = _session["xvfb"]
-    if xvfb is not None:
-        xvfb.terminate()
-        try:
-            xvfb.wait(10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-        _session["xvfb"] = None
-
-
 def ensure_session():
-    """Makes sure Wine can run: uses the caller's session, or starts a private one."""
+    """Makes sure Wine can run: inside the caller's session (./halcyon test), or in one of this
+    process's own (a private display, a prefix of its own), ended when the process ends."""
     if _session["ready"]:
         return
-    if os.environ.get("HALCYON_WINE_SESSION") != "1":
-        os.environ.setdefault("WINEPREFIX", os.path.join(os.path.dirname(WIN32_DIR), "wineprefix"))
-        os.environ["WINEDEBUG"] = "-all"
-        os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        os.environ["WINEARCH"] = "win32"
-        display = _free_display()
-        _session["xvfb"] = subprocess.Popen(
-            ["Xvfb", ":%d" % display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        atexit.register(_stop_own_session)
-        for _ in range(100):
-            if os.path.exists("/tmp/.X11-unix/X%d" % display):
-                break
-            time.sleep(0.1)
-        os.environ["DISPLAY"] = ":%d" % display
-        if not os.path.exists(os.path.join(os.environ["WINEPREFIX"], "system.reg")):
-            sys.stderr.write("Creating the Wine prefix (first time only, about 20 seconds)...\n")
-            subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300)
-        # Keeps the server up between runs, and lets it go a while after the last one.
-        subprocess.run(["wineserver", "-p30"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        # Xvfb runs no window manager; Wine would wait for one at every window it shows or hides.
-        # DirectDraw plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
-        for key, value, data in (("X11 Driver", "Managed", "N"), ("Direct3D", "renderer", "gdi")):
-            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", value, "/d", data, "/f"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    if not _wine.nested_session():
+        _wine.start_session(_run.begin("tests"))
     _session["ready"] = True
 
 
@@ -325,14 +284,28 @@ def main(argv):
     if len(argv) < 2 or argv[1] in ("-h", "--help"):
         print("usage: harness.py DLL [host arguments...]   (DLL: a path, run where it lies, or a name in %s)" % BIN)
         return 2
-    if os.path.isfile(argv[1]):  # another plug-in runs where it lies, beside its own files
-        run = run_host(os.path.abspath(argv[1]), argv[2:], in_place=True)
-    else:
-        run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
-    print(run.describe())
-    for word, fields in run.minimal_log():
-        print("minimal_vis:", word, fields)
-    remove_folder(run.folder)
+    in_place = os.path.isfile(argv[1])  # another plug-in runs where it lies, beside its own files
+    if not in_place and (os.sep in argv[1] or not os.path.isfile(os.path.join(BIN, argv[1]))):
+        sys.stderr.write("halcyon host: no such plug-in: %s (give a DLL's path, or a name in %s)\n" % (argv[1], BIN))
+        return 1
+    try:
+        try:
+            if in_place:
+                run = run_host(os.path.abspath(argv[1]), argv[2:], in_place=True)
+            else:
+                run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
+            print(run.describe())
+            for word, fields in run.minimal_log():
+                print("minimal_vis:", word, fields)
+            remove_folder(run.folder)
+        finally:
+            _run.close()
+    except _wine.WineError as error:
+        sys.stderr.write("halcyon host: %s\n" % error)
+        return 1
+    except KeyboardInterrupt:
+        sys.stderr.write("\nhalcyon host: interrupted.\n")
+        return 130
     return 0 if run.returncode == 0 else 1
 
 

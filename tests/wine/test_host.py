@@ -190,11 +190,16 @@ class FrameLoopTest(HostTestCase):
         self.assertEqual(run.one("end")["reason"], "quit_message")
         self.assertEqual(entries(run, "quit"), [{"frames": "4"}])
 
-    def test_frame_limit(self):
-        run = self.host(MINIMAL, ["--frames", "3"], files=control(render_result=7))
-        self.assertEqual([(e["index"], e["result"]) for e in run.of("frame")], [(0, 7), (1, 7), (2, 7)])
+    def test_frame_limit_and_render_asking_to_end(self):
+        run = self.host(MINIMAL, ["--frames", "3"])
+        self.assertEqual([(e["index"], e["result"]) for e in run.of("frame")], [(0, 0), (1, 0), (2, 0)])
         self.assertEqual(run.of("quit_message"), [])
         self.assertEqual(run.one("end"), dict(run.one("end"), reason="frames", frames=3))
+        # A nonzero result asks the player to stop the plug-in: no frame follows, Quit does.
+        run = self.host(MINIMAL, ["--frames", "9"], files=control(end_after=2))
+        self.assertEqual([(e["index"], e["result"]) for e in run.of("frame")], [(0, 0), (1, 1)])
+        self.assertEqual(run.one("end"), dict(run.one("end"), reason="render_ended", frames=1))
+        self.assertEqual(entries(run, "quit"), [{"frames": "2"}])
         run = self.host(MINIMAL, ["--frames", "0"])
         self.assertEqual(run.of("frame"), [])
         self.assertEqual(entries(run, "quit"), [{"frames": "0"}])

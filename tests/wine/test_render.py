@@ -1,7 +1,9 @@
 """Music in, video out: the render command end to end, on short clips."""
 
+import json
 import math
 import os
+import re
 import shutil
 import signal
 import struct
@@ -16,6 +18,45 @@ from harness import BIN, ensure_session, read_minimal_log, windows_path
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIDEO = os.path.join(REPO, "scripts", "_video.py")
+HARNESS = os.path.join(REPO, "tests", "wine", "harness.py")
+RUNS = os.path.join(REPO, "build", "runs")
+
+
+def own_session_env(**changes):
+    """The environment of a command that starts Wine of its own, as a user's does, with a
+    WINEPREFIX of the user's own that it must leave alone."""
+    env = {k: v for k, v in os.environ.items() if k not in ("HALCYON_WINE_SESSION", "DISPLAY")}
+    env.update(WINEPREFIX=os.path.join(tempfile.gettempdir(), "halcyon-users-own-prefix"), **changes)
+    return env
+
+
+def processes_of(record, wait=0):
+    """The processes still alive of a run's record (its children, and anything in its prefixes),
+    after giving them up to wait seconds to end."""
+    deadline = time.monotonic() + wait
+    while True:
+        alive = processes_alive(record)
+        if not alive or time.monotonic() > deadline:
+            return alive
+        time.sleep(0.2)
+
+
+def processes_alive(record):
+    alive = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if any(b"WINEPREFIX=" + p.encode() in environ for p in record["prefixes"]):
+            alive.append(int(pid))
+    for child in record["children"]:
+        if os.path.exists("/proc/%d" % child["pid"]) and child["pid"] not in alive:
+            with open("/proc/%d/stat" % child["pid"], "rb") as f:
+                if int(f.read().rsplit(b")", 1)[1].split()[19]) == child["start"]:
+                    alive.append(child["pid"])
+    return alive
 
 
 def write_clip(path, seconds=2.0, rate=44100):
@@ -117,52 +158,212 @@ class RenderTest(RenderRuns, unittest.TestCase):
         [last] = decoded_frames(os.path.join(self.out, "frames", names[-1]), 320, 240)
         self.assertGreater(sum(last) / len(last), 5)
 
-    def test_failures_are_clean(self):
-        garbage = os.path.join(self.folder, "noise.wav")
-        with open(garbage, "wb") as f:
-            f.write(b"RIFF\x10\x00\x00\x00WAVEnothing useful")
-        failing = self.foreign_plugin(init_result=1, box="ok|Oops|No player here")
-        cases = [
-            (["--out", "out/x.mp4"], os.path.join(self.folder, "missing.wav"), 1, "no such audio file"),
-            (["--out", "out/x.mp4"], garbage, 1, "cannot read"),
-            (["--out", "out/x.mp4", "--size", "641x360"], None, 2, "bad size"),
-            (["--out", "out/x.avi"], None, 2, "name a .mp4"),
-            (["--out", "out/x.mp4", "--plugin", os.path.join(self.folder, "none.dll")], None, 1, "no such plug-in"),
-        ]
-        for args, audio, expected, message in cases:
-            status, text = self.render(*args, audio=audio)
-            self.assertEqual(status, expected, text)
-            self.assertIn(message, text)
-            self.assertEqual(len(text.strip().splitlines()), 1, text)
-            self.assertEqual(os.listdir(self.out), [], text)
-        # A plug-in whose Init fails: its message box is what the user reads.
-        status, text = self.render("--out", "out/x.mp4", "--plugin", failing)
-        self.assertEqual(status, 1, text)
-        self.assertIn('failed to start: "No player here"', text)
-        self.assertEqual(os.listdir(self.out), [])
-
-    def test_interrupted_run_leaves_nothing(self):
+    def test_interrupted_and_killed_runs_leave_nothing(self):
         plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", render_sleep=40)
-        command = [sys.executable, VIDEO, "render", self.clip, "--out", "out/x.mp4", "--plugin", plugin,
-                   "--fps", "120"]
-        with open(os.path.join(self.folder, "log.txt"), "w+") as log:
-            process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, cwd=self.folder)
+        for stop in (signal.SIGINT, signal.SIGKILL):
+            process, record = self.start_render_of_its_own(plugin)
             try:
-                deadline = time.monotonic() + 120
-                while not os.listdir(self.out) and process.poll() is None and time.monotonic() < deadline:
-                    time.sleep(0.1)
-                self.assertIsNone(process.poll(), "the render ended before the frames flowed")
                 time.sleep(1)
-                process.send_signal(signal.SIGINT)
-                status = process.wait(60)
+                process.send_signal(stop)
+                text = process.communicate(timeout=60)[0]
             finally:
                 if process.poll() is None:
                     process.kill()
-            log.seek(0)
-            text = log.read()
-        self.assertEqual(status, 130, text)
-        self.assertIn("interrupted", text)
-        self.assertEqual(os.listdir(self.out), [])
+                    process.communicate()
+            if stop == signal.SIGKILL:
+                # What the killed run left is ended by the next run to start.
+                self.render("--out", "out/x.mp4", "--size", "3x3")
+            else:
+                self.assertEqual(process.returncode, 130, text)
+                self.assertIn("interrupted", text)
+            self.assertEqual(os.listdir(self.out), [], stop)
+            self.assertFalse(os.path.exists(record["folder"]), stop)
+            self.assertEqual(processes_of(record, wait=10), [], stop)
+
+    def start_render_of_its_own(self, plugin):
+        """A render in a Wine session of its own, once its frames flow: (process, its run's record
+        with the run's folder)."""
+        process = subprocess.Popen([sys.executable, VIDEO, "render", self.clip, "--out", "out/x.mp4", "--plugin",
+                                    plugin, "--fps", "120"], cwd=self.folder, env=own_session_env(),
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        deadline = time.monotonic() + 120
+        while not os.listdir(self.out) and process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertIsNone(process.poll(), "the render ended before the frames flowed")
+        time.sleep(1)  # the frames flow into the temporary output
+        for name in os.listdir(RUNS):  # other tests' runs are there too
+            try:
+                with open(os.path.join(RUNS, name, "run.json")) as f:
+                    record = dict(json.load(f), folder=os.path.join(RUNS, name))
+            except (OSError, ValueError):
+                continue
+            if record["owner"] == process.pid:
+                self.assertTrue(record["prefixes"] and processes_of(record), record)
+                return process, record
+        self.fail("no run folder of the render")
+
+
+def in_mounts_of_its_own(script, *args):
+    """A command line that runs the shell script in a mount namespace of its own (root only):
+    a test mounts small file systems there that vanish with it."""
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        raise unittest.SkipTest("mounting a file system needs root and unshare")
+    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
+
+
+class FailureTest(RenderRuns, unittest.TestCase):
+    def test_bad_inputs_and_outputs_are_refused_before_rendering(self):
+        files = {"noise.wav": b"RIFF\x10\x00\x00\x00WAVEnothing useful", "notes.mp3": b"a text file\n",
+                 "short.cfg": bytes(20), "taken/notes.txt": b"mine", "afile": b"mine",
+                 "wild.cfg": struct.pack("<14i", 640, 480, 0, 1, 0, 0, 0, 5000, 384, 768, 0, 1, 0, 2)}
+        for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(self.folder, name)), exist_ok=True)
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(data)
+        os.mkdir(os.path.join(self.folder, "dir.mp4"))
+        os.mkfifo(os.path.join(self.folder, "fifo.wav"))
+        os.mkfifo(os.path.join(self.folder, "fifo.cfg"))
+        before = sorted(os.listdir(self.folder))
+        x = ["--out", "out/x.mp4"]
+        cases = [  # arguments, audio (None: the clip), exit status, what the message says
+            (x, "missing.wav", 1, "no such audio file"),
+            (x, "noise.wav", 1, "cannot read"),
+            (x, "notes.mp3", 1, "not an audio file libsndfile can read"),
+            (x, "fifo.wav", 1, "is not a regular file"),
+            (x + ["--size", "641x360"], None, 2, "even numbers"),
+            (x + ["--size", "64x64"], None, 2, "112 to 4096 pixels wide"),
+            (["--out", "out/x.avi"], None, 2, "name a .mp4"),
+            (x + ["--plugin", "none.dll"], None, 1, "no such plug-in"),
+            (["--out", "afile/"], None, 2, "afile is a file, not a folder"),
+            (["--out", "dir.mp4"], None, 2, "dir.mp4 is a folder"),
+            (["--out", "nowhere/x.mp4"], None, 1, "the folder for nowhere/x.mp4 does not exist"),
+            (["--out", "taken/"], None, 2, "give --force"),
+            (x + ["--options", "short.cfg"], None, 1, "holds 20 bytes"),
+            (x + ["--options", "wild.cfg"], None, 1, "light_brightness 5000 (0 to 1024), sphere_count 0 (1 to 256)"),
+            (x + ["--options", "fifo.cfg"], None, 1, "is not a regular file"),
+        ]
+        for args, audio, status, message in cases:
+            code, text = self.render(*args, audio=audio and os.path.join(self.folder, audio))
+            self.assertEqual((code, len(text.strip().splitlines())), (status, 1), (args, audio, text))
+            self.assertIn(message, text, (args, audio))
+            self.assertEqual((sorted(os.listdir(self.folder)), os.listdir(self.out)), (before, []), (args, text))
+        # A folder that cannot be written: found before anything is rendered.
+        script = 'mount -t tmpfs -o ro tmpfs "$1" && exec "$2" "$3" render "$4" --out "$1/x.mp4"'
+        result = subprocess.run(in_mounts_of_its_own(script, self.out, sys.executable, VIDEO, self.clip),
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 1, result)
+        self.assertIn("cannot write into %s: Read-only file system" % self.out, result.stderr)
+
+    def test_a_plugin_that_fails_leaves_what_was_there(self):
+        video = os.path.join(self.out, "x.mp4")
+        with open(video, "wb") as f:
+            f.write(b"the user's earlier video")
+        crashed = r"the plug-in crashed: page fault at 0x[0-9A-F]{8} \(writing 0x00000000, in minimal_vis.dll, during "
+        cases = [  # how the plug-in fails, and what the user reads
+            (dict(quit_after=20), r"asked to be stopped after 20 frames \(20 of 60 frames drawn\)"),
+            (dict(end_after=21), r"Render asked to end after 20 frames \(20 of 60 frames drawn\)"),
+            (dict(crash="init"), crashed + r"Init\)$"),
+            (dict(crash=21), crashed + r"Render\) \(20 of 60 frames drawn\)"),
+        ]
+        for keys, message in cases:
+            plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", **keys)
+            status, text = self.render("--out", video, "--plugin", plugin)
+            self.assertEqual(status, 1, text)
+            self.assertRegex(text.strip().splitlines()[-1], message)
+            self.assertEqual(os.listdir(self.out), ["x.mp4"], keys)
+            with open(video, "rb") as f:
+                self.assertEqual(f.read(), b"the user's earlier video", keys)
+
+
+class OutputTest(RenderRuns, unittest.TestCase):
+    """PNG frames into the folders users name, and what a render says of its input."""
+
+    def test_frames_folders(self):
+        plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", size="160,120")
+        frames = ["frame_%05d.png" % i for i in range(15)]
+        # A name with a % in it is a name, not a pattern; a folder in use is refused, then replaced.
+        odd = os.path.join(self.out, "100% loud")
+        os.makedirs(odd)
+        for name in ("frame_00000.png", "frame_00099.png", "notes.txt"):
+            with open(os.path.join(odd, name), "w") as f:
+                f.write("earlier")
+        self.assertEqual(self.render("--out", odd + "/", "--plugin", plugin, "--seconds", "0.5")[0], 2)
+        status, text = self.render("--out", odd + "/", "--plugin", plugin, "--seconds", "0.5", "--force")
+        self.assertEqual(status, 0, text)
+        self.assertIn("Wrote 15 PNG frames", text)
+        self.assertEqual(sorted(os.listdir(odd)), frames + ["notes.txt"])
+        with open(os.path.join(odd, "notes.txt")) as f:
+            self.assertEqual(f.read(), "earlier")
+        # A mount point (another file system than the folder above it).
+        script = ('mount -t tmpfs tmpfs "$1" && "$2" "$3" render "$4" --out "$1/" --plugin "$5" --seconds 0.5 >&2 && '
+                  'ls -A "$1"')
+        result = subprocess.run(in_mounts_of_its_own(script, self.out, sys.executable, VIDEO, self.clip, plugin),
+                                capture_output=True, text=True, timeout=120)
+        self.assertEqual((result.returncode, result.stdout.split()), (0, frames), result.stderr)
+
+    def test_a_full_disk_and_a_file_cut_short(self):
+        plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", size="640,480")
+        script = ('mount -t tmpfs -o size=64k tmpfs "$1" && "$2" "$3" render "$4" --out "$1/frames/" --plugin "$5"; '
+                  'echo "status $?"; ls -a "$1"')
+        result = subprocess.run(in_mounts_of_its_own(script, self.out, sys.executable, VIDEO, self.clip, plugin),
+                                capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.stdout.split()[-4:], ["status", "1", ".", ".."], result)
+        self.assertIn("the disk is full (No space left on device); the unfinished output was removed", result.stderr)
+        # Half a FLAC file: the video is as long as the sound it holds, and the user is told.
+        flac = os.path.join(self.folder, "clip.flac")
+        subprocess.run(["ffmpeg", "-v", "error", "-i", self.clip, flac], check=True)
+        with open(flac, "r+b") as f:
+            f.truncate(os.path.getsize(flac) // 2)
+        status, text = self.render("--out", "out/cut.mp4", "--plugin", plugin, audio=flac)
+        self.assertEqual(status, 0, text)
+        self.assertRegex(text, r"clip.flac is cut short: its sound ends at 0:0[01], though its header says 0:02")
+        planned = int(re.search(r"fps: (\d+) frames", text).group(1))
+        frames = int(probe(os.path.join(self.out, "cut.mp4"), "v:0", "nb_read_frames")["nb_read_frames"])
+        self.assertEqual(frames, planned)
+        self.assertLess(frames, 60)
+
+
+class TogetherTest(RenderRuns, unittest.TestCase):
+    def test_two_exports_and_a_host_run_at_once_finish_as_if_alone(self):
+        plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", meter=1, size="160,120")
+        env = own_session_env()
+
+        def start(command):
+            return subprocess.Popen(command, cwd=self.folder, env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, text=True)
+
+        def export(name):
+            return start([sys.executable, VIDEO, "render", self.clip, "--out", os.path.join(self.out, name) + "/",
+                          "--plugin", plugin])
+
+        def host():
+            return start([sys.executable, HARNESS, "minimal_vis.dll", "--frames", "20", "--spectrum", "tone:5"])
+
+        def finished(process):
+            output = process.communicate(timeout=300)[0]
+            self.assertEqual(process.returncode, 0, output)
+            return output
+
+        def events(output):  # what the host did, without its timings
+            lines = [json.loads(line) for line in output.splitlines() if line.startswith("{")]
+            return [(e["event"], e.get("index"), e.get("result"), e.get("frames")) for e in lines]
+
+        finished(export("alone"))
+        alone = events(finished(host()))
+        runs = [export("first"), export("second"), host()]
+        outputs = [finished(process) for process in runs]
+        self.assertEqual(events(outputs[2]), alone)
+        frames = sorted(os.listdir(os.path.join(self.out, "alone")))
+        self.assertEqual(len(frames), 60)
+        for name in ("first", "second"):
+            self.assertEqual(sorted(os.listdir(os.path.join(self.out, name))), frames)
+            for frame in frames:
+                with open(os.path.join(self.out, "alone", frame), "rb") as a, \
+                        open(os.path.join(self.out, name, frame), "rb") as b:
+                    self.assertEqual(a.read(), b.read(), (name, frame))
+        self.assertFalse(os.path.exists(env["WINEPREFIX"]), "a run used the user's own prefix")
 
 
 class OtherPluginsTest(RenderRuns, unittest.TestCase):

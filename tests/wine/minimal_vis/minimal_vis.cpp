@@ -6,7 +6,8 @@
 //   quit_after=N      post the quit message from the N-th Render (0: never)
 //   quit_in_init=1    post the quit message from Init
 //   init_result=N     Init's result (default 0)
-//   render_result=N   Render's result (default 0)
+//   render_result=N   Render's result (default 0); with end_after=N, 1 from the N-th Render on
+//   crash=init|N      write through a null pointer in Init, or in the N-th Render
 //   probe=0           do not ask the player's version (WM_USER/0); asked by default, and below
 //                     0x2900 a box says "This plug-in requires Winamp 2.9+" and Init returns 1
 //   window=1          create a plain window and register it with 611 (withdrawn by Quit);
@@ -124,6 +125,8 @@ static void read_config() {
         else if (key == "quit_in_init") g_config.quit_in_init = number != 0;
         else if (key == "init_result") g_config.init_result = number;
         else if (key == "render_result") g_config.render_result = number;
+        else if (key == "end_after") g_config.end_after = number;
+        else if (key == "crash") g_config.crash_at = value == "init" ? 0 : number;
         else if (key == "probe") g_config.probe = number != 0;
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
@@ -346,6 +349,12 @@ static void use_player_ini() {
              written ? 1 : 0, GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
 }
 
+// A plug-in's bug, as the host meets it.
+static void crash() {
+    volatile int *nowhere = nullptr;
+    *nowhere = 1;
+}
+
 static int HALCYON_CDECL minimal_init(VisModule *module) {
     read_config();
     g_frames = 0;
@@ -362,6 +371,7 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
              static_cast<unsigned long>(GetTickCount()));
     module->delay_ms = g_config.delay;
     module->waveform_channels = g_config.wave_channels;
+    if (g_config.crash_at == 0) crash();
     if (g_config.probe) {
         const LRESULT version = ask_player(0);
         log_line("version answer=%ld", static_cast<long>(version));
@@ -437,6 +447,8 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
     }
     if (g_config.render_sleep > 0) Sleep(static_cast<DWORD>(g_config.render_sleep));
     if (g_config.quit_after > 0 && g_frames == g_config.quit_after) PostQuitMessage(0);
+    if (g_config.crash_at > 0 && g_frames == g_config.crash_at) crash();
+    if (g_config.end_after > 0) return g_frames >= g_config.end_after ? 1 : 0;
     return g_config.render_result;
 }
 

@@ -28,6 +28,8 @@ struct MinimalConfig {
     bool quit_in_init = false;
     int init_result = 0;
     int render_result = 0;
+    int end_after = 0;
+    int crash_at = -1;                 // 0: in Init; N: in the N-th Render
     bool probe = true;
     bool window = false;
     std::string embed;                 // "", "1" (through the function) or "direct"

@@ -1,0 +1,177 @@
+"""Wine for one run: a prefix of its own and, unless it plays on the user's display, a private
+virtual display.
+
+Every run gets its own prefix, so its own Wine server: a copy of a template prefix that the first
+run makes once (about 20 seconds, under a lock; one per Wine version) in build/wine/. The copy
+links the template's big system binaries, which Wine never writes, and copies everything else, the
+registry among it (Wine's server writes a linked registry file in place); it takes a fraction of
+a second. The user's WINEPREFIX is never used: HALCYON_WINE_PREFIX=DIR makes runs start from a
+copy of DIR instead of the template, leaving DIR itself untouched. Settings the run needs are made
+in its own copy, and close() of the run ends the server and every process in that prefix alone.
+
+Processes started inside a session (the Wine tests under ./halcyon test, a render started by a
+test) find HALCYON_WINE_SESSION naming the session's prefix and use it as it is.
+"""
+
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+
+import _run
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE_DIR = os.path.join(REPO, "build", "wine")
+# Linked, not copied: binaries this big under drive_c/windows; everything else is copied.
+LINK_AT_LEAST = 64 * 1024
+# A server outlives its last program this long, so the steps of a run share it; after a kill -9
+# of the run, what is left in the prefix ends by itself this long after its last program.
+SERVER_PERSISTENCE = 30
+
+
+class WineError(Exception):
+    pass
+
+
+def wine_version():
+    try:
+        text = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60,
+                              stdin=subprocess.DEVNULL).stdout.strip()
+    except (OSError, subprocess.TimeoutExpired):
+        text = ""
+    return re.sub(r"[^A-Za-z0-9.+~-]+", "_", text) or "unknown"
+
+
+def base_environment(prefix, display=None):
+    env = {"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEARCH": "win32",
+           # No installer prompts in a new prefix; no debugger holding a crashed process alive.
+           "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d"}
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+def copy_prefix(source, target):
+    """A prefix of its own from source: links for the big system binaries, copies for the rest."""
+    source = os.path.abspath(source)
+    for folder, folders, files in os.walk(source):
+        relative = os.path.relpath(folder, source)
+        into = os.path.normpath(os.path.join(target, relative))
+        os.makedirs(into, exist_ok=True)
+        shutil.copystat(folder, into)
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            destination = os.path.join(into, name)
+            if os.path.islink(path):
+                os.symlink(os.readlink(path), destination)
+                if name in folders:
+                    folders.remove(name)  # never walk through a link (z: is the whole disk)
+            elif name in files:
+                linkable = (relative + os.sep).startswith(os.path.join("drive_c", "windows") + os.sep)
+                try:
+                    if linkable and not name.endswith(".reg") and os.path.getsize(path) >= LINK_AT_LEAST:
+                        os.link(path, destination)
+                        continue
+                except OSError:  # another file system (a prefix of the user's): a copy then
+                    pass
+                shutil.copy2(path, destination)
+
+
+def wine_call(run, env, arguments, timeout=120):
+    return run.call(["wine"] + arguments, timeout, env=dict(os.environ, **env))
+
+
+def make_template(run, display):
+    """The template prefix for this Wine version, made the first time (under a lock, so that runs
+    started together make it once)."""
+    os.makedirs(WINE_DIR, exist_ok=True)
+    template = os.path.join(WINE_DIR, "template-" + wine_version())
+    if os.path.isdir(template):
+        return template
+    with open(os.path.join(WINE_DIR, "template.lock"), "w") as lock:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            _run.tell("Waiting for another run to finish making the Wine prefix...")
+            fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isdir(template):
+            return template
+        for name in os.listdir(WINE_DIR):  # what a run killed while making one left
+            if ".partial-" in name:
+                shutil.rmtree(os.path.join(WINE_DIR, name), ignore_errors=True)
+        partial = run.temporary("%s.partial-%d" % (template, os.getpid()))
+        run.wine_prefix(partial, _run.end_wine_prefix)
+        _run.tell("Making the Wine prefix (first time only, about 20 seconds)...")
+        env = base_environment(partial, display)
+        if run.call(["wineboot", "-i"], 300, env=dict(os.environ, **env)) != 0:
+            raise WineError("could not make a Wine prefix (wineboot -i failed)")
+        # Xvfb runs no window manager, and Wine would wait for one at every window it shows or
+        # hides (runs on the user's display take this back in their own copy). DirectDraw
+        # plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
+        for key, value, data in (("X11 Driver", "Managed", "N"), ("Direct3D", "renderer", "gdi")):
+            wine_call(run, env, ["reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", value, "/d", data, "/f"])
+        _run.end_wine_prefix(partial)
+        os.rename(partial, template)
+        run.release(partial)
+    return template
+
+
+def start_display(run, screen):
+    """A private Xvfb at least screen big; its DISPLAY. Xvfb picks a free number itself
+    (-displayfd), so runs started together never race for one, and a killed run's lock files
+    do not stand in its way."""
+    width, height = max(screen[0] + 64, 1280), max(screen[1] + 64, 1024)
+    reader, writer = os.pipe()
+    try:
+        xvfb = run.spawn(["Xvfb", "-displayfd", str(writer), "-screen", "0", "%dx%d" % (width, height) + "x24",
+                          "-nolisten", "tcp"], die_signal=signal.SIGTERM, pass_fds=(writer,),
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(writer)
+        writer = None
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(reader, 16)
+            if not chunk:
+                break
+            number += chunk
+    finally:
+        os.close(reader)
+        if writer is not None:
+            os.close(writer)
+    if not number.strip().isdigit() or xvfb.poll() is not None:
+        raise WineError("the virtual display (Xvfb) did not start")
+    return ":" + number.decode().strip()
+
+
+def nested_session():
+    """The session this process runs inside, or None: its prefix must be one a run made."""
+    prefix = os.environ.get("HALCYON_WINE_SESSION", "")
+    inside = os.path.realpath(prefix).startswith(os.path.realpath(_run.RUNS) + os.sep)
+    if inside and os.path.isdir(prefix) and os.environ.get("WINEPREFIX") == prefix and os.environ.get("DISPLAY"):
+        return prefix
+    return None
+
+
+def start_session(run, screen=(1280, 1024), own_display=True):
+    """Wine ready to run in this process's environment: a display, a prefix of the run's own with
+    its server up. Undone by the run's close()."""
+    if nested_session():
+        return
+    display = start_display(run, screen) if own_display else os.environ.get("DISPLAY")
+    source = os.environ.get("HALCYON_WINE_PREFIX")
+    if source:
+        if not os.path.isfile(os.path.join(source, "system.reg")):
+            raise WineError("HALCYON_WINE_PREFIX=%s is not a Wine prefix (it has no system.reg)" % source)
+    else:
+        source = make_template(run, display)
+    prefix = os.path.join(run.folder, "prefix")
+    run.wine_prefix(prefix, _run.end_wine_prefix)
+    copy_prefix(source, prefix)
+    env = base_environment(prefix, display)
+    os.environ.update(env)
+    os.environ["HALCYON_WINE_SESSION"] = prefix  # runs started inside this one use it
+    run.call(["wineserver", "-p%d" % SERVER_PERSISTENCE], 60)
+    if not own_display:  # the user's window manager gives the window its frame and close box
+        wine_call(run, {}, ["reg", "delete", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/f"])
