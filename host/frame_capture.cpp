@@ -54,10 +54,7 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
 }
 
 bool frame_source_ready() {
-    std::vector<uint8_t> ignored;
-    int width = 0, height = 0;
-    return frame_has_gl_context() || swap_capture_latest(PixelOrder::bgra, &ignored, &width, &height) ||
-           window_of_plugin() != nullptr;
+    return frame_has_gl_context() || swap_capture_ready() || window_of_plugin() != nullptr;
 }
 
 CaptureResult frame_capture(const char *folder, int frame_index) {

@@ -53,6 +53,13 @@ void swap_capture_reset() {
     LeaveCriticalSection(&g_lock);
 }
 
+bool swap_capture_ready() {
+    EnterCriticalSection(&g_lock);
+    const bool kept = g_kept_width > 0 && g_kept_height > 0;
+    LeaveCriticalSection(&g_lock);
+    return kept;
+}
+
 bool swap_capture_latest(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height) {
     EnterCriticalSection(&g_lock);
     const int w = g_kept_width, h = g_kept_height;

@@ -16,5 +16,7 @@
 int swap_capture_install(HMODULE library);
 // Forgets the kept frame (a new start of the plug-in).
 void swap_capture_reset();
+// Whether a swap on another thread has left a frame.
+bool swap_capture_ready();
 // The frame of the last swap on another thread, top row first, alpha 255; false when none came.
 bool swap_capture_latest(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height);

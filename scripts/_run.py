@@ -118,9 +118,7 @@ def _remove(path):
     else:
         try:
             os.remove(path)
-        except FileNotFoundError:
-            pass
-        except OSError:
+        except OSError:  # gone already, or not ours to remove: nothing more to do
             pass
 
 

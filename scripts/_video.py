@@ -574,11 +574,7 @@ NOTHING_WRITTEN = {"render": "; nothing was written under the output name",
 
 
 def complain(command, text, status):
-    try:  # the terminal may be gone (SIGHUP)
-        sys.stderr.write("\nhalcyon %s: %s\n" % (command, text))
-        sys.stderr.flush()
-    except (OSError, ValueError):
-        pass
+    _run.tell("\nhalcyon %s: %s" % (command, text))
     return status
 
 

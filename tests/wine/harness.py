@@ -17,6 +17,7 @@ the run folders for a look afterwards.
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -27,6 +28,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 import _run  # noqa: E402  (the scripts' run and Wine session, shared)
 import _wine  # noqa: E402
+from _host_run import DEFAULT_OPTIONS as DEFAULT_RECORD, OPTION_FIELDS  # noqa: E402
 WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(REPO, "build", "win32")
 BIN = os.path.join(WIN32_DIR, "bin")
 HOST = os.path.join(BIN, "halcyon_host.exe")
@@ -38,10 +40,7 @@ RUN_TIMEOUT = 90  # seconds; a run normally takes 2-5 s once the prefix exists
 _session = {"ready": False}
 
 # The options file: fourteen little-endian 32-bit fields in this order, and their defaults.
-OPTION_FIELDS = ["width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
-                 "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
-                 "delay"]
-DEFAULT_OPTIONS = dict(zip(OPTION_FIELDS, [512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2]))
+DEFAULT_OPTIONS = dict(zip(OPTION_FIELDS, struct.unpack("<14i", DEFAULT_RECORD)))
 
 
 def options_record(**changes):
