@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <intrin.h>
 #include <psapi.h>
 
 #include <cstdint>
@@ -11,11 +10,20 @@ namespace {
 
 // Wine answers GetGuiResources with ERROR_CALL_NOT_IMPLEMENTED. Its GDI keeps every object in
 // a per-process table that the PEB points to, as Windows does, with 24-byte entries whose byte
-// 14 is the object's type (0 for a free entry); counting those gives the same figure. The PEB
-// offset is that of a 32-bit process, which the host always is.
+// 14 is the object's type (0 for a free entry); counting those gives the same figure. The PEB is
+// found through the thread's TEB; its table pointer lies where each architecture's PEB keeps it.
 long long wine_gdi_object_count() {
-    const uint8_t *peb = reinterpret_cast<const uint8_t *>(__readfsdword(0x30));
-    const uint8_t *table = *reinterpret_cast<const uint8_t *const *>(peb + 0x94);  // GdiSharedHandleTable
+    // The TEB's own PEB pointer, read directly: GCC takes the intrinsics' fixed addresses for
+    // out-of-bounds array reads and warns.
+    const uint8_t *peb = nullptr;
+#if defined(_WIN64)
+    asm("movq %%gs:0x60, %0" : "=r"(peb));
+    const size_t kGdiSharedHandleTable = 0xF8;
+#else
+    asm("movl %%fs:0x30, %0" : "=r"(peb));
+    const size_t kGdiSharedHandleTable = 0x94;
+#endif
+    const uint8_t *table = *reinterpret_cast<const uint8_t *const *>(peb + kGdiSharedHandleTable);
     MEMORY_BASIC_INFORMATION region{};
     if (!table || VirtualQuery(table, &region, sizeof region) == 0 || region.State != MEM_COMMIT) return -1;
     const size_t readable = static_cast<const uint8_t *>(region.BaseAddress) + region.RegionSize - table;

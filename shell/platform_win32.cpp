@@ -91,7 +91,7 @@ WindowHandle platform_create_window_ex(uint32_t ex_style, const char *class_name
 bool platform_destroy_window(WindowHandle window) { return DestroyWindow(hwnd(window)) != 0; }
 
 void platform_set_window_user_data(WindowHandle window, void *data) {
-    SetWindowLongA(hwnd(window), GWL_USERDATA, static_cast<LONG>(reinterpret_cast<intptr_t>(data)));
+    SetWindowLongPtrA(hwnd(window), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
 }
 
 void platform_show_window(WindowHandle window, int command) { ShowWindow(hwnd(window), command); }
