@@ -4,7 +4,8 @@ build_root="$top/build"
 native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
 release_dir="$build_root/release"  # gcc, optimised: benchmarks and the command-line tools
 fuzz_dir="$build_root/fuzz"        # clang, libFuzzer + ASan + UBSan
-win32_dir="$build_root/win32"      # MinGW i686: the DLL and the host
+win32_dir="$build_root/win32"      # MinGW i686: the DLL (the product) and the host
+win64_dir="$build_root/win64"      # MinGW x86_64: the same, for machines that run no 32-bit code
 jobs=$(nproc 2>/dev/null || echo 2)
 # Every command may be the first one typed on a fresh clone: nothing may expect build/ to exist.
 mkdir -p "$build_root"
@@ -16,16 +17,24 @@ say() { printf '%s\n' "$*"; }
 # Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
 trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
 
-# Debian packages every command needs; setup installs them, the others check for them.
+# Debian packages every command needs; setup installs them, the others check for them. 64-bit
+# Wine and both cross compilers everywhere; 32-bit Wine only where the machine runs 32-bit code.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3
   libgtest-dev libgmock-dev libbenchmark-dev
   mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0
-  g++-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 xvfb xauth
-  libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
-  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip
+  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine wine64 xvfb xauth libgl1 libglx0 libglx-mesa0 libglu1-mesa
+  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip p7zip-full
 )
+packages_32bit=(wine32:i386 libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386)
+
+# yes or no: whether this machine runs i386 programs (only running one tells; see _windows_build.py).
+machine_runs_32bit_code() {
+  command -v python3 >/dev/null 2>&1 || { echo unknown; return; }
+  python3 "$top/scripts/_windows_build.py" runs-32bit 2>/dev/null || echo unknown
+}
+if [ "$(machine_runs_32bit_code)" = yes ]; then packages+=("${packages_32bit[@]}"); fi
 
 # The packages of the list that are not installed, one per line.
 missing_packages() {
@@ -64,16 +73,33 @@ configure_and_build() {
 }
 
 build_native() { configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
-    "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
+    "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_WIN64_DIR=$win64_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
 # build_release [targets...]
 build_release() { configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release -- "$@"; }
 build_fuzz() {
   configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DHALCYON_SANITIZE=ON -DHALCYON_FUZZ=ON
 }
-# The asset folder beside the DLL is drawn by a native tool, built first: the cross build cannot run its own.
-build_win32() {
+# Both Windows builds, always: the i686 one is the product, the x86_64 one runs where 32-bit code
+# cannot. The asset folder beside each DLL is drawn by a native tool, built first: the cross
+# builds cannot run their own programs.
+build_windows() {
   build_release make_assets || return 1
-  configure_and_build "$win32_dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-    "-DHALCYON_MAKE_ASSETS=$release_dir/tools/make_assets"
+  local arch dir
+  for arch in i686 x86_64; do
+    dir=$win32_dir; [ $arch = x86_64 ] && dir=$win64_dir
+    configure_and_build "$dir" "-DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+      "-DHALCYON_MAKE_ASSETS=$release_dir/tools/make_assets" || return 1
+  done
+}
+
+# The Windows build that runs here, chosen once per command (i686, or x86_64 where the machine
+# runs no 32-bit code, saying so) and handed through HALCYON_WINDOWS_BUILD to everything the
+# command starts; windows_dir is its build folder.
+choose_windows_build() {
+  HALCYON_WINDOWS_BUILD=$(python3 "$top/scripts/_windows_build.py" choose) || exit 1
+  export HALCYON_WINDOWS_BUILD HALCYON_WIN32_DIR="$win32_dir" HALCYON_WIN64_DIR="$win64_dir"
+  windows_dir=$win32_dir
+  [ "$HALCYON_WINDOWS_BUILD" = x86_64 ] && windows_dir=$win64_dir
+  return 0
 }

@@ -22,15 +22,15 @@ import sys
 import tempfile
 
 import _run
-from _host_run import (BIN, DEFAULT_OPTIONS, START_TIMEOUT, Failure, WineSession, launch_host, parse_size,
-                       prepare_plugin, read_events, say, stop)
+from _host_run import (DEFAULT_OPTIONS, START_TIMEOUT, Failure, WineSession, bin_folder, command_build,
+                       launch_host, parse_size, prepare_plugin, read_events, say, stop)
 
 ROUNDS = 2
 HOST_ARGUMENTS = ["--delay", "0", "--clock-ms", "40", "--spectrum", "constant:20"]
 
 
-def loop_ms(folder, dll, frames):
-    host, events_path = launch_host(folder, dll, ["--frames", str(frames)] + HOST_ARGUMENTS)
+def loop_ms(folder, dll, frames, build):
+    host, events_path = launch_host(folder, dll, ["--frames", str(frames)] + HOST_ARGUMENTS, build)
     try:
         host.wait(START_TIMEOUT + 60 * frames)
     except subprocess.TimeoutExpired:
@@ -51,13 +51,13 @@ def plugin_frame_ms(folder, spheres, size, frames):
         f.write(record)
     run_folder = os.path.join(folder, "spheres-%d" % spheres)
     os.makedirs(run_folder)
-    dll, _ = prepare_plugin(run_folder, None, options, None)
+    dll, _, build = prepare_plugin(run_folder, None, options, None)
     few, many = frames
-    return (loop_ms(run_folder, dll, many) - loop_ms(run_folder, dll, few)) / (many - few)
+    return (loop_ms(run_folder, dll, many, build) - loop_ms(run_folder, dll, few, build)) / (many - few)
 
 
-def floor_frame_ms(size, frames):
-    result = subprocess.run(["wine", os.path.join(BIN, "frame_floor.exe"), str(size[0]), str(size[1]),
+def floor_frame_ms(size, frames, build):
+    result = subprocess.run([build.loader, os.path.join(bin_folder(build), "frame_floor.exe"), str(size[0]), str(size[1]),
                              str(frames)], capture_output=True, timeout=START_TIMEOUT + 10 * frames)
     lines = [line for line in result.stdout.decode("latin-1").splitlines() if line.startswith("{")]
     if result.returncode != 0 or not lines:
@@ -90,11 +90,12 @@ def main(argv):
     folder = tempfile.mkdtemp(prefix="halcyon-frame-bench-")
     try:
         floor, one, many = [], [], []
-        with WineSession(screen=size):
+        build = command_build()
+        with WineSession(build, screen=size):
             for round_number in range(ROUNDS):
                 round_folder = os.path.join(folder, "round%d" % round_number)
                 os.makedirs(round_folder)
-                floor.append(floor_frame_ms(size, 40))
+                floor.append(floor_frame_ms(size, 40, build))
                 one.append(plugin_frame_ms(round_folder, 1, size, (5, 35)))
                 many.append(plugin_frame_ms(round_folder, 256, size, (3, 8)))
         floor_ms, one_ms, many_ms = min(floor), min(one), min(many)

@@ -4,8 +4,10 @@ plug-in's run folder, a Wine session with its own virtual display, and the host'
 back into one sentence when something went wrong. Used by _video.py (render, sheet, bench) and
 _play.py (play).
 
-The build folders come from HALCYON_WIN32_DIR (default build/win32) and HALCYON_TOOLS_DIR
-(default build/release/tools); scripts/render.sh, play.sh, demo.sh and bench.sh build them first.
+The Windows build that runs is the command's (_windows_build.py; its folders come from
+HALCYON_WIN32_DIR and HALCYON_WIN64_DIR, default build/win32 and build/win64), or for another
+plug-in the one its PE header asks for; the tools come from HALCYON_TOOLS_DIR (default
+build/release/tools). scripts/render.sh, play.sh, demo.sh and bench.sh build them first.
 """
 
 import json
@@ -17,14 +19,12 @@ import struct
 import subprocess
 
 import _run
+import _windows_build
 import _wine
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(REPO, "build")
-WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(BUILD, "win32")
-BIN = os.path.join(WIN32_DIR, "bin")
 TOOLS = os.environ.get("HALCYON_TOOLS_DIR") or os.path.join(BUILD, "release", "tools")
-HOST = os.path.join(BIN, "halcyon_host.exe")
 PRODUCT = "vis_halcyonsphere.dll"
 ASSETS = "vis_halcyonsphere_assets"
 # The options record as the plug-in writes it on a first start: fourteen 32-bit integers.
@@ -112,9 +112,47 @@ def check_tools(*names):
     for name in names:
         if shutil.which(name) is None:
             raise Failure("%s is not installed; ./halcyon setup installs it" % name)
-    for path in (HOST, os.path.join(TOOLS, "analyse_audio")):
-        if not os.path.exists(path):
-            raise Failure("%s is missing; build first (./halcyon build)" % path)
+    analyser = os.path.join(TOOLS, "analyse_audio")
+    if not os.path.exists(analyser):
+        raise Failure("%s is missing; build first (./halcyon build)" % analyser)
+
+
+def bin_folder(build):
+    return os.path.join(build.folder, "bin")
+
+
+def host_program(build):
+    return os.path.join(bin_folder(build), "halcyon_host.exe")
+
+
+def command_build():
+    """The Windows build this command runs our plug-in with."""
+    try:
+        return _windows_build.chosen()
+    except _windows_build.ChoiceError as error:
+        raise Failure(str(error))
+
+
+def plugin_build(plugin):
+    """The build whose host runs the plug-in: ours runs in the command's build, another in the
+    one its PE header names, as a host can load only a DLL of its own architecture. A plug-in this
+    machine cannot run is refused here, before anything starts."""
+    build = command_build()
+    if plugin:
+        name, why = _windows_build.pe_build(plugin)
+        if name is None:
+            raise Failure(why)
+        if name == "i686" and build.name != "i686":
+            runs, reason = _windows_build.runs_32bit_code()
+            if runs is False:
+                raise Failure("%s is a 32-bit plug-in, and %s; only 64-bit plug-ins run here" % (plugin, reason))
+        build = _windows_build.BUILDS[name]
+    if not os.path.exists(host_program(build)):
+        raise Failure("%s is missing; build first (./halcyon build)" % host_program(build))
+    if not os.path.exists(build.loader):
+        raise Failure("%s Wine is not installed (%s is missing); ./halcyon setup installs it"
+                      % ("32-bit" if build.name == "i686" else "64-bit", build.loader))
+    return build
 
 
 def regular_file(path, what):
@@ -149,16 +187,17 @@ stop = _run.stop_process
 
 
 class WineSession:
-    """Wine for this run: a prefix of its own and a private Xvfb big enough for the frames,
-    unless live play uses the user's display. Ended by the run's close()."""
+    """Wine for this run's build: a prefix of its own and a private Xvfb big enough for the
+    frames, unless live play uses the user's display. Ended by the run's close()."""
 
-    def __init__(self, screen=(1280, 1024), own_display=True):
+    def __init__(self, build, screen=(1280, 1024), own_display=True):
+        self.build = build
         self.screen = screen
         self.own_display = own_display
 
     def __enter__(self):
         try:
-            _wine.start_session(_run.current(), self.screen, self.own_display)
+            _wine.start_session(_run.current(), self.screen, self.own_display, self.build)
         except _wine.WineError as error:
             raise Failure(str(error))
         return self
@@ -300,34 +339,36 @@ def options_record(options_path, size):
 
 
 def prepare_plugin(folder, plugin, options_path, size):
-    """(Windows path of the DLL, the size it will draw at or None). Ours runs from a copy with a
-    fresh asset folder; another plug-in runs where it lies, beside the files it keeps there."""
+    """(Windows path of the DLL, the size it will draw at or None, the build that runs it). Ours
+    runs from a copy with a fresh asset folder; another plug-in runs where it lies, beside the
+    files it keeps there."""
     if plugin:
         if not os.path.isfile(plugin):
             raise Failure("no such plug-in: %s" % plugin)
         if options_path:
             raise Failure("--options sets our plug-in's options; another plug-in keeps its own")
-        return windows_path(plugin), None
-    source = os.path.join(BIN, PRODUCT)
+        return windows_path(plugin), None, plugin_build(plugin)
+    build = plugin_build(None)
+    source = os.path.join(bin_folder(build), PRODUCT)
     if not os.path.exists(source):
         raise Failure("%s is missing; build first (./halcyon build)" % source)
     target = os.path.join(folder, "plugin")
     os.makedirs(target)
     shutil.copy2(source, target)
-    shutil.copytree(os.path.join(BIN, ASSETS), os.path.join(target, ASSETS),
+    shutil.copytree(os.path.join(bin_folder(build), ASSETS), os.path.join(target, ASSETS),
                     ignore=shutil.ignore_patterns("useropt.cfg"))
     size_used = None
     if options_path or size:
         record, size_used = options_record(options_path, size)
         with open(os.path.join(target, ASSETS, "useropt.cfg"), "wb") as f:
             f.write(record)
-    return windows_path(os.path.join(target, PRODUCT)), size_used
+    return windows_path(os.path.join(target, PRODUCT)), size_used, build
 
 
-def launch_host(folder, dll, arguments):
+def launch_host(folder, dll, arguments, build):
     events = os.path.join(folder, "events.jsonl")
     # Output to files, not pipes: Wine's helper processes inherit handles and would hold a pipe.
     with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
-        process = spawn(["wine", HOST, "--dll", dll, "--log", windows_path(events)] + arguments,
+        process = spawn([build.loader, host_program(build), "--dll", dll, "--log", windows_path(events)] + arguments,
                         cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
     return process, events

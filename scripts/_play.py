@@ -47,7 +47,7 @@ def play(args):
                       "set); ./halcyon render makes a video instead")
     size = parse_size(args.size) if args.size else None
     start = parse_seconds(args.start, "start", True)
-    check_tools("ffmpeg", "wine")
+    check_tools("ffmpeg")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
     folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
     host = player = None
@@ -55,13 +55,13 @@ def play(args):
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, rate, start)
         length = info["frames"] / rate[0]
-        dll, _ = prepare_plugin(folder, args.plugin, args.options, size)
+        dll, _, build = prepare_plugin(folder, args.plugin, args.options, size)
         device = audio_output()
         go = os.path.join(folder, "go")
-        with WineSession(own_display=False):
+        with WineSession(build, own_display=False):
             host, events_path = launch_host(folder, dll, [
                 "--spectrum", "stream:" + windows_path(stream), "--realtime", "--wait-for", windows_path(go),
-                "--track", windows_path(audio)])
+                "--track", windows_path(audio)], build)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
                 if host.poll() is not None:

@@ -276,7 +276,7 @@ def render(args):
         raise Failure("--size sets our plug-in's window; another plug-in draws at its own size", 2)
     if not size and not args.options and not args.plugin:
         size = (1280, 720)
-    check_tools("ffmpeg", "wine", "Xvfb")
+    check_tools("ffmpeg", "Xvfb")
     out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
     output = args.output = Output(out, output_kind(out), audio, getattr(args, "force", False))
     run = _run.current()
@@ -284,7 +284,7 @@ def render(args):
     host = encoder = None
     fifo_fd = None
     try:
-        dll, planned = prepare_plugin(folder, args.plugin, args.options, size)
+        dll, planned, build = prepare_plugin(folder, args.plugin, args.options, size)
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, fps, start, seconds)
         frames = info["frames"]
@@ -304,12 +304,12 @@ def render(args):
         # blocks Wine's server with it); the end of the frames is known from their count.
         fifo_fd = os.open(fifo, os.O_RDWR)
         widen_pipe(fifo_fd)
-        with WineSession(screen=planned or (1280, 1024)):
+        with WineSession(build, screen=planned or (1280, 1024)):
             host, events_path = launch_host(folder, dll, [
                 "--spectrum", "stream:" + windows_path(stream), "--delay", "0",
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
-                "--video", windows_path(fifo), "--track", windows_path(audio), "--pacing", "auto"])
+                "--video", windows_path(fifo), "--track", windows_path(audio), "--pacing", "auto"], build)
 
             def host_failed():
                 return explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
@@ -460,7 +460,7 @@ def bench(args):
     """Render alone and the whole export, in the same run, in ms per frame: the better of two
     rounds each, as other work on the machine only ever adds time."""
     size = parse_size(args.size)
-    check_tools("ffmpeg", "wine", "Xvfb")
+    check_tools("ffmpeg", "Xvfb")
     folder = tempfile.mkdtemp(prefix="bench-", dir=_run.current().folder)
     try:
         music = os.path.join(folder, "music.wav")
@@ -469,16 +469,16 @@ def bench(args):
                        check=True, start_new_session=True)
         stream = os.path.join(folder, "spectrum.hsps")
         analyse(music, stream, (30, 1), 4.0, seconds)  # from the groove on
-        dll, _ = prepare_plugin(folder, args.plugin, None, None if args.plugin else size)
+        dll, _, build = prepare_plugin(folder, args.plugin, None, None if args.plugin else size)
         render_args = argparse.Namespace(audio=music, out=os.path.join(folder, "bench.mp4"), fps="30",
                                          size=None if args.plugin else args.size, start="4",
                                          seconds="%.3f" % seconds, options=None, plugin=args.plugin, log=None,
                                          quiet=True)
         alone, export = [], []
-        with WineSession(screen=size):
+        with WineSession(build, screen=size):
             for _ in range(2):
                 host, events_path = launch_host(folder, dll, ["--spectrum", "stream:" + windows_path(stream),
-                                                              "--delay", "0", "--clock-ms", "1000/30"])
+                                                              "--delay", "0", "--clock-ms", "1000/30"], build)
                 try:
                     host.wait(START_TIMEOUT)
                 except subprocess.TimeoutExpired:

@@ -9,8 +9,11 @@ a second. The user's WINEPREFIX is never used: HALCYON_WINE_PREFIX=DIR makes run
 copy of DIR instead of the template, leaving DIR itself untouched. Settings the run needs are made
 in its own copy, and close() of the run ends the server and every process in that prefix alone.
 
-Processes started inside a session (the Wine tests under ./halcyon test, a render started by a
-test) find HALCYON_WINE_SESSION naming the session's prefix and use it as it is.
+A session runs one Windows build (_windows_build.py): a 32-bit prefix and Wine's 32-bit loader
+for the i686 build, a 64-bit prefix and the 64-bit loader for the x86_64 one, each from a template
+of its own. Processes started inside a session (the Wine tests under ./halcyon test, a render
+started by a test) find HALCYON_WINE_SESSION naming the session's prefix and use it as it is when
+it runs their build; one that needs the other build starts a session of its own.
 """
 
 import fcntl
@@ -21,6 +24,7 @@ import signal
 import subprocess
 
 import _run
+import _windows_build
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_DIR = os.path.join(REPO, "build", "wine")
@@ -35,17 +39,17 @@ class WineError(Exception):
     pass
 
 
-def wine_version():
+def wine_version(build):
     try:
-        text = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60,
+        text = subprocess.run([build.loader, "--version"], capture_output=True, text=True, timeout=60,
                               stdin=subprocess.DEVNULL).stdout.strip()
     except (OSError, subprocess.TimeoutExpired):
         text = ""
     return re.sub(r"[^A-Za-z0-9.+~-]+", "_", text) or "unknown"
 
 
-def base_environment(prefix, display=None):
-    env = {"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEARCH": "win32",
+def base_environment(prefix, build, display=None):
+    env = {"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEARCH": build.wine_arch, "WINELOADER": build.loader,
            # No installer prompts in a new prefix; no debugger holding a crashed process alive.
            "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d"}
     if display is not None:
@@ -79,18 +83,23 @@ def copy_prefix(source, target):
                 shutil.copy2(path, destination)
 
 
+def loader():
+    """The Wine program that starts Windows programs in this process's session."""
+    return os.environ.get("WINELOADER") or _windows_build.chosen().loader
+
+
 def wine_call(run, env, arguments, timeout=120):
-    return run.call(["wine"] + arguments, timeout, env=dict(os.environ, **env))
+    return run.call([env.get("WINELOADER") or loader()] + arguments, timeout, env=dict(os.environ, **env))
 
 
-def make_template(run, display):
-    """The template prefix for this Wine version, made the first time (under a lock, so that runs
-    started together make it once)."""
+def make_template(run, display, build):
+    """The template prefix for this Wine version and build, made the first time (under a lock,
+    so that runs started together make it once)."""
     os.makedirs(WINE_DIR, exist_ok=True)
-    template = os.path.join(WINE_DIR, "template-" + wine_version())
+    template = os.path.join(WINE_DIR, "template-%s-%s" % (build.wine_arch, wine_version(build)))
     if os.path.isdir(template):
         return template
-    with open(os.path.join(WINE_DIR, "template.lock"), "w") as lock:
+    with open(os.path.join(WINE_DIR, "template-%s.lock" % build.wine_arch), "w") as lock:
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError:
@@ -104,9 +113,9 @@ def make_template(run, display):
         partial = run.temporary("%s.partial-%d" % (template, os.getpid()))
         run.wine_prefix(partial, _run.end_wine_prefix)
         _run.tell("Making the Wine prefix (first time only, about 20 seconds)...")
-        env = base_environment(partial, display)
-        if run.call(["wineboot", "-i"], 300, env=dict(os.environ, **env)) != 0:
-            raise WineError("could not make a Wine prefix (wineboot -i failed)")
+        env = base_environment(partial, build, display)
+        if run.call([build.loader, "wineboot.exe", "-i"], 300, env=dict(os.environ, **env)) != 0:
+            raise WineError("could not make a Wine prefix (wineboot -i failed, %s)" % build.loader)
         # Xvfb runs no window manager, and Wine would wait for one at every window it shows or
         # hides (runs on the user's display take this back in their own copy). DirectDraw
         # plug-ins show their frames under Xvfb through Direct3D's GDI renderer.
@@ -145,31 +154,53 @@ def start_display(run, screen):
     return ":" + number.decode().strip()
 
 
-def nested_session():
-    """The session this process runs inside, or None: its prefix must be one a run made."""
+def prefix_arch(prefix):
+    """win32 or win64, as the prefix's registry says, or None."""
+    try:
+        with open(os.path.join(prefix, "system.reg"), "rb") as f:
+            found = re.search(rb"^#arch=(win32|win64)$", f.read(4096), re.M)
+    except OSError:
+        return None
+    return found.group(1).decode() if found else None
+
+
+def nested_session(build=None):
+    """The session this process runs inside, or None: its prefix must be one a run made, for the
+    build given (by default the one this command runs)."""
+    build = build or _windows_build.chosen()
     prefix = os.environ.get("HALCYON_WINE_SESSION", "")
     inside = os.path.realpath(prefix).startswith(os.path.realpath(_run.RUNS) + os.sep)
-    if inside and os.path.isdir(prefix) and os.environ.get("WINEPREFIX") == prefix and os.environ.get("DISPLAY"):
+    if inside and os.path.isdir(prefix) and os.environ.get("WINEPREFIX") == prefix and os.environ.get("DISPLAY") \
+            and os.environ.get("WINEARCH") == build.wine_arch and os.environ.get("WINELOADER") == build.loader:
         return prefix
     return None
 
 
-def start_session(run, screen=(1280, 1024), own_display=True):
-    """Wine ready to run in this process's environment: a display, a prefix of the run's own with
-    its server up. Undone by the run's close()."""
-    if nested_session():
+def start_session(run, screen=(1280, 1024), own_display=True, build=None):
+    """Wine ready to run the build (by default the one this command runs) in this process's
+    environment: a display, a prefix of the run's own with its server up. Undone by the run's
+    close()."""
+    build = build or _windows_build.chosen()
+    if nested_session(build):
         return
+    if not os.path.exists(build.loader):
+        raise WineError("%s Wine is not installed (%s is missing); ./halcyon setup installs it"
+                        % ("32-bit" if build.wine_arch == "win32" else "64-bit", build.loader))
     display = start_display(run, screen) if own_display else os.environ.get("DISPLAY")
     source = os.environ.get("HALCYON_WINE_PREFIX")
     if source:
         if not os.path.isfile(os.path.join(source, "system.reg")):
             raise WineError("HALCYON_WINE_PREFIX=%s is not a Wine prefix (it has no system.reg)" % source)
+        arch = prefix_arch(source)
+        if arch and arch != build.wine_arch:
+            raise WineError("HALCYON_WINE_PREFIX=%s is a %s prefix; the %s build runs in a %s one"
+                            % (source, arch, build.name, build.wine_arch))
     else:
-        source = make_template(run, display)
+        source = make_template(run, display, build)
     prefix = os.path.join(run.folder, "prefix")
     run.wine_prefix(prefix, _run.end_wine_prefix)
     copy_prefix(source, prefix)
-    env = base_environment(prefix, display)
+    env = base_environment(prefix, build, display)
     os.environ.update(env)
     os.environ["HALCYON_WINE_SESSION"] = prefix  # runs started inside this one use it
     run.call(["wineserver", "-p%d" % SERVER_PERSISTENCE], 60)

@@ -2,6 +2,6 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup
-build_win32
+build_windows
 build_native
-say "build: DLL and host in $win32_dir, native tests and tools in $native_dir"
+say "build: DLL and host in $win32_dir (x86_64: $win64_dir), native tests and tools in $native_dir"

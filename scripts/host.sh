@@ -2,9 +2,10 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup
-( build_win32 ) >/dev/null
+choose_windows_build
+( build_windows ) >/dev/null
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-  python3 "$top/scripts/_wine_session.py" wine "$win32_dir/bin/halcyon_host.exe" --help
+  python3 "$top/scripts/_wine_session.py" --windows "$windows_dir/bin/halcyon_host.exe" --help
   exit 0
 fi
 # The product (the default, or a name in the build's bin folder) runs from a fresh folder with a
@@ -12,5 +13,4 @@ fi
 # the fresh folder holds the run's events. HALCYON_KEEP_RUNS=1 keeps that folder.
 dll=vis_halcyonsphere.dll
 if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then dll=$1; shift; fi
-export HALCYON_WIN32_DIR="$win32_dir"
 exec python3 "$top/tests/wine/harness.py" "$dll" "$@"

@@ -3,7 +3,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup
 say "Building the plug-in..."
-build_win32 >"$build_root/package-build.log" 2>&1 || { cat "$build_root/package-build.log"; exit 1; }
+build_windows >"$build_root/package-build.log" 2>&1 || { cat "$build_root/package-build.log"; exit 1; }
 # Only this version's packages are replaced: dist/ may keep earlier releases.
 rm -rf "$win32_dir/package"
 cmake --build "$win32_dir" --target halcyon_package

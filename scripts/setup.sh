@@ -14,19 +14,30 @@ command -v apt-get >/dev/null 2>&1 && command -v dpkg >/dev/null 2>&1 ||
 [ "$(id -u)" = 0 ] ||
   fail "installing packages needs root; run './halcyon setup' as root (for example with sudo), then your command again."
 
-# 32-bit Wine needs the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+export DEBIAN_FRONTEND=noninteractive
+log="$build_root/setup-apt.log"
+: >"$log"
+# apt-get update reports an unreachable archive only as warnings; look for them.
+update_package_lists() {
+  if ! apt-get update -q >>"$log" 2>&1 || grep -qE '^(W|E): (Failed to fetch|Some index files failed)' "$log"; then
+    tail -n 5 "$log" >&2
+    fail "the package archive could not be reached (apt-get update failed); check the network connection or the apt sources, then run './halcyon setup' again."
+  fi
+}
+# Whether the machine runs 32-bit code, and so which packages it gets, is asked of Python.
+if ! command -v python3 >/dev/null 2>&1; then
+  update_package_lists
+  apt-get install -y -q --no-install-recommends python3 >>"$log" 2>&1 ||
+    fail "apt-get could not install python3 (full log: $log)."
+  source "$top/scripts/_common.sh"
+fi
+# 32-bit Wine needs the i386 architecture, where the machine runs 32-bit code at all.
+if [ "$(machine_runs_32bit_code)" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386 || fail "could not enable the i386 architecture (dpkg --add-architecture i386 failed); see the message above."
 fi
 mapfile -t missing < <(missing_packages)
 say "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-log="$build_root/setup-apt.log"
-# apt-get update reports an unreachable archive only as warnings; look for them.
-if ! apt-get update -q >"$log" 2>&1 || grep -qE '^(W|E): (Failed to fetch|Some index files failed)' "$log"; then
-  tail -n 5 "$log" >&2
-  fail "the package archive could not be reached (apt-get update failed); check the network connection or the apt sources, then run './halcyon setup' again."
-fi
+update_package_lists
 if ! apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
   tail -n 15 "$log" >&2
   fail "apt-get could not install the packages (full log: $log); fix what it reports above, then run './halcyon setup' again."

@@ -2,7 +2,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 ensure_setup
-build_win32
+choose_windows_build
+build_windows
 build_fuzz
 build_native
 cd "$native_dir"

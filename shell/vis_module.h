@@ -42,7 +42,8 @@ struct VisHeader {
     VisModule *(HALCYON_CDECL *get_module)(int index);
 };
 
-// The byte offsets are the host's; they hold where pointers are 32 bits wide (the product and host).
+// The byte offsets are the host's: a 32-bit player's for the product, and a 64-bit host's for the
+// x86_64 build (and the native one), where every pointer is 8 bytes wide and aligned.
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(offsetof(VisModule, description) == 0, "VisModule layout");
 static_assert(offsetof(VisModule, parent_window) == 4, "VisModule layout");
@@ -65,4 +66,18 @@ static_assert(offsetof(VisHeader, version) == 0, "VisHeader layout");
 static_assert(offsetof(VisHeader, description) == 4, "VisHeader layout");
 static_assert(offsetof(VisHeader, get_module) == 8, "VisHeader layout");
 static_assert(sizeof(VisHeader) == 12, "VisHeader layout");
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+static_assert(offsetof(VisModule, parent_window) == 8, "VisModule layout");
+static_assert(offsetof(VisModule, library_instance) == 16, "VisModule layout");
+static_assert(offsetof(VisModule, sample_rate) == 24, "VisModule layout");
+static_assert(offsetof(VisModule, waveform_channels) == 44, "VisModule layout");
+static_assert(offsetof(VisModule, spectrum_data) == 48, "VisModule layout");
+static_assert(offsetof(VisModule, waveform_data) == 1200, "VisModule layout");
+static_assert(offsetof(VisModule, config) == 2352, "VisModule layout");
+static_assert(offsetof(VisModule, quit) == 2376, "VisModule layout");
+static_assert(offsetof(VisModule, user_data) == 2384, "VisModule layout");
+static_assert(sizeof(VisModule) == 2392, "VisModule layout");
+static_assert(offsetof(VisHeader, description) == 8, "VisHeader layout");
+static_assert(offsetof(VisHeader, get_module) == 16, "VisHeader layout");
+static_assert(sizeof(VisHeader) == 24, "VisHeader layout");
 #endif

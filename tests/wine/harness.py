@@ -10,8 +10,9 @@ starts a session of its own, as every run does (scripts/_wine.py):
     python3 tests/wine/harness.py minimal_vis.dll --frames 3      # one run, events printed
     cd tests/wine && python3 -m unittest -v test_host              # a test file
 
-HALCYON_WIN32_DIR names the MinGW build folder (default build/win32); HALCYON_KEEP_RUNS=1 keeps
-the run folders for a look afterwards.
+The host and DLLs come from the Windows build this machine runs (i686, or x86_64 where it runs
+no 32-bit code; HALCYON_WINDOWS_BUILD forces one, HALCYON_WIN32_DIR and HALCYON_WIN64_DIR name their
+folders). HALCYON_KEEP_RUNS=1 keeps the run folders for a look afterwards.
 """
 
 import json
@@ -27,17 +28,22 @@ import zlib
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 import _run  # noqa: E402  (the scripts' run and Wine session, shared)
+import _windows_build  # noqa: E402
 import _wine  # noqa: E402
-from _host_run import DEFAULT_OPTIONS as DEFAULT_RECORD, OPTION_FIELDS  # noqa: E402
-WIN32_DIR = os.environ.get("HALCYON_WIN32_DIR") or os.path.join(REPO, "build", "win32")
-BIN = os.path.join(WIN32_DIR, "bin")
+from _host_run import DEFAULT_OPTIONS as DEFAULT_RECORD, OPTION_FIELDS, Failure, plugin_build  # noqa: E402
+BUILD = _windows_build.chosen()  # the build whose host and DLLs run
+BIN = os.path.join(BUILD.folder, "bin")
 HOST = os.path.join(BIN, "halcyon_host.exe")
+# The product as shipped, the i686 build, whatever runs here: the checks of the file itself.
+WIN32_DIR = _windows_build.PRODUCT_BUILD.folder
+PRODUCT_BIN = os.path.join(WIN32_DIR, "bin")
+RUNS_32BIT_CODE = BUILD.name == "i686" or _windows_build.runs_32bit_code()[0] is not False
 PRODUCT_DLL = "vis_halcyonsphere.dll"
 ASSET_FOLDER = "vis_halcyonsphere_assets"
 EVENTS_FILE = "events.jsonl"
 RUN_TIMEOUT = 90  # seconds; a run normally takes 2-5 s once the prefix exists
 
-_session = {"ready": False}
+_sessions = set()  # the builds this process has Wine ready for
 
 # The options file: fourteen little-endian 32-bit fields in this order, and their defaults.
 DEFAULT_OPTIONS = dict(zip(OPTION_FIELDS, struct.unpack("<14i", DEFAULT_RECORD)))
@@ -54,14 +60,16 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def ensure_session():
-    """Makes sure Wine can run: inside the caller's session (./halcyon test), or in one of this
-    process's own (a private display, a prefix of its own), ended when the process ends."""
-    if _session["ready"]:
+def ensure_session(build=None):
+    """Makes sure Wine can run the build (by default the one that runs here): inside the caller's
+    session (./halcyon test), or in one of this process's own (a private display, a prefix of its
+    own), ended when the process ends."""
+    build = build or BUILD
+    if build.name in _sessions:
         return
-    if not _wine.nested_session():
-        _wine.start_session(_run.begin("tests"))
-    _session["ready"] = True
+    if not _wine.nested_session(build):
+        _wine.start_session(_run.begin("tests"), build=build)
+    _sessions.add(build.name)
 
 
 class HostRun:
@@ -219,20 +227,23 @@ def remove_folder(folder):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None, in_place=False):
-    """Runs halcyon_host.exe on a copy of BIN/dll in folder (a fresh one when None).
+def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None, in_place=False,
+             build=None):
+    """Runs halcyon_host.exe of the build (by default the one that runs here) on a copy of its
+    bin/dll in folder (a fresh one when None).
 
     files: {relative name: bytes or str, or None to remove it} written beside the DLL first (after the assets);
     assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what
     --dll names instead of the copy (a Windows path); in_place: dll is a path, run where it lies (folder
     holds only the run's own files). The caller removes the folder (remove_folder)."""
-    ensure_session()
+    build = build or BUILD
+    ensure_session(build)
     folder = folder or make_folder()
     target = dll if in_place else os.path.join(folder, os.path.basename(dll))
     if in_place:
         dll_arg = dll_arg or windows_path(dll)
     elif not os.path.exists(target):
-        shutil.copy2(os.path.join(BIN, dll), target)
+        shutil.copy2(os.path.join(build.folder, "bin", dll), target)
     if assets:
         copy_assets(folder, full=assets != "empty")
     for name, content in (files or {}).items():
@@ -247,7 +258,8 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
     events_path = os.path.join(folder, EVENTS_FILE)
     if os.path.exists(events_path):
         os.remove(events_path)
-    command = ["wine", HOST, "--dll", dll_arg or windows_path(target), "--log", windows_path(events_path)]
+    command = [build.loader, os.path.join(build.folder, "bin", "halcyon_host.exe"),
+               "--dll", dll_arg or windows_path(target), "--log", windows_path(events_path)]
     command += [str(a) for a in args]
     # Output goes to files, not pipes: Wine's helper processes (services, explorer) started by
     # the first run of a session inherit the handles and would hold a pipe open for good.
@@ -289,8 +301,8 @@ def main(argv):
         return 1
     try:
         try:
-            if in_place:
-                run = run_host(os.path.abspath(argv[1]), argv[2:], in_place=True)
+            if in_place:  # by the host of the plug-in's own architecture
+                run = run_host(os.path.abspath(argv[1]), argv[2:], in_place=True, build=plugin_build(argv[1]))
             else:
                 run = run_host(argv[1], argv[2:], assets=argv[1] == PRODUCT_DLL)
             print(run.describe())
@@ -299,7 +311,7 @@ def main(argv):
             remove_folder(run.folder)
         finally:
             _run.close()
-    except _wine.WineError as error:
+    except (_wine.WineError, Failure) as error:
         sys.stderr.write("halcyon host: %s\n" % error)
         return 1
     except KeyboardInterrupt:

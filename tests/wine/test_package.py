@@ -1,5 +1,7 @@
-"""The release packages: the installer run silently under Wine (install, upgrade, uninstall, the
-player's folder or the default one), the zip, and the version they and the DLL carry."""
+"""The release packages: what the installer and the zip hold and the version they and the DLL
+carry (read from the files, so checked on any machine), and the installer run silently under Wine
+(install, upgrade, uninstall, the player's folder or the default one), where the machine runs its
+32-bit code."""
 
 import os
 import re
@@ -10,11 +12,15 @@ import tempfile
 import unittest
 import zipfile
 
-from harness import (ASSET_FOLDER, BIN, PRODUCT_DLL, REPO, WIN32_DIR, HostTestCase, ensure_session,
-                     make_folder, remove_folder, windows_path)
+from harness import (ASSET_FOLDER, PRODUCT_BIN, PRODUCT_DLL, REPO, RUNS_32BIT_CODE, WIN32_DIR, HostTestCase,
+                     ensure_session, make_folder, remove_folder, windows_path)
 
 sys.path.insert(0, os.path.join(REPO, "installer"))
 import make_packages  # noqa: E402
+import _windows_build  # noqa: E402
+import _wine  # noqa: E402
+
+PRODUCT_BUILD = _windows_build.PRODUCT_BUILD
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Halcyonsphere"
 PLAYER_KEY = r"HKCU\Software\Winamp"
@@ -31,7 +37,7 @@ def build_version():
 def wine(*args):
     """(exit status, output) of a Wine command; output through a file, as the harness does."""
     with tempfile.TemporaryFile() as out:
-        status = subprocess.run(["wine"] + list(args), stdin=subprocess.DEVNULL, stdout=out,
+        status = subprocess.run([_wine.loader()] + list(args), stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT, timeout=120).returncode
         out.seek(0)
         return status, out.read().decode("latin-1")
@@ -56,7 +62,7 @@ def tree(folder):
 
 def shipped_assets():
     """The build's asset folder as a package should hold it: everything but the options file."""
-    files = tree(os.path.join(BIN, ASSET_FOLDER))
+    files = tree(os.path.join(PRODUCT_BIN, ASSET_FOLDER))
     files.pop("useropt.cfg", None)
     return {ASSET_FOLDER + "/" + name: data for name, data in files.items()}
 
@@ -74,20 +80,77 @@ def uninstall(plugins):
         remove_folder(scratch)
 
 
+def make_release(case):
+    """The packages of the build, made into a folder of the test class's own."""
+    case.version = build_version()
+    case.out = make_folder()
+    # A build folder where the plug-in once ran: its options file must not be shipped.
+    bin_copy = os.path.join(case.out, "bin")
+    shutil.copytree(os.path.join(PRODUCT_BIN, ASSET_FOLDER), os.path.join(bin_copy, ASSET_FOLDER))
+    shutil.copy2(os.path.join(PRODUCT_BIN, PRODUCT_DLL), bin_copy)
+    with open(os.path.join(bin_copy, ASSET_FOLDER, "useropt.cfg"), "wb") as f:
+        f.write(bytes(56))
+    case.installer, case.archive = make_packages.make_packages(case.version, bin_copy, case.out)
+    with open(os.path.join(PRODUCT_BIN, PRODUCT_DLL), "rb") as f:
+        case.built_dll = f.read()
+
+
+class PackageContentsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        make_release(cls)
+
+    @classmethod
+    def tearDownClass(cls):
+        remove_folder(cls.out)
+
+    def test_one_version_everywhere(self):
+        self.assertEqual(os.path.basename(self.installer), "halcyonsphere-%s-setup.exe" % self.version)
+        self.assertEqual(os.path.basename(self.archive), "halcyonsphere-%s.zip" % self.version)
+        numbers = ", ".join(self.version.split(".")) + ", 0"
+        for path, description in ((os.path.join(PRODUCT_BIN, PRODUCT_DLL), "Halcyonsphere"),
+                                  (self.installer, "Halcyonsphere %s setup" % self.version)):
+            resources = subprocess.run(["i686-w64-mingw32-windres", "-i", path, "-O", "rc"], check=True,
+                                       stdout=subprocess.PIPE, text=True).stdout
+            self.assertIn("FILEVERSION " + numbers, resources, path)
+            for name, value in (("FileVersion", self.version), ("ProductVersion", self.version),
+                                ("ProductName", "Halcyonsphere"), ("FileDescription", description)):
+                self.assertIn('VALUE "%s", "%s"' % (name, value), resources, path)
+
+    def test_the_installer_and_the_zip_hold_the_32bit_plugin_and_its_assets(self):
+        # What the installer would write, read out of it as 7-Zip reads NSIS archives.
+        unpacked = make_folder()
+        self.addCleanup(remove_folder, unpacked)
+        subprocess.run(["7z", "x", "-y", "-o" + unpacked, self.installer], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL)
+        payload = {name: data for name, data in tree(unpacked).items() if not name.startswith("$PLUGINSDIR/")}
+        self.assertEqual(payload.pop("Plugins/" + PRODUCT_DLL), self.built_dll)
+        self.assertTrue(payload.pop("Plugins/" + UNINSTALLER).startswith(b"MZ"))
+        self.assertEqual(payload, {"Plugins/" + name: data for name, data in shipped_assets().items()})
+
+        # The zip holds the same files, for the same Plugins folder.
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertIsNone(z.testzip())
+            packed = {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
+        self.assertEqual(packed.pop(PRODUCT_DLL), self.built_dll)
+        readme = packed.pop(make_packages.README)
+        licence = packed.pop(make_packages.LICENCE)
+        self.assertEqual(packed, shipped_assets())
+        for text in (readme, licence):
+            self.assertNotIn(b"\n", text.replace(b"\r\n", b""), "read by Notepad: CRLF line ends")
+        self.assertIn(b"Halcyonsphere " + self.version.encode(), readme)
+        self.assertIn(b"MIT License", licence)
+
+
 # One class: the install tests share the prefix's registry keys, so they must not run in parallel.
+# The installer is a 32-bit program, run in a 32-bit prefix whatever build the other tests run.
+@unittest.skipUnless(RUNS_32BIT_CODE, "the installer is a 32-bit program and this machine runs no 32-bit code; "
+                                      "PackageContentsTest checks what it holds instead")
 class PackageTest(HostTestCase):
     @classmethod
     def setUpClass(cls):
-        ensure_session()
-        cls.version = build_version()
-        cls.out = make_folder()
-        # A build folder where the plug-in once ran: its options file must not be shipped.
-        bin_copy = os.path.join(cls.out, "bin")
-        shutil.copytree(os.path.join(BIN, ASSET_FOLDER), os.path.join(bin_copy, ASSET_FOLDER))
-        shutil.copy2(os.path.join(BIN, PRODUCT_DLL), bin_copy)
-        with open(os.path.join(bin_copy, ASSET_FOLDER, "useropt.cfg"), "wb") as f:
-            f.write(bytes(56))
-        cls.installer, cls.archive = make_packages.make_packages(cls.version, bin_copy, cls.out)
+        ensure_session(PRODUCT_BUILD)
+        make_release(cls)
 
     @classmethod
     def tearDownClass(cls):
@@ -103,19 +166,6 @@ class PackageTest(HostTestCase):
 
     def forget_key(self, key):
         self.addCleanup(wine, "reg", "delete", key, "/f")
-
-    def test_one_version_everywhere(self):
-        self.assertEqual(os.path.basename(self.installer), "halcyonsphere-%s-setup.exe" % self.version)
-        self.assertEqual(os.path.basename(self.archive), "halcyonsphere-%s.zip" % self.version)
-        numbers = ", ".join(self.version.split(".")) + ", 0"
-        for path, description in ((os.path.join(BIN, PRODUCT_DLL), "Halcyonsphere"),
-                                  (self.installer, "Halcyonsphere %s setup" % self.version)):
-            resources = subprocess.run(["i686-w64-mingw32-windres", "-i", path, "-O", "rc"], check=True,
-                                       stdout=subprocess.PIPE, text=True).stdout
-            self.assertIn("FILEVERSION " + numbers, resources, path)
-            for name, value in (("FileVersion", self.version), ("ProductVersion", self.version),
-                                ("ProductName", "Halcyonsphere"), ("FileDescription", description)):
-                self.assertIn('VALUE "%s", "%s"' % (name, value), resources, path)
 
     def test_install_run_upgrade_uninstall_in_the_players_folder(self):
         root = make_folder()
@@ -134,10 +184,8 @@ class PackageTest(HostTestCase):
 
         status, output = wine(self.installer, "/S")
         self.assertEqual(status, 0, output)
-        with open(os.path.join(BIN, PRODUCT_DLL), "rb") as f:
-            built_dll = f.read()
         installed = tree(player)
-        self.assertEqual(installed.pop("Plugins/" + PRODUCT_DLL), built_dll)
+        self.assertEqual(installed.pop("Plugins/" + PRODUCT_DLL), self.built_dll)
         self.assertIn("Plugins/" + UNINSTALLER, installed)
         expected = {"Plugins/" + name: data for name, data in shipped_assets().items()}
         expected.update(theirs)
@@ -148,22 +196,10 @@ class PackageTest(HostTestCase):
         self.assertEqual(registry_value(UNINSTALL_KEY, "QuietUninstallString"),
                          '"%s\\%s" /S' % (windows_path(plugins), UNINSTALLER))
 
-        # The zip holds the same files, for the same Plugins folder.
-        with zipfile.ZipFile(self.archive) as z:
-            self.assertIsNone(z.testzip())
-            packed = {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
-        self.assertEqual(packed.pop(PRODUCT_DLL), built_dll)
-        readme = packed.pop(make_packages.README)
-        licence = packed.pop(make_packages.LICENCE)
-        self.assertEqual(packed, shipped_assets())
-        for text in (readme, licence):
-            self.assertNotIn(b"\n", text.replace(b"\r\n", b""), "read by Notepad: CRLF line ends")
-        self.assertIn(b"Halcyonsphere " + self.version.encode(), readme)
-        self.assertIn(b"MIT License", licence)
-
         # The player's host runs the installed DLL, which finds its assets and writes its options there.
         options = os.path.join(plugins, ASSET_FOLDER, "useropt.cfg")
-        run = self.host(PRODUCT_DLL, ["--frames", "3"], dll_arg=windows_path(os.path.join(plugins, PRODUCT_DLL)))
+        run = self.host(PRODUCT_DLL, ["--frames", "3"], dll_arg=windows_path(os.path.join(plugins, PRODUCT_DLL)),
+                        build=PRODUCT_BUILD)
         self.assertEqual(run.one("init")["result"], 0, run.describe())
         self.assertEqual([e["result"] for e in run.of("frame")], [0, 0, 0], run.describe())
         self.assertEqual(run.of("message_box"), [], run.describe())

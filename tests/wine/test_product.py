@@ -5,7 +5,8 @@ import re
 import subprocess
 import unittest
 
-from harness import ASSET_FOLDER, BIN, PRODUCT_DLL, HostTestCase
+from harness import ASSET_FOLDER, PRODUCT_DLL, HostTestCase
+import _windows_build  # noqa: E402  (the scripts' folder is on the path through harness)
 
 DEFAULT_OPTIONS = bytes.fromhex(
     "00020000 80010000 00000000 01000000 00000000 00000000 00000000"
@@ -26,23 +27,32 @@ def options_with(**fields):
 
 
 class BinaryTest(unittest.TestCase):
-    def setUp(self):
-        self.path = os.path.join(BIN, PRODUCT_DLL)
-        self.assertTrue(os.path.exists(self.path), "not built: " + self.path)
-        self.dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", self.path], check=True,
-                                   stdout=subprocess.PIPE, text=True).stdout
+    """The files themselves, read without running them, so checked on any machine: the product
+    (i686, PE32) and its x86_64 twin (PE32+) the same in what a player sees."""
+
+    def dumps(self):
+        for build, pe_format in (("i686", "pei-i386"), ("x86_64", "pei-x86-64")):
+            path = os.path.join(_windows_build.BUILDS[build].folder, "bin", PRODUCT_DLL)
+            self.assertTrue(os.path.exists(path), "not built: " + path)
+            self.assertEqual(_windows_build.pe_build(path), (build, None))
+            dump = subprocess.run(["%s-w64-mingw32-objdump" % build, "-p", path], check=True,
+                                  stdout=subprocess.PIPE, text=True).stdout
+            self.assertIn("file format " + pe_format, dump.split("\n\n", 2)[0], path)
+            yield build, dump
 
     def test_one_undecorated_export(self):
-        table = self.dump.split("[Ordinal/Name Pointer] Table", 1)
-        self.assertEqual(len(table), 2, "no export name table")
-        names = re.findall(r"^\s+\[\s*\d+\]\s+(\S+)\s*$", table[1].split("\n\n", 1)[0], re.M)
-        self.assertEqual(names, ["winampVisGetHeader"])
+        for build, dump in self.dumps():
+            table = dump.split("[Ordinal/Name Pointer] Table", 1)
+            self.assertEqual(len(table), 2, "no export name table in the %s DLL" % build)
+            names = re.findall(r"^\s+\[\s*\d+\]\s+(\S+)\s*$", table[1].split("\n\n", 1)[0], re.M)
+            self.assertEqual(names, ["winampVisGetHeader"], build)
 
     def test_imports_only_system_dlls(self):
-        imports = [name.lower() for name in re.findall(r"DLL Name: (\S+)", self.dump)]
-        self.assertIn("kernel32.dll", imports)
-        foreign = [n for n in imports if n not in SYSTEM_DLLS and not n.startswith("api-ms-win-crt-")]
-        self.assertEqual(foreign, [], "imports beyond the system DLLs")
+        for build, dump in self.dumps():
+            imports = [name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)]
+            self.assertIn("kernel32.dll", imports)
+            foreign = [n for n in imports if n not in SYSTEM_DLLS and not n.startswith("api-ms-win-crt-")]
+            self.assertEqual(foreign, [], "imports beyond the system DLLs in the %s DLL" % build)
 
 
 class ModuleRecordTest(HostTestCase):
