@@ -14,7 +14,7 @@ import time
 import unittest
 import wave
 
-from harness import BIN, ensure_session, read_minimal_log, windows_path
+from harness import BIN, PRODUCT_BIN, ensure_session, read_minimal_log, windows_path
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIDEO = os.path.join(REPO, "scripts", "_video.py")
@@ -216,7 +216,7 @@ def in_mounts_of_its_own(script, *args):
 class FailureTest(RenderRuns, unittest.TestCase):
     def test_bad_inputs_and_outputs_are_refused_before_rendering(self):
         files = {"noise.wav": b"RIFF\x10\x00\x00\x00WAVEnothing useful", "notes.mp3": b"a text file\n",
-                 "short.cfg": bytes(20), "taken/notes.txt": b"mine", "afile": b"mine",
+                 "short.cfg": bytes(20), "taken/notes.txt": b"mine", "afile": b"mine", "text.dll": b"not a DLL",
                  "wild.cfg": struct.pack("<14i", 640, 480, 0, 1, 0, 0, 0, 5000, 384, 768, 0, 1, 0, 2)}
         for name, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(self.folder, name)), exist_ok=True)
@@ -236,6 +236,7 @@ class FailureTest(RenderRuns, unittest.TestCase):
             (x + ["--size", "64x64"], None, 2, "112 to 4096 pixels wide"),
             (["--out", "out/x.avi"], None, 2, "name a .mp4"),
             (x + ["--plugin", "none.dll"], None, 1, "no such plug-in"),
+            (x + ["--plugin", "text.dll"], None, 1, "text.dll is not a Windows DLL (no MZ header)"),
             (["--out", "afile/"], None, 2, "afile is a file, not a folder"),
             (["--out", "dir.mp4"], None, 2, "dir.mp4 is a folder"),
             (["--out", "nowhere/x.mp4"], None, 1, "the folder for nowhere/x.mp4 does not exist"),
@@ -255,6 +256,20 @@ class FailureTest(RenderRuns, unittest.TestCase):
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 1, result)
         self.assertIn("cannot write into %s: Read-only file system" % self.out, result.stderr)
+
+    def test_a_32bit_plugin_where_no_32bit_code_runs(self):
+        # Tried as such a machine runs it: every i386 process is killed at its first system call.
+        plugin = os.path.join(PRODUCT_BIN, "minimal_vis.dll")
+        env = dict(os.environ, HALCYON_WINDOWS_BUILD="x86_64")
+        for command in ([VIDEO, "render", self.clip, "--out", os.path.join(self.out, "x.mp4"), "--plugin", plugin],
+                        [HARNESS, plugin, "--frames", "1"]):
+            result = subprocess.run([os.environ["HALCYON_WITHOUT_32BIT"], sys.executable] + command, env=env,
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual((result.returncode, result.stdout), (1, ""), result)
+            self.assertRegex(result.stderr.strip(), r"^halcyon [a-z]+: %s is a 32-bit plug-in, and this machine runs "
+                             r"no 32-bit code \(an i386 program was ended by SIGSYS\); only 64-bit plug-ins run here$"
+                             % re.escape(plugin))
+        self.assertEqual(os.listdir(self.out), [])
 
     def test_a_plugin_that_fails_leaves_what_was_there(self):
         video = os.path.join(self.out, "x.mp4")
