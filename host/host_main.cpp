@@ -137,12 +137,12 @@ static bool wait_for_start(const char *path, const char **reason) {
     return true;
 }
 
+static const double kGlStartSeconds = 2;  // for a plug-in that can draw with GL to start doing so
+
 // A plug-in that draws on a thread of its own may have no picture when the first frame is due: no
 // window yet, or a GL window that stays black until the thread's first swap. Waits for one
 // (running the queue its thread may wait on) for 10 s at most, and says so when none came. True on
 // the plug-in's quit message.
-static const double kGlStartSeconds = 2;  // for a plug-in that can draw with GL to start doing so
-
 static bool wait_for_picture(int after_frames) {
     const double kGiveUpSeconds = 10;
     const double start = seconds_now();
