@@ -2,12 +2,89 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <psapi.h>
+
+#include <cstddef>
+#include <cstdint>
 
 #include "host/event_log.h"
 
 namespace {
+
+const int kAddressDigits = int(sizeof(void *) * 2);
+// How long a faulting thread waits for the report before it ends the process itself.
+const DWORD kReportWaitMs = 10000;
+
+// A line built in place: what does not fit is dropped, never allocated.
+struct Text {
+    char bytes[4096];
+    size_t used;
+};
+
+// Set up by crash_report_install, before any plug-in code runs.
+HANDLE g_log = INVALID_HANDLE_VALUE;  // our own handle on the event log's file
+HANDLE g_stderr = INVALID_HANDLE_VALUE;
+HANDLE g_wake = nullptr;  // set by the faulting thread
+HANDLE g_reporter = nullptr;
+DWORD g_reporter_id = 0;
+DWORD g_host_thread = 0;
+HMODULE g_host_module = nullptr;
+// Handed over by the first faulting thread.
+volatile LONG g_claimed = 0;
+EXCEPTION_POINTERS *volatile g_fault = nullptr;
+volatile DWORD g_fault_thread = 0;
+// The reporter's working memory.
+Text g_event, g_note;
+wchar_t g_mapped_name[MAX_PATH + 1];
+
+void put_char(Text &text, char c) {
+    if (text.used < sizeof text.bytes) text.bytes[text.used++] = c;
+}
+
+void put(Text &text, const char *s) {
+    while (*s != 0) put_char(text, *s++);
+}
+
+void put_hex(Text &text, uint64_t value, int digits) {
+    put(text, "0x");
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) put_char(text, "0123456789ABCDEF"[(value >> shift) & 15]);
+}
+
+void put_key(Text &text, const char *key) {
+    put(text, ",\"");
+    put(text, key);
+    put(text, "\":");
+}
+
+// A JSON string of 16-bit characters: printable ASCII as it is, the rest escaped.
+void put_quoted(Text &text, const wchar_t *s) {
+    put_char(text, '"');
+    for (; *s != 0; ++s) {
+        const unsigned c = static_cast<uint16_t>(*s);
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            put_char(text, static_cast<char>(c));
+        } else {
+            put(text, "\\u");
+            for (int shift = 12; shift >= 0; shift -= 4) put_char(text, "0123456789abcdef"[(c >> shift) & 15]);
+        }
+    }
+    put_char(text, '"');
+}
+
+void put_string_field(Text &text, const char *key, const char *value) {
+    put_key(text, key);
+    put_char(text, '"');
+    for (; *value != 0; ++value)
+        if (*value != '"' && *value != '\\' && static_cast<unsigned char>(*value) >= 0x20) put_char(text, *value);
+    put_char(text, '"');
+}
+
+void put_hex_field(Text &text, const char *key, uint64_t value, int digits) {
+    put_key(text, key);
+    put_char(text, '"');
+    put_hex(text, value, digits);
+    put_char(text, '"');
+}
 
 const char *fault_name(DWORD code) {
     switch (code) {
@@ -31,44 +108,162 @@ const char *access_name(ULONG_PTR kind) {
     }
 }
 
-void put_hex(JsonLine &line, const char *key, ULONG_PTR value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
-    json_string(line, key, text);
+// The image that holds address, found without the loader's lock (the faulting thread may hold
+// it): the mapping's base and the name of the file it maps; null when address is in no image.
+HMODULE image_of(const void *address) {
+    MEMORY_BASIC_INFORMATION region = {};
+    if (VirtualQuery(address, &region, sizeof region) == 0 || region.Type != MEM_IMAGE) return nullptr;
+    return static_cast<HMODULE>(region.AllocationBase);
 }
 
-LONG WINAPI report_crash(EXCEPTION_POINTERS *pointers) {
+void put_module(Text &text, HMODULE image) {
+    put_key(text, "module");
+    const DWORD length = image != nullptr ? GetMappedFileNameW(GetCurrentProcess(), image, g_mapped_name, MAX_PATH) : 0;
+    if (length == 0 || length >= MAX_PATH) {
+        put(text, "null");
+        return;
+    }
+    g_mapped_name[length] = 0;
+    const wchar_t *name = g_mapped_name;
+    for (const wchar_t *c = g_mapped_name; *c != 0; ++c)
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    put_quoted(text, name);
+}
+
+struct Register {
+    const char *name;
+    uint64_t value;
+    int digits;
+};
+
+void put_registers(Text &text, const CONTEXT *context) {
+    const DWORD flags = context != nullptr ? context->ContextFlags : 0;
+    const bool control = (flags & CONTEXT_CONTROL) == CONTEXT_CONTROL;
+    const bool integer = (flags & CONTEXT_INTEGER) == CONTEXT_INTEGER;
+    if (!control && !integer) return;
+#if defined(_WIN64)
+    const Register registers[] = {
+        {"Rip", context->Rip, 16}, {"Rsp", context->Rsp, 16}, {"EFlags", context->EFlags, 8},
+        {"Rbp", context->Rbp, 16}, {"Rax", context->Rax, 16}, {"Rbx", context->Rbx, 16},
+        {"Rcx", context->Rcx, 16}, {"Rdx", context->Rdx, 16}, {"Rsi", context->Rsi, 16},
+        {"Rdi", context->Rdi, 16}, {"R8", context->R8, 16}, {"R9", context->R9, 16},
+        {"R10", context->R10, 16}, {"R11", context->R11, 16}, {"R12", context->R12, 16},
+        {"R13", context->R13, 16}, {"R14", context->R14, 16}, {"R15", context->R15, 16},
+    };
+    const int control_count = 3;  // the rest come with CONTEXT_INTEGER (Rbp too, unlike on x86)
+#else
+    const Register registers[] = {
+        {"Eip", context->Eip, 8}, {"Esp", context->Esp, 8}, {"Ebp", context->Ebp, 8},
+        {"EFlags", context->EFlags, 8}, {"Eax", context->Eax, 8}, {"Ebx", context->Ebx, 8},
+        {"Ecx", context->Ecx, 8}, {"Edx", context->Edx, 8}, {"Esi", context->Esi, 8},
+        {"Edi", context->Edi, 8},
+    };
+    const int control_count = 4;  // Eip, Esp, Ebp and EFlags come with CONTEXT_CONTROL
+#endif
+    put_key(text, "registers");
+    put_char(text, '{');
+    bool first = true;
+    for (int i = 0; i < int(sizeof registers / sizeof registers[0]); ++i) {
+        if (!(i < control_count ? control : integer)) continue;
+        if (!first) put_char(text, ',');
+        first = false;
+        put_char(text, '"');
+        put(text, registers[i].name);
+        put(text, "\":\"");
+        put_hex(text, registers[i].value, registers[i].digits);
+        put_char(text, '"');
+    }
+    put_char(text, '}');
+}
+
+void write_all(HANDLE file, const Text &text) {
+    DWORD written = 0;
+    for (size_t at = 0; file != INVALID_HANDLE_VALUE && file != nullptr && at < text.used; at += written)
+        if (!WriteFile(file, text.bytes + at, static_cast<DWORD>(text.used - at), &written, nullptr) || written == 0)
+            return;
+}
+
+void format_report(const EXCEPTION_POINTERS *pointers, DWORD thread) {
     const EXCEPTION_RECORD *record = pointers->ExceptionRecord;
-    const ULONG_PTR address = reinterpret_cast<ULONG_PTR>(record->ExceptionAddress);
-    JsonLine line = json_begin("crash");
-    put_hex(line, "code", record->ExceptionCode);
-    json_string(line, "what", fault_name(record->ExceptionCode));
-    put_hex(line, "address", address);
+    const uint64_t address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+    const HMODULE image = image_of(record->ExceptionAddress);
+    Text &event = g_event;
+    event.used = 0;
+    put(event, "{\"event\":\"crash\"");
+    put_hex_field(event, "code", record->ExceptionCode, 8);
+    put_string_field(event, "what", fault_name(record->ExceptionCode));
+    put_hex_field(event, "address", address, kAddressDigits);
     if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
-        json_string(line, "access", access_name(record->ExceptionInformation[0]));
-        put_hex(line, "target", record->ExceptionInformation[1]);
+        put_string_field(event, "access", access_name(record->ExceptionInformation[0]));
+        put_hex_field(event, "target", record->ExceptionInformation[1], kAddressDigits);
     }
-    HMODULE module = nullptr;
-    char path[MAX_PATH] = "";
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(address), &module) &&
-        GetModuleFileNameA(module, path, MAX_PATH) > 0) {
-        const char *slash = std::strrchr(path, '\\');
-        json_string(line, "module", slash ? slash + 1 : path);
-    } else {
-        json_null(line, "module");
+    put_module(event, image);
+    put_key(event, "in_host");
+    put(event, image != nullptr && image == g_host_module ? "true" : "false");
+    put_key(event, "host_thread");
+    put(event, thread == g_host_thread ? "true" : "false");
+    put_string_field(event, "phase", event_log_phase());
+    put_registers(event, pointers->ContextRecord);
+    // The line ends even when the buffer is full, so the log stays one object per line.
+    if (event.used > sizeof event.bytes - 2) event.used = sizeof event.bytes - 2;
+    put(event, "}\n");
+
+    Text &note = g_note;
+    note.used = 0;
+    put(note, "halcyon_host: ");
+    put(note, fault_name(record->ExceptionCode));
+    put(note, " at ");
+    put_hex(note, address, kAddressDigits);
+    put(note, "\n");
+}
+
+DWORD WINAPI report_fault(void *) {
+    WaitForSingleObject(g_wake, INFINITE);
+    const EXCEPTION_POINTERS *pointers = g_fault;
+    format_report(pointers, g_fault_thread);
+    write_all(g_log, g_event);
+    write_all(g_stderr, g_note);
+    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
+    return 0;
+}
+
+// Runs on the faulting thread, perhaps on the last page of its stack: it hands over and waits.
+LONG WINAPI on_unhandled_fault(EXCEPTION_POINTERS *pointers) {
+    const DWORD code = pointers->ExceptionRecord->ExceptionCode;
+    if (GetCurrentThreadId() != g_reporter_id) {
+        if (InterlockedCompareExchange(&g_claimed, 1, 0) == 0) {
+            g_fault = pointers;
+            g_fault_thread = GetCurrentThreadId();
+            SetEvent(g_wake);
+        }
+        // Another thread's fault is being reported, or this one's: the reporter ends the process.
+        WaitForSingleObject(g_reporter, kReportWaitMs);
     }
-    json_bool(line, "in_host", module != nullptr && module == GetModuleHandleA(nullptr));
-    json_string(line, "phase", event_log_phase());
-    event_write(line);
-    event_log_close();
-    std::fprintf(stderr, "halcyon_host: %s at 0x%08lX\n", fault_name(record->ExceptionCode),
-                 static_cast<unsigned long>(address));
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), record->ExceptionCode);
+    TerminateProcess(GetCurrentProcess(), code);
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// A stack overflow is reported the moment it happens, before any handler is looked for: the search
+// for one on 64-bit Wine needs more stack than the overflow leaves, and Wine ends a thread whose
+// handling overflows again without a word (a plug-in's thread, or the host's, hanging the run).
+LONG WINAPI on_stack_overflow(EXCEPTION_POINTERS *pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    return on_unhandled_fault(pointers);
 }
 
 }  // namespace
 
-void crash_report_install() { SetUnhandledExceptionFilter(report_crash); }
+void crash_report_install() {
+    g_host_thread = GetCurrentThreadId();
+    g_host_module = GetModuleHandleA(nullptr);
+    // A handle of our own: still valid if the log is closed first, and the same file position.
+    HANDLE process = GetCurrentProcess();
+    HANDLE log = static_cast<HANDLE>(event_log_handle());
+    if (log == INVALID_HANDLE_VALUE || !DuplicateHandle(process, log, process, &g_log, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        g_log = INVALID_HANDLE_VALUE;
+    g_stderr = GetStdHandle(STD_ERROR_HANDLE);
+    g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_reporter = CreateThread(nullptr, 64 * 1024, report_fault, nullptr, 0, &g_reporter_id);
+    SetUnhandledExceptionFilter(on_unhandled_fault);
+    AddVectoredExceptionHandler(1, on_stack_overflow);
+}

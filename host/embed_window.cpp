@@ -8,6 +8,7 @@
 static const char kFrameClass[] = "HalcyonEmbedFrame";
 static const UINT kDestroyFrame = WM_APP + 1;  // asks a frame of another thread to go
 static const int kDefaultWidth = 400, kDefaultHeight = 300;  // for a state with an empty rectangle
+static const int kLargestSide = 4096;
 
 // Written by any thread that calls the embed function; read by the host's thread.
 static CRITICAL_SECTION g_lock;
@@ -55,13 +56,14 @@ EmbedWindowFunction embed_window_function() { return embed_window; }
 HWND embed_window_create(EmbedWindowState *state) {
     if (state == nullptr) return nullptr;
     const RECT asked = state->r;
-    int width = asked.right - asked.left, height = asked.bottom - asked.top;
-    if (width <= 0 || height <= 0) {
-        width = kDefaultWidth;
-        height = kDefaultHeight;
+    // Computed wide: a hostile rectangle may span more than an int holds.
+    const long long asked_width = static_cast<long long>(asked.right) - asked.left;
+    const long long asked_height = static_cast<long long>(asked.bottom) - asked.top;
+    int width = kDefaultWidth, height = kDefaultHeight;
+    if (asked_width > 0 && asked_height > 0) {
+        width = static_cast<int>(std::min<long long>(asked_width, kLargestSide));
+        height = static_cast<int>(std::min<long long>(asked_height, kLargestSide));
     }
-    width = std::min(width, 4096);
-    height = std::min(height, 4096);
     // On the screen where it fits: what lies off the screen is never drawn, so never captured.
     const int x = std::max(0, std::min<int>(asked.left, GetSystemMetrics(SM_CXSCREEN) - width));
     const int y = std::max(0, std::min<int>(asked.top, GetSystemMetrics(SM_CYSCREEN) - height));

@@ -22,6 +22,13 @@ static_assert(offsetof(EmbedWindowState, r) == 8, "EmbedWindowState layout");
 static_assert(offsetof(EmbedWindowState, user_ptr) == 24, "EmbedWindowState layout");
 static_assert(offsetof(EmbedWindowState, extra_data) == 28, "EmbedWindowState layout");
 static_assert(sizeof(EmbedWindowState) == 284, "EmbedWindowState layout");
+#else  // 64-bit players: the pointers and the words widen, the rectangle stays four ints
+static_assert(offsetof(EmbedWindowState, me) == 0, "EmbedWindowState layout");
+static_assert(offsetof(EmbedWindowState, flags) == 8, "EmbedWindowState layout");
+static_assert(offsetof(EmbedWindowState, r) == 12, "EmbedWindowState layout");
+static_assert(offsetof(EmbedWindowState, user_ptr) == 32, "EmbedWindowState layout");
+static_assert(offsetof(EmbedWindowState, extra_data) == 40, "EmbedWindowState layout");
+static_assert(sizeof(EmbedWindowState) == 552, "EmbedWindowState layout");
 #endif
 
 // What WM_USER/505 with wParam 0 hands out; plug-ins call it with the C calling convention.

@@ -49,6 +49,12 @@ void event_log_close() {
     unlock_writes();
 }
 
+#if defined(_WIN32)
+void *event_log_handle() {
+    return g_out != nullptr ? reinterpret_cast<void *>(_get_osfhandle(_fileno(g_out))) : INVALID_HANDLE_VALUE;
+}
+#endif
+
 void event_log_set_phase(const char *phase) { g_phase = phase; }
 const char *event_log_phase() { return g_phase; }
 

@@ -12,6 +12,9 @@ struct JsonLine {
 
 bool event_log_open(const char *path);  // null: stdout
 void event_log_close();
+// The log's own file handle (a Windows HANDLE), for writers that may not use stdio or the lock:
+// the crash report. Every line is flushed whole, so a write there starts a line of its own.
+void *event_log_handle();
 
 // The host's current step ("load", "config", "init", "render", "quit", "end"); events raised
 // from inside the plug-in (message boxes, host messages) carry it.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/gl_window_pixels.h"
 #include "host/png_writer.h"
 #include "host/swap_capture.h"
 
@@ -27,10 +28,7 @@ static bool gl_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *wi
     const size_t stride = size_t(w) * 4;
     static std::vector<uint8_t> bottom_up;
     bottom_up.resize(stride * size_t(h));
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(viewport[0], viewport[1], w, h, order == PixelOrder::bgra ? GL_BGRA : GL_RGBA,
-                 GL_UNSIGNED_BYTE, bottom_up.data());
+    gl_read_window(viewport[0], viewport[1], w, h, order == PixelOrder::bgra ? GL_BGRA : GL_RGBA, bottom_up.data());
     // GL rows run bottom up; images top down.
     pixels->resize(bottom_up.size());
     for (int y = 0; y < h; ++y)
@@ -53,8 +51,21 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
     return window_read_back(window_of_plugin(), order, pixels, width, height);
 }
 
-bool frame_source_ready() {
-    return frame_has_gl_context() || swap_capture_ready() || window_of_plugin() != nullptr;
+static bool window_shows_something(HWND window) {
+    static std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    if (!window_read_back(window, PixelOrder::bgra, &pixels, &width, &height)) return false;
+    for (size_t i = 0; i < pixels.size(); i += 4)
+        if (pixels[i] != 0 || pixels[i + 1] != 0 || pixels[i + 2] != 0) return true;
+    return false;
+}
+
+bool frame_picture_ready(double waited_seconds, double gl_start_seconds) {
+    if (frame_has_gl_context() || swap_capture_ready()) return true;
+    if (swap_capture_gl_elsewhere()) return false;  // its frames come with its swaps
+    HWND window = window_of_plugin();
+    if (window == nullptr) return false;
+    return !swap_capture_gl_imported() || waited_seconds >= gl_start_seconds || window_shows_something(window);
 }
 
 CaptureResult frame_capture(const char *folder, int frame_index) {

@@ -17,8 +17,11 @@ bool frame_has_gl_context();
 // GL: the caller decides whether it counts.
 bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width, int *height, const char **source);
 
-// Whether there is something to read: a context, a kept frame or a window of the plug-in.
-bool frame_source_ready();
+// Whether the plug-in's picture is there to read: a GL frame (its context on this thread, or a
+// swap on a thread of its own once it has made a context current there), else its window. A plug-in
+// that can draw with GL may still be starting it on its own thread, its window black until the
+// first swap: its window counts once it shows something, or after gl_start_seconds of waiting.
+bool frame_picture_ready(double waited_seconds, double gl_start_seconds);
 
 struct CaptureResult {
     bool captured;

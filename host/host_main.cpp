@@ -2,10 +2,11 @@
 //
 // Events, one JSON object per line, in the order they happen:
 //   loaded, swap_capture, player_files, [clock,] config, [cycle,] init, [ready,] [pacing,] frame,
-//   capture..., quit_message, poke, quit, [embed_frames_closed,] end; and from inside the plug-in's
-//   calls (and its threads): message_box, dialog, host_message, embed, config_reentry, and for a
-//   scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after loaded when
-//   asked. error when the DLL cannot be used, the spectrum stream is bad or the video fails.
+//   [no_picture,] capture..., quit_message, poke, quit, [embed_frames_closed,] end; and from inside
+//   the plug-in's calls (and its threads): message_box, dialog, host_message, embed, config_reentry,
+//   and for a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after
+//   loaded when asked. error when the DLL cannot be used, the spectrum stream is bad or the video
+//   fails. crash, last, when a fault ends the process (crash_report.h).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -136,13 +137,26 @@ static bool wait_for_start(const char *path, const char **reason) {
     return true;
 }
 
-// A plug-in that makes its window on a thread of its own may have none yet when the first frame is
-// due; waits for one (running the queue its thread may wait on) for 10 s at most. True on the
-// plug-in's quit message.
+static const double kGlStartSeconds = 2;  // for a plug-in that can draw with GL to start doing so
+
+// A plug-in that draws on a thread of its own may have no picture when the first frame is due: no
+// window yet, or a GL window that stays black until the thread's first swap. Waits for one
+// (running the queue its thread may wait on) for 10 s at most, and says so when none came. True on
+// the plug-in's quit message.
 static bool wait_for_picture(int after_frames) {
-    const double give_up = seconds_now() + 10;
-    while (!frame_source_ready() && seconds_now() < give_up)
+    const double kGiveUpSeconds = 10;
+    const double start = seconds_now();
+    for (;;) {
+        const double waited = seconds_now() - start;
+        if (frame_picture_ready(waited, kGlStartSeconds)) return false;
+        if (waited >= kGiveUpSeconds) break;
         if (pump_messages_until(seconds_now() + 0.02, after_frames)) return true;
+    }
+    JsonLine line = json_begin("no_picture");
+    json_int(line, "waited_ms", static_cast<long long>((seconds_now() - start) * 1000));
+    json_bool(line, "window", window_of_plugin() != nullptr);
+    json_bool(line, "gl_thread", swap_capture_gl_elsewhere());
+    event_write(line);
     return false;
 }
 
@@ -207,7 +221,7 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
         // The plug-in draws on its own schedule: its picture of this frame is there at the frame's end.
         bool quit_while_waiting =
             wall && pump_messages_until(started + (frame + 1) * options.clock.step_ms / 1000, frame + 1);
-        if (wall && frame == 0 && !quit_while_waiting && !frame_source_ready()) {
+        if (wall && frame == 0 && !quit_while_waiting && !frame_picture_ready(0, kGlStartSeconds)) {
             quit_while_waiting = wait_for_picture(frame + 1);
             started = seconds_now() - options.clock.step_ms / 1000;  // the frames keep their pace from here
         }

@@ -4,7 +4,50 @@
 #include <cstring>
 #include <vector>
 
-static bool rewrite_slot(IMAGE_THUNK_DATA *slot, void *replacement) {
+namespace {
+
+// The targets patched so far, for the library's GetProcAddress lookups. Filled on the host's
+// thread while the plug-in is loaded; a full table only leaves lookups of later targets alone.
+struct Patched {
+    const ImportTarget *target;
+    void *replacement;
+};
+Patched g_patched[16];
+volatile LONG g_patched_count = 0;
+
+const char *const kLoaderModules[] = {"kernel32.dll", "kernelbase.dll", "api-ms-win-core-libraryloader-l1-1-0.dll",
+                                      "api-ms-win-core-libraryloader-l1-2-0.dll", nullptr};
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The loader compares DLL names without regard to case and takes a name without an extension
+// for one with ".dll".
+bool module_matches(const char *imported, const char *expected) {
+    size_t i = 0;
+    for (; imported[i] != 0 && expected[i] != 0; ++i)
+        if (lower(imported[i]) != lower(expected[i])) return false;
+    if (imported[i] == 0 && expected[i] == 0) return true;
+    return imported[i] == 0 && std::strchr(imported, '.') == nullptr && lower(expected[i]) == '.' &&
+           lower(expected[i + 1]) == 'd' && lower(expected[i + 2]) == 'l' && lower(expected[i + 3]) == 'l' &&
+           expected[i + 4] == 0;
+}
+
+bool is_from(const ImportTarget &target, const char *imported_module) {
+    for (const char *const *module = target.modules; *module != nullptr; ++module)
+        if (module_matches(imported_module, *module)) return true;
+    return false;
+}
+
+// Where the target's function lies in its loaded modules (as the loader would bind it).
+void add_addresses(const ImportTarget &target, std::vector<ULONG_PTR> *addresses) {
+    for (const char *const *module = target.modules; *module != nullptr; ++module) {
+        HMODULE handle = GetModuleHandleA(*module);
+        FARPROC address = handle != nullptr ? GetProcAddress(handle, target.function) : nullptr;
+        if (address != nullptr) addresses->push_back(reinterpret_cast<ULONG_PTR>(address));
+    }
+}
+
+bool rewrite_slot(IMAGE_THUNK_DATA *slot, void *replacement) {
     DWORD old_protection = 0;
     if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old_protection)) return false;
     slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
@@ -13,25 +56,23 @@ static bool rewrite_slot(IMAGE_THUNK_DATA *slot, void *replacement) {
     return true;
 }
 
-int import_patch(HMODULE library, const ImportTarget *targets, int target_count, void *replacement) {
-    // The addresses an import of the targets resolves to, for slots bound without names.
-    std::vector<ULONG_PTR> addresses;
-    for (int t = 0; t < target_count; ++t) {
-        for (const char *const *module = targets[t].modules; *module != nullptr; ++module) {
-            HMODULE handle = GetModuleHandleA(*module);
-            FARPROC address = handle != nullptr ? GetProcAddress(handle, targets[t].function) : nullptr;
-            if (address != nullptr) addresses.push_back(reinterpret_cast<ULONG_PTR>(address));
-        }
-    }
-    // The loader has checked these headers already; the library is mapped as an image.
+int rewrite_imports(HMODULE library, const ImportTarget *targets, int target_count, void *replacement) {
+    // The loader has checked these headers already; the library is mapped as an image of the host's
+    // own kind, so the native thunk width and ordinal flag are the image's (checked all the same).
     auto *base = reinterpret_cast<uint8_t *>(library);
     auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
     auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    if (nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC ||
+        nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_IMPORT)
+        return 0;
     const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (directory.VirtualAddress == 0 || directory.Size == 0) return 0;
+    std::vector<ULONG_PTR> addresses;  // for slots without a name to go by
+    for (int t = 0; t < target_count; ++t) add_addresses(targets[t], &addresses);
     int rewritten = 0;
     for (auto *import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress);
          import->Name != 0; ++import) {
+        const char *module = reinterpret_cast<const char *>(base + import->Name);
         auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->FirstThunk);
         // Names come from the lookup table; a library bound without one is matched by address.
         auto *names = import->OriginalFirstThunk != 0
@@ -42,7 +83,8 @@ int import_patch(HMODULE library, const ImportTarget *targets, int target_count,
             if (names != nullptr && !IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
                 auto *by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
                 const char *name = reinterpret_cast<const char *>(by_name->Name);
-                for (int t = 0; t < target_count; ++t) match = match || std::strcmp(name, targets[t].function) == 0;
+                for (int t = 0; t < target_count && !match; ++t)
+                    match = std::strcmp(name, targets[t].function) == 0 && is_from(targets[t], module);
             }
             for (ULONG_PTR address : addresses) match = match || slot->u1.Function == address;
             if (match && rewrite_slot(slot, replacement)) ++rewritten;
@@ -50,4 +92,38 @@ int import_patch(HMODULE library, const ImportTarget *targets, int target_count,
         }
     }
     return rewritten;
+}
+
+// The library's GetProcAddress: what resolves to a patched function answers its replacement.
+FARPROC WINAPI lookup_patched(HMODULE module, LPCSTR name) {
+    FARPROC found = GetProcAddress(module, name);
+    if (found == nullptr) return found;
+    const LONG count = g_patched_count;
+    for (LONG i = 0; i < count; ++i) {
+        std::vector<ULONG_PTR> addresses;
+        add_addresses(*g_patched[i].target, &addresses);
+        for (ULONG_PTR address : addresses)
+            if (reinterpret_cast<ULONG_PTR>(found) == address)
+                return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(g_patched[i].replacement));
+    }
+    return found;
+}
+
+void remember(const ImportTarget *target, void *replacement) {
+    for (LONG i = 0; i < g_patched_count; ++i)
+        if (g_patched[i].target == target) return;
+    if (g_patched_count >= LONG(sizeof g_patched / sizeof g_patched[0])) return;
+    g_patched[g_patched_count] = {target, replacement};
+    InterlockedIncrement(&g_patched_count);  // published after the entry
+}
+
+}  // namespace
+
+int import_patch(HMODULE library, const ImportTarget *targets, int target_count, void *replacement) {
+    // A lookup of GetProcAddress itself answers the routing one, so it cannot be got around that way.
+    static const ImportTarget kLookup = {"GetProcAddress", kLoaderModules};
+    remember(&kLookup, reinterpret_cast<void *>(&lookup_patched));
+    for (int t = 0; t < target_count; ++t) remember(&targets[t], replacement);
+    rewrite_imports(library, &kLookup, 1, reinterpret_cast<void *>(&lookup_patched));
+    return rewrite_imports(library, targets, target_count, replacement);
 }

@@ -1,5 +1,17 @@
 // Points a loaded DLL's imports at the host's own functions, so that the host sees (or changes)
 // what the plug-in asks of the system: its clock, its buffer swaps.
+//
+// What is caught: the library's import slots bound to a target, found by the target's name in an
+// import from one of its modules (the DLL's name compared without regard to case, as the loader
+// does), or by the address the loader put there (imports by ordinal, forwarded ones, a library
+// bound without names); and the library's own GetProcAddress calls that resolve to a target (by
+// name or ordinal, from any module handle), which answer the replacement.
+// What escapes: delay-loaded imports (their slots are filled on first use, after the patch); a
+// function found other than through the library's imported GetProcAddress (LdrGetProcedureAddress,
+// wglGetProcAddress, reading an export table); the imports of every other DLL, such as a helper
+// DLL the plug-in ships or loads, which may swap or read the clock for it; and ways of telling the
+// time that are no call (the shared user page, rdtsc).
+// Works on the host's own image format, which is the library's (PE32 on i686, PE32+ on x86_64).
 #pragma once
 
 #include <windows.h>
@@ -10,7 +22,8 @@ struct ImportTarget {
     const char *const *modules;  // null-terminated list, e.g. {"kernel32.dll", "kernelbase.dll", nullptr}
 };
 
-// Rewrites every import slot of library bound to one of the targets (found by name, or by the
-// address the loader put there for libraries bound without names) to replacement; returns how
-// many it rewrote.
+// Rewrites every import slot of library bound to one of the targets to replacement, and routes the
+// library's GetProcAddress lookups of them to it from now on; returns how many slots it rewrote
+// (its imports of GetProcAddress not counted). The targets are kept: give static ones.
 int import_patch(HMODULE library, const ImportTarget *targets, int target_count, void *replacement);
+

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "host/gl_window_pixels.h"
 #include "host/import_patch.h"
 
 #ifndef GL_BGRA
@@ -16,6 +17,13 @@ static CRITICAL_SECTION g_lock;
 static DWORD g_host_thread = 0;
 static std::vector<uint8_t> g_kept;  // BGRA, bottom row first, as GL reads
 static int g_kept_width = 0, g_kept_height = 0;
+static int g_gl_imports = 0;                  // the plug-in's imports of the swap and context functions
+static volatile LONG g_gl_elsewhere = 0;      // a context made current on another thread this start
+
+static BOOL WINAPI make_current_and_note(HDC dc, HGLRC context) {
+    if (context != nullptr && GetCurrentThreadId() != g_host_thread) InterlockedExchange(&g_gl_elsewhere, 1);
+    return wglMakeCurrent(dc, context);
+}
 
 static BOOL WINAPI swap_and_keep(HDC dc) {
     if (GetCurrentThreadId() == g_host_thread) return SwapBuffers(dc);  // read by the host itself
@@ -25,9 +33,7 @@ static BOOL WINAPI swap_and_keep(HDC dc) {
         client.bottom > 0 && client.right <= 16384 && client.bottom <= 16384) {
         static std::vector<uint8_t> frame;  // one drawing thread at a time: the plug-in's
         frame.resize(size_t(client.right) * size_t(client.bottom) * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadBuffer(GL_BACK);
-        glReadPixels(0, 0, client.right, client.bottom, GL_BGRA, GL_UNSIGNED_BYTE, frame.data());
+        gl_read_window(0, 0, client.right, client.bottom, GL_BGRA, frame.data());
         EnterCriticalSection(&g_lock);
         g_kept.swap(frame);
         g_kept_width = client.right;
@@ -43,7 +49,10 @@ int swap_capture_install(HMODULE library) {
     static const char *const kGdi[] = {"gdi32.dll", nullptr};
     static const char *const kGl[] = {"opengl32.dll", nullptr};
     static const ImportTarget kSwaps[] = {{"SwapBuffers", kGdi}, {"wglSwapBuffers", kGl}};
-    return import_patch(library, kSwaps, 2, reinterpret_cast<void *>(&swap_and_keep));
+    static const ImportTarget kMakeCurrent[] = {{"wglMakeCurrent", kGl}};
+    const int swaps = import_patch(library, kSwaps, 2, reinterpret_cast<void *>(&swap_and_keep));
+    g_gl_imports = swaps + import_patch(library, kMakeCurrent, 1, reinterpret_cast<void *>(&make_current_and_note));
+    return swaps;
 }
 
 void swap_capture_reset() {
@@ -51,7 +60,12 @@ void swap_capture_reset() {
     g_kept.clear();
     g_kept_width = g_kept_height = 0;
     LeaveCriticalSection(&g_lock);
+    InterlockedExchange(&g_gl_elsewhere, 0);
 }
+
+bool swap_capture_gl_imported() { return g_gl_imports > 0; }
+
+bool swap_capture_gl_elsewhere() { return g_gl_elsewhere != 0; }
 
 bool swap_capture_ready() {
     EnterCriticalSection(&g_lock);

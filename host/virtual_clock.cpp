@@ -35,7 +35,9 @@ uint32_t virtual_clock_now() { return g_now; }
 int virtual_clock_install(HMODULE library, const VirtualClockSetting &setting) {
     g_setting = setting;
     virtual_clock_set_frame(0);
-    static const char *const kModules[] = {"kernel32.dll", "kernelbase.dll", "winmm.dll", nullptr};
-    static const ImportTarget kTickFunctions[] = {{"GetTickCount", kModules}, {"timeGetTime", kModules}};
+    static const char *const kSystem[] = {"kernel32.dll", "kernelbase.dll", "api-ms-win-core-sysinfo-l1-1-0.dll",
+                                          "api-ms-win-core-sysinfo-l1-2-0.dll", nullptr};
+    static const char *const kMultimedia[] = {"winmm.dll", "winmmbase.dll", nullptr};
+    static const ImportTarget kTickFunctions[] = {{"GetTickCount", kSystem}, {"timeGetTime", kMultimedia}};
     return import_patch(library, kTickFunctions, 2, reinterpret_cast<void *>(&virtual_tick_count));
 }

@@ -6,7 +6,7 @@ import threading
 import time
 import unittest
 
-from harness import HostTestCase, leak_growth, make_folder, read_png, remove_folder, text_bytes, windows_path
+from harness import BIN, HostTestCase, leak_growth, make_folder, read_png, remove_folder, text_bytes, windows_path
 
 MINIMAL = "minimal_vis.dll"
 
@@ -22,6 +22,14 @@ def control(**keys):
 
 def entries(run, word):
     return [fields for w, fields in run.minimal_log() if w == word]
+
+
+def is_64_bit(dll):
+    """Whether a DLL of the build is an x86_64 one (its PE header's machine is AMD64)."""
+    with open(os.path.join(BIN, dll), "rb") as f:
+        head = f.read(4096)
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    return struct.unpack_from("<H", head, at + 4)[0] == 0x8664
 
 
 class LoadingTest(HostTestCase):
@@ -172,12 +180,50 @@ class CycleTest(HostTestCase):
         growth = leak_growth(leaky.of("quit"))
         self.assertEqual(set(growth), {"working_set", "gdi_objects"})
         self.assertGreaterEqual(growth["working_set"], 90 * (4 << 20))
-        self.assertEqual(growth["gdi_objects"], 90 * 50)
+        # 50 brushes a start; Wine now and then keeps an object more, far from one more a start.
+        self.assertAlmostEqual(growth["gdi_objects"] / 90, 50, delta=0.5)
 
     def test_a_failed_init_ends_the_cycles(self):
         run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1))
         self.assertEqual(len(run.of("init")), 1)
         self.assertEqual(run.one("end")["reason"], "init_failed")
+
+
+class CrashTest(HostTestCase):
+    def test_a_fault_anywhere_is_one_crash_event_with_the_address_in_full(self):
+        wide = is_64_bit(MINIMAL)
+        digits = 16 if wide else 8
+        registers = (["Rip", "Rsp", "Rbp", "EFlags", "Rax", "Rbx", "Rcx", "Rdx", "Rsi", "Rdi"] +
+                     ["R%d" % n for n in range(8, 16)] if wide else
+                     ["Eip", "Esp", "Ebp", "EFlags", "Eax", "Ebx", "Ecx", "Edx", "Esi", "Edi"])
+        null, overflow = (0xC0000005, "page fault"), (0xC00000FD, "stack overflow")
+        cases = [  # where, how, on the host's thread, in which phase
+            (dict(crash="init"), null, True, "init"),
+            (dict(crash=3), null, True, "render"),
+            (dict(crash="thread"), null, False, None),  # the host's thread goes on meanwhile
+            (dict(crash="init", crash_by="overflow"), overflow, True, "init"),
+            (dict(crash="thread", crash_by="overflow"), overflow, False, None),
+        ]
+        for keys, (code, what), host_thread, phase in cases:
+            # Exit status: the fault's code, as far as a Unix status holds it. A hang fails fast.
+            run = self.host(MINIMAL, ["--frames", "100", "--delay", "10"], files=control(**keys),
+                            expect_status=code & 0xFF, timeout=60)
+            crash = run.one("crash")
+            self.assertEqual(run.names()[-1], "crash", keys)
+            self.assertEqual((crash["code"], crash["what"], crash["module"], crash["in_host"], crash["host_thread"]),
+                             ("0x%08X" % code, what, MINIMAL, False, host_thread), keys)
+            if phase is not None:
+                self.assertEqual(crash["phase"], phase, keys)
+            if what == "page fault":
+                self.assertEqual((crash["access"], crash["target"]), ("write", "0x" + "0" * digits), keys)
+            # In the plug-in's code, however high it was loaded: an address cut to 32 bits is not.
+            address = crash["address"]
+            self.assertRegex(address, "^0x[0-9A-F]{%d}$" % digits, keys)
+            self.assertLess(0, int(address, 16) - run.one("loaded")["library"], keys)
+            self.assertLess(int(address, 16) - run.one("loaded")["library"], 16 << 20, keys)
+            self.assertEqual(sorted(crash["registers"]), sorted(registers), keys)
+            self.assertEqual(crash["registers"][registers[0]], address, keys)
+            self.assertIn("halcyon_host: %s at %s" % (what, address), run.stderr, keys)
 
 
 class FrameLoopTest(HostTestCase):
@@ -234,6 +280,18 @@ class ClockTest(HostTestCase):
         # A fractional step is rounded per frame, not accumulated; the count wraps as Windows' does.
         _, init, frames = self.ticks(["--clock-ms", "1000/30", "--clock-start", "4294967290"])
         self.assertEqual((init, frames), (4294967290, [4294967290, 27, 61, 94]))
+
+    def test_only_the_system_clock_is_replaced_however_it_is_found(self):
+        # lookalike_vis imports a timeGetTime of another DLL's, which keeps its own time; it finds
+        # the system's GetTickCount and timeGetTime with GetProcAddress too (winmm loaded then).
+        lookalike = read_bytes(os.path.join(BIN, "lookalike_clock.dll"))
+        run = self.host("lookalike_vis.dll", ["--frames", "3", "--clock-ms", "40"],
+                        files=dict(control(lookup=1), **{"lookalike_clock.dll": lookalike}))
+        self.assertEqual(run.one("clock")["imports_rewritten"], 1)  # kernel32's GetTickCount alone
+        self.assertEqual([f["tick"] for f in entries(run, "render")], ["10000", "10040", "10080"])
+        self.assertEqual([f["time"] for f in entries(run, "lookalike")], ["4242"] * 3)
+        self.assertEqual([(f["tick"], f["time"], f["lookalike"]) for f in entries(run, "looked_up")],
+                         [(t, t, "4242") for t in ("10000", "10040", "10080")])
 
     def test_real_clock_without_the_option(self):
         run, init, frames = self.ticks(["--delay", "20"])

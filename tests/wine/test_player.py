@@ -98,6 +98,15 @@ class EmbedWindowTest(HostTestCase):
             self.assertEqual(run.names()[-3:], ["quit", "embed_frames_closed", "end"], mode)
             self.assertEqual(run.one("embed_frames_closed")["count"], 1)
 
+    def test_a_rectangle_too_wide_for_an_int_is_clamped_like_a_large_one(self):
+        sizes = []
+        for rect in ("0,0,100000,100000", "-2000000000,-2000000000,2000000000,2000000000", "-2147483648,0,2147483647,9"):
+            run = self.host(MINIMAL, ["--frames", "1"], files=control(embed=1, embed_rect=rect))
+            embed = run.one("embed")
+            sizes.append((embed["client_width"], embed["client_height"]))
+        self.assertGreater(sizes[0][0], 400, sizes)  # larger than the frame for an empty rectangle
+        self.assertEqual((sizes[1], sizes[2][0]), (sizes[0], sizes[0][0]))
+
     def test_a_player_without_embedded_windows(self):
         run = self.host(MINIMAL, ["--frames", "1", "--no-embed"], files=control(embed=1))
         self.assertEqual([e["answer"] for e in run.of("host_message") if e["lparam"] == 505], [0])
@@ -121,27 +130,55 @@ class WaveformTest(HostTestCase):
         self.assertTrue(all(0 < int(r["wave_peak0"]) <= 10 for r in entries(run, "render")), run.minimal_log())
 
 
+# The pack state minimal_vis sets with gl_state=1, as it must find it before every frame.
+OWN_PACK_STATE = {"alignment": "2", "row_length": "16", "skip_rows": "3", "skip_pixels": "5", "read_buffer": "front",
+                  "pack_buffer": "own", "read_framebuffer": "own", "error": "0"}
+
+
 class CaptureTest(HostTestCase):
+    ARGS = ["--capture", "shots", "--clock-ms", "100", "--pacing", "auto"]
+
     def test_every_way_of_drawing_is_read_back_and_paced(self):
         colour = "200,40,10"
+        late = dict(embed=1, gl_clear=colour, thread="own")
         cases = [  # how it draws, the source read back, the pacing the host chose
             (dict(window=1, gl_clear=colour), "gl", "clock"),
+            (dict(window=1, gl_clear=colour, gl_state=1), "gl", "clock"),
             (dict(window=1, gdi=colour), "window", "wall"),
             (dict(window=1, ddraw=colour), "window", "wall"),
             (dict(window=1, gdi=colour, thread=1), "window", "wall"),
             (dict(embed=1, gl_clear=colour, thread="own"), "gl_thread", "wall"),
+            (dict(embed=1, gl_clear=colour, thread="own", gl_state=1), "gl_thread", "wall"),
+            # A thread that starts GL, or draws its first frame, well after its window.
+            (dict(late, thread_open_wait=800), "gl_thread", "wall"),
+            (dict(late, thread_wait=800), "gl_thread", "wall"),
         ]
         for keys, source, pacing in cases:
-            run = self.host(MINIMAL, ["--frames", "4", "--capture", "shots", "--clock-ms", "100", "--pacing", "auto"],
-                            files=control(**keys))
+            run = self.host(MINIMAL, ["--frames", "4"] + self.ARGS, files=control(**keys))
             self.assertEqual(run.one("pacing")["mode"], pacing, keys)
-            capture = run.of("capture")[-1]
-            self.assertEqual(capture["source"], source, keys)
-            width, height, rows = read_png(run.path("shots", capture["path"].split("\\")[-1]))
-            self.assertEqual((rows[0][0], rows[height - 1][width - 1]), ((255, 255, 255, 255), (200, 40, 10, 255)),
-                             keys)
+            captures = run.of("capture")
+            self.assertEqual([c["source"] for c in captures], [source] * 4, keys)  # the first frame's too
+            for capture in captures[0], captures[-1]:
+                width, height, rows = read_png(run.path("shots", capture["path"].split("\\")[-1]))
+                self.assertEqual((rows[0][0], rows[height - 1][width - 1]),
+                                 ((255, 255, 255, 255), (200, 40, 10, 255)), keys)
             if pacing == "wall":  # each frame took its step of real time
                 self.assertGreaterEqual(run.one("end")["loop_ms"], 400, keys)
+            self.assertEqual(run.of("no_picture"), [], keys)
+            # The host's read-backs, on its thread or in the plug-in's swaps, left its GL state alone.
+            if keys.get("gl_state"):
+                states = entries(run, "gl_state")
+                self.assertGreater(len(states), 2, keys)
+                self.assertEqual([s for s in states if s != OWN_PACK_STATE], [], keys)
+
+    def test_a_picture_that_never_comes_is_said(self):
+        # The thread's GL is up, its first frame 30 s away: the host waits its 10 s and says so.
+        run = self.host(MINIMAL, ["--frames", "2"] + self.ARGS,
+                        files=control(embed=1, gl_clear="200,40,10", thread="own", thread_wait=30000))
+        missing = run.one("no_picture")
+        self.assertEqual((missing["window"], missing["gl_thread"]), (True, True))
+        self.assertLess(run.events.index(missing), run.events.index(run.of("frame")[0]))
+        self.assertEqual(run.one("end")["reason"], "frames")
 
 
 class ThreadDialogTest(HostTestCase):

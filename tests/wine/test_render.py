@@ -275,7 +275,9 @@ class FailureTest(RenderRuns, unittest.TestCase):
         video = os.path.join(self.out, "x.mp4")
         with open(video, "wb") as f:
             f.write(b"the user's earlier video")
-        crashed = r"the plug-in crashed: page fault at 0x[0-9A-F]{8} \(writing 0x00000000, in minimal_vis.dll, during "
+        # Addresses in full: 8 hex digits from a 32-bit host, 16 from a 64-bit one.
+        crashed = (r"the plug-in crashed: page fault at 0x([0-9A-F]{8}){1,2} \(writing 0x(0{8}){1,2}, "
+                   r"in minimal_vis.dll, during ")
         cases = [  # how the plug-in fails, and what the user reads
             (dict(quit_after=20), r"asked to be stopped after 20 frames \(20 of 60 frames drawn\)"),
             (dict(end_after=21), r"Render asked to end after 20 frames \(20 of 60 frames drawn\)"),

@@ -9,11 +9,22 @@
 
 #include "minimal_vis.h"
 
+#ifndef GL_PIXEL_PACK_BUFFER
+#define GL_PIXEL_PACK_BUFFER 0x88EB
+#define GL_PIXEL_PACK_BUFFER_BINDING 0x88ED
+#define GL_STREAM_READ 0x88E1
+#endif
+#ifndef GL_READ_FRAMEBUFFER
+#define GL_READ_FRAMEBUFFER 0x8CA8
+#define GL_READ_FRAMEBUFFER_BINDING 0x8CAA
+#endif
+
 static HWND g_window = nullptr;
 // GL
 static HDC g_dc = nullptr;
 static HGLRC g_context = nullptr;
 static GLuint g_texture = 0;
+static GLuint g_pack_buffer = 0, g_read_framebuffer = 0;  // with gl_state
 // DirectDraw, loaded only when asked for
 static HMODULE g_ddraw_library = nullptr;
 static IDirectDraw *g_ddraw = nullptr;
@@ -37,6 +48,59 @@ static int wave_row(const FrameData &data, int x, int width, int height) {
     return std::max(0, std::min(height - 1, height / 2 - sample * (height / 2) / 128));
 }
 
+typedef void(APIENTRY *GenFunction)(GLsizei count, GLuint *names);
+typedef void(APIENTRY *BindFunction)(GLenum target, GLuint name);
+typedef void(APIENTRY *BufferDataFunction)(GLenum target, ptrdiff_t size, const void *data, GLenum usage);
+
+template <typename Function>
+static Function gl_function(const char *name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(wglGetProcAddress(name)));
+}
+
+// A pack state unlike the defaults, as a plug-in that reads its own pixels may leave it: what the
+// host reads back with in between frames must not change it.
+static void set_own_pack_state() {
+    glPixelStorei(GL_PACK_ALIGNMENT, 2);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 16);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 3);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 5);
+    glReadBuffer(GL_FRONT);  // the window's, before a framebuffer of its own is bound for reading
+    auto gen_buffers = gl_function<GenFunction>("glGenBuffers");
+    auto bind_buffer = gl_function<BindFunction>("glBindBuffer");
+    auto buffer_data = gl_function<BufferDataFunction>("glBufferData");
+    auto gen_framebuffers = gl_function<GenFunction>("glGenFramebuffers");
+    auto bind_framebuffer = gl_function<BindFunction>("glBindFramebuffer");
+    if (gen_buffers && bind_buffer && buffer_data && gen_framebuffers && bind_framebuffer) {
+        gen_buffers(1, &g_pack_buffer);
+        bind_buffer(GL_PIXEL_PACK_BUFFER, g_pack_buffer);
+        buffer_data(GL_PIXEL_PACK_BUFFER, 64, nullptr, GL_STREAM_READ);
+        gen_framebuffers(1, &g_read_framebuffer);
+        bind_framebuffer(GL_READ_FRAMEBUFFER, g_read_framebuffer);
+    }
+}
+
+static const char *binding_name(GLint bound, GLuint own) {
+    return bound == 0 ? "none" : static_cast<GLuint>(bound) == own ? "own" : "other";
+}
+
+static void log_pack_state() {
+    const GLenum error = glGetError();  // the frame before made none: any is the host's
+    GLint store[4] = {}, pack_buffer = 0, framebuffer = 0, read_buffer = 0;
+    const GLenum names[4] = {GL_PACK_ALIGNMENT, GL_PACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS};
+    for (int i = 0; i < 4; ++i) glGetIntegerv(names[i], &store[i]);
+    glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &pack_buffer);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &framebuffer);
+    auto bind_framebuffer = gl_function<BindFunction>("glBindFramebuffer");
+    if (bind_framebuffer != nullptr) bind_framebuffer(GL_READ_FRAMEBUFFER, 0);  // the window's read buffer
+    glGetIntegerv(GL_READ_BUFFER, &read_buffer);
+    if (bind_framebuffer != nullptr) bind_framebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(framebuffer));
+    log_line("gl_state alignment=%d row_length=%d skip_rows=%d skip_pixels=%d read_buffer=%s pack_buffer=%s "
+             "read_framebuffer=%s error=%u",
+             store[0], store[1], store[2], store[3],
+             read_buffer == GL_FRONT ? "front" : read_buffer == GL_BACK ? "back" : "other",
+             binding_name(pack_buffer, g_pack_buffer), binding_name(framebuffer, g_read_framebuffer), error);
+}
+
 static bool open_gl() {
     PIXELFORMATDESCRIPTOR format = {};
     format.nSize = sizeof format;
@@ -48,6 +112,7 @@ static bool open_gl() {
     g_context = wglCreateContext(g_dc);
     const bool current = g_context != nullptr && wglMakeCurrent(g_dc, g_context);
     log_line("gl context=%d current=%d", g_context != nullptr, current ? 1 : 0);
+    if (current && g_config.gl_state) set_own_pack_state();
     return current;
 }
 
@@ -91,6 +156,7 @@ static void draw_load_layers(int layers) {
 }
 
 static void draw_gl(const FrameData &data, int width, int height) {
+    if (g_config.gl_state) log_pack_state();
     glViewport(0, 0, width, height);
     glDisable(GL_SCISSOR_TEST);
     int colour[3];
@@ -223,7 +289,8 @@ void drawing_close() {
         if (g_texture != 0) glDeleteTextures(1, &g_texture);
         g_texture = 0;
         wglMakeCurrent(nullptr, nullptr);
-        wglDeleteContext(g_context);
+        wglDeleteContext(g_context);  // its buffer and framebuffer with it
+        g_pack_buffer = g_read_framebuffer = 0;
         ReleaseDC(g_window, g_dc);
         g_context = nullptr;
     }

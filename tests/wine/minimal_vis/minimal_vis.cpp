@@ -7,7 +7,10 @@
 //   quit_in_init=1    post the quit message from Init
 //   init_result=N     Init's result (default 0)
 //   render_result=N   Render's result (default 0); with end_after=N, 1 from the N-th Render on
-//   crash=init|N      write through a null pointer in Init, or in the N-th Render
+//   crash=init|N|thread  fault in Init, in the N-th Render, or on a thread of its own that Init
+//                     starts (the host's thread goes on rendering)
+//   crash_by=null|overflow  how: a write through a null pointer (default), or a recursion
+//                     without end that runs out of stack
 //   probe=0           do not ask the player's version (WM_USER/0); asked by default, and below
 //                     0x2900 a box says "This plug-in requires Winamp 2.9+" and Init returns 1
 //   window=1          create a plain window and register it with 611 (withdrawn by Quit);
@@ -15,6 +18,7 @@
 //   embed=1|direct    ask for an embedded frame (505: the function, or the state as wParam) at
 //                     (40,40) of the size below, and make the plug-in's window a child of it
 //   embed_resize=W,H  then give the frame this size, as a plug-in restoring its own does
+//   embed_rect=L,T,R,B  ask for the frame with this rectangle instead (any ints, hostile ones too)
 //   box=TYPE|CAPTION|TEXT   a message box in Init (TYPE ok, okcancel, yesno, yesnocancel,
 //                     retrycancel, abortretryignore); several lines show several boxes
 //   config=box|dialog|labels|none  what Config shows (default dialog: an OK/Cancel dialog;
@@ -35,11 +39,24 @@
 //   thread=1|own      draw on a thread of the plug-in's own, every 10 ms, from the rows of the
 //                     last Render; own: that thread also makes the windows and runs their messages
 //   thread_box=TYPE|CAPTION|TEXT  a message box shown by that thread when it starts
+//   thread_open_wait=N  that thread waits N ms after making its windows before it opens its
+//                     drawing (makes its GL context current), as a plug-in loading its resources does
+//   thread_wait=N     ... and N ms after opening it before its first frame
+//   gl_state=1        with gl_clear: set a pack state of its own once (pack alignment 2, row length
+//                     16, skip rows 3, skip pixels 5, read buffer front, a pixel pack buffer and a
+//                     read framebuffer bound) and log what it finds before each frame:
+//                     gl_state alignment=.. row_length=.. skip_rows=.. skip_pixels=.. read_buffer=..
+//                     pack_buffer=own|none|other read_framebuffer=own|none|other error=N
+//   lookup=1          find GetTickCount (kernel32) and timeGetTime (winmm, loaded for it, and
+//                     lookalike_clock.dll when loaded) with GetProcAddress in Init and call them in
+//                     every Render: looked_up tick=.. time=.. [lookalike=..]
 //   ini=1             ask for the ini file and folders (334, 335, 336), count the starts in
 //                     [minimal_vis] in the ini, and look for itself in <ini folder>\Plugins
 //   leak=1            every Init keeps 4 MB of written memory and 50 brushes, never freed
 //   ask=N[:W],...     ask the player these numbers (wParam W, default 0) in Init, every Render and
 //                     Quit; text answers (211, 212, 334-336) are logged as texts
+// lookalike_vis.dll, the same plug-in importing timeGetTime from lookalike_clock.dll (beside it),
+// also logs "lookalike time=.." in every Render.
 #include "minimal_vis.h"
 
 #include <algorithm>
@@ -126,7 +143,8 @@ static void read_config() {
         else if (key == "init_result") g_config.init_result = number;
         else if (key == "render_result") g_config.render_result = number;
         else if (key == "end_after") g_config.end_after = number;
-        else if (key == "crash") g_config.crash_at = value == "init" ? 0 : number;
+        else if (key == "crash") g_config.crash_at = value == "init" ? 0 : value == "thread" ? kCrashOnThread : number;
+        else if (key == "crash_by") g_config.crash_overflow = value == "overflow";
         else if (key == "probe") g_config.probe = number != 0;
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
@@ -142,12 +160,19 @@ static void read_config() {
         else if (key == "embed") g_config.embed = value;
         else if (key == "embed_resize") std::sscanf(value.c_str(), "%d,%d", &g_config.embed_resize[0],
                                                     &g_config.embed_resize[1]);
+        else if (key == "embed_rect") g_config.embed_rect_given =
+            std::sscanf(value.c_str(), "%d,%d,%d,%d", &g_config.embed_rect[0], &g_config.embed_rect[1],
+                        &g_config.embed_rect[2], &g_config.embed_rect[3]) == 4;
         else if (key == "gdi") parse_colour(value, Drawing::gdi);
         else if (key == "ddraw") parse_colour(value, Drawing::ddraw);
         else if (key == "wave") g_config.wave = number != 0;
         else if (key == "wave_channels") g_config.wave_channels = number;
         else if (key == "thread") g_config.thread = value;
         else if (key == "thread_box") parse_box(value, &g_config.thread_boxes);
+        else if (key == "thread_open_wait") g_config.thread_open_wait = number;
+        else if (key == "thread_wait") g_config.thread_wait = number;
+        else if (key == "gl_state") g_config.gl_state = number != 0;
+        else if (key == "lookup") g_config.lookup = number != 0;
         else if (key == "ini") g_config.ini = number != 0;
         else if (key == "ask") {
             for (size_t start = 0; start < value.size();) {
@@ -184,6 +209,8 @@ static HWND embed_frame() {
     static EmbedState state;  // the player may keep the pointer while the frame lives
     state = EmbedState();
     state.r = {40, 40, 40 + g_config.size[0], 40 + g_config.size[1]};
+    if (g_config.embed_rect_given)
+        state.r = {g_config.embed_rect[0], g_config.embed_rect[1], g_config.embed_rect[2], g_config.embed_rect[3]};
     HWND frame = nullptr;
     if (g_config.embed == "direct") {
         frame = reinterpret_cast<HWND>(ask_player(505, reinterpret_cast<WPARAM>(&state)));
@@ -192,7 +219,7 @@ static HWND embed_frame() {
         EmbedFunction embed = reinterpret_cast<EmbedFunction>(ask_player(505));
         if (embed != nullptr) frame = embed(&state);
     }
-    log_line("embed frame=%lu state_me=%d", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(frame)),
+    log_line("embed frame=%llu state_me=%d", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(frame)),
              frame != nullptr && state.me == frame ? 1 : 0);
     return frame;
 }
@@ -221,12 +248,18 @@ static void make_windows() {
         ask_player(611, reinterpret_cast<WPARAM>(g_window));
         ShowWindow(g_window, SW_SHOW);
     }
-    log_line("window handle=%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(g_window)));
+    log_line("window handle=%llu", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(g_window)));
+}
+
+static void pause_drawing_thread(int ms) {
+    for (int waited = 0; waited < ms && !g_stop_thread; waited += 10) Sleep(10);
 }
 
 static DWORD WINAPI drawing_thread(void *) {
     if (g_config.thread == "own") make_windows();
+    pause_drawing_thread(g_config.thread_open_wait);
     drawing_open(g_window);
+    pause_drawing_thread(g_config.thread_wait);
     for (const BoxRequest &box : g_config.thread_boxes)
         log_line("thread_box answer=%d", MessageBoxA(g_parent, box.text.c_str(), box.caption.c_str(), box.type));
     FrameData rows;
@@ -349,10 +382,42 @@ static void use_player_ini() {
              written ? 1 : 0, GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
 }
 
+// A recursion whose end never comes: each call keeps its caller's frame in use.
+static volatile int g_never = 1000;
+static int __attribute__((noinline)) recurse(volatile char *caller) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(caller[0] + 1);
+    if (frame[0] == g_never) return 0;  // a char is never 1000
+    return recurse(frame) + frame[1];
+}
+
 // A plug-in's bug, as the host meets it.
 static void crash() {
+    volatile char start[1] = {0};
+    if (g_config.crash_overflow) recurse(start);  // never returns
     volatile int *nowhere = nullptr;
     *nowhere = 1;
+}
+
+static DWORD WINAPI crashing_thread(void *) {
+    crash();
+    return 0;
+}
+
+// What the lookup mode found: the tick functions as GetProcAddress gives them.
+typedef DWORD(WINAPI *TickFunction)();
+static TickFunction g_looked_up_tick = nullptr, g_looked_up_time = nullptr, g_looked_up_lookalike = nullptr;
+
+static TickFunction look_up(HMODULE module, const char *name) {
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<TickFunction>(reinterpret_cast<void (*)()>(found));
+}
+
+static void log_looked_up() {
+    std::string line = "looked_up tick=" + std::to_string(g_looked_up_tick ? g_looked_up_tick() : 0) +
+                       " time=" + std::to_string(g_looked_up_time ? g_looked_up_time() : 0);
+    if (g_looked_up_lookalike != nullptr) line += " lookalike=" + std::to_string(g_looked_up_lookalike());
+    log_line("%s", line.c_str());
 }
 
 static int HALCYON_CDECL minimal_init(VisModule *module) {
@@ -372,6 +437,12 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
     module->delay_ms = g_config.delay;
     module->waveform_channels = g_config.wave_channels;
     if (g_config.crash_at == 0) crash();
+    if (g_config.crash_at == kCrashOnThread) CloseHandle(CreateThread(nullptr, 0, crashing_thread, nullptr, 0, nullptr));
+    if (g_config.lookup) {
+        g_looked_up_tick = look_up(GetModuleHandleA("kernel32.dll"), "GetTickCount");
+        g_looked_up_time = look_up(LoadLibraryA("winmm.dll"), "timeGetTime");
+        g_looked_up_lookalike = look_up(GetModuleHandleA("lookalike_clock.dll"), "timeGetTime");
+    }
     if (g_config.probe) {
         const LRESULT version = ask_player(0);
         log_line("version answer=%ld", static_cast<long>(version));
@@ -435,6 +506,10 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
              g_frames, peak_bin[0], peak[0], sum[0], peak_bin[1], peak[1], sum[1], wave_peak[0], wave_peak[1],
              microseconds(), static_cast<unsigned long>(GetTickCount()));
     ask_listed("render");
+    if (g_config.lookup) log_looked_up();
+#if defined(MINIMAL_VIS_LOOKALIKE)
+    log_line("lookalike time=%lu", lookalike_time());
+#endif
     FrameData rows;
     std::memcpy(rows.spectrum, module->spectrum_data, sizeof rows.spectrum);
     std::memcpy(rows.waveform, module->waveform_data, sizeof rows.waveform);

@@ -29,11 +29,14 @@ struct MinimalConfig {
     int init_result = 0;
     int render_result = 0;
     int end_after = 0;
-    int crash_at = -1;                 // 0: in Init; N: in the N-th Render
+    int crash_at = -1;                 // 0: in Init; N: in the N-th Render; kCrashOnThread
+    bool crash_overflow = false;       // by running out of stack rather than a null write
     bool probe = true;
     bool window = false;
     std::string embed;                 // "", "1" (through the function) or "direct"
     int embed_resize[2] = {0, 0};
+    bool embed_rect_given = false;
+    int embed_rect[4] = {0, 0, 0, 0};
     std::vector<BoxRequest> boxes;
     std::string config = "dialog";
     int delay = 10;
@@ -47,10 +50,16 @@ struct MinimalConfig {
     int gl_load = 0;
     bool leak = false;
     std::string thread;                // "", "1" (draws on its own thread) or "own" (also makes the windows)
+    int thread_open_wait = 0;          // ms the thread waits before opening its drawing
+    int thread_wait = 0;               // ... and between opening it and its first frame
+    bool gl_state = false;
+    bool lookup = false;
     std::vector<BoxRequest> thread_boxes;
     bool ini = false;
     std::vector<std::string> ask;      // "104", "105:1", ...: asked at Init, every Render and Quit
 };
+
+const int kCrashOnThread = -2;
 
 extern MinimalConfig g_config;
 extern HINSTANCE g_instance;
@@ -66,7 +75,13 @@ struct FrameData {
     uint8_t waveform[2][kSpectrumBins];
 };
 
-// The drawing on window: opened on the thread that draws (GL's context is that thread's).
+// The drawing on window: opened on the thread that draws (GL's context is that thread's). With
+// gl_state, it sets a GL pack state of its own and logs it before every frame.
 bool drawing_open(HWND window);
 void drawing_frame(const FrameData &data);
 void drawing_close();
+
+#if defined(MINIMAL_VIS_LOOKALIKE)
+// timeGetTime as lookalike_clock.dll exports it: another DLL's function of a patched name.
+unsigned long lookalike_time();
+#endif
