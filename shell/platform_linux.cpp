@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -159,6 +160,14 @@ bool platform_linux_start(const LinuxPlatformSetup &setup, std::string *error) {
     SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show the window on: ") + SDL_GetError();
+        return false;
+    }
+    // Without a display SDL falls back to windows nobody sees; only asked for by name is that wanted.
+    const char *driver = SDL_GetCurrentVideoDriver();
+    if (!std::getenv("SDL_VIDEODRIVER") && driver &&
+        (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        *error = "no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY names one)";
         return false;
     }
     state.sdl_started = true;
