@@ -133,6 +133,10 @@ class PlayerFailures(NativeTestCase):
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
+            ("the options dialog", ["--config"], 2, None, "only on Windows"),
+            ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
+            ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
+            ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
         ]
         for what, args, status, said, line in cases:
             with self.subTest(what):
