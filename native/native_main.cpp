@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <GL/gl.h>
 
