@@ -15,7 +15,7 @@ SF_INFO g_info;
 int g_channels = 0;  // played: the file's first two
 bool g_audio_started = false;
 SDL_AudioDeviceID g_device = 0;
-SDL_AudioSpec g_spec;
+SDL_AudioSpec g_output;
 std::vector<float> g_block;  // the callback's, decoded as the device asks
 std::atomic<long long> g_delivered{0};     // sample frames handed to the device
 std::atomic<uint64_t> g_delivered_at{0};   // when, on SDL's performance counter
@@ -76,7 +76,7 @@ bool sound_open(const char *path, double start_seconds, std::string *error) {
     wanted.samples = 1024;  // 23 ms at 44.1 kHz: the picture follows the sound closely
     wanted.callback = fill;
     // No changes allowed: SDL converts to what the device takes, and the callback keeps this layout.
-    g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &g_spec, 0);
+    g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &g_output, 0);
     if (g_device == 0) {
         *error = std::string("no sound output here (") + SDL_GetError() + ")";
         sound_close();
@@ -95,16 +95,16 @@ void sound_start() {
 
 double sound_heard_seconds() {
     if (!g_device) return 0;
-    const double rate = g_spec.freq;
+    const double rate = g_output.freq;
     const double handed = double(g_delivered.load()) / rate;
-    const double buffer = double(g_spec.samples) / rate;
+    const double buffer = double(g_output.samples) / rate;
     const double since = double(SDL_GetPerformanceCounter() - g_delivered_at.load()) / double(SDL_GetPerformanceFrequency());
     // The last buffer handed over plays from the moment it was asked for.
     return std::max(0.0, std::min(handed, handed - buffer + std::min(since, buffer)));
 }
 
 bool sound_finished() {
-    return g_device && g_ended && sound_heard_seconds() >= double(g_delivered.load()) / g_spec.freq;
+    return g_device && g_ended && sound_heard_seconds() >= double(g_delivered.load()) / g_output.freq;
 }
 
 void sound_close() {
