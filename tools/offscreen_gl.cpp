@@ -7,7 +7,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-#include <cstdlib>
+#include "shell/platform_linux_egl.h"
 
 namespace {
 
@@ -17,21 +17,9 @@ GLuint framebuffer, colour_buffer, depth_buffer;
 
 bool offscreen_gl_create(OffscreenGl *gl, int width, int height, std::string *error) {
     *gl = OffscreenGl{nullptr, nullptr};
-    // The software rasterizer gives every extension the plug-in needs, on any machine.
-    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
-    setenv("EGL_PLATFORM", "surfaceless", 0);
-    // llvmpipe compiles for the vector instructions it finds; frames compared exactly with recorded
-    // ones must not depend on whether a machine also has AVX-512.
-    setenv("GALLIUM_OVERRIDE_CPU_CAPS", "avx", 0);
-    auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
-        eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    EGLDisplay display = get_platform_display
-                             ? get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr)
-                             : EGL_NO_DISPLAY;
-    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
-        *error = "Mesa's surfaceless EGL display is not available (is libegl-mesa0 installed?)";
-        return false;
-    }
+    EglDisplayOpened opened;
+    if (!egl_display_open(EglDisplayChoice::software, 0, &opened, error)) return false;
+    EGLDisplay display = opened.display;
     const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
                                         EGL_NONE};
     EGLConfig config = nullptr;

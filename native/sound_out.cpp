@@ -1,0 +1,117 @@
+#include "native/sound_out.h"
+
+#include <SDL.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+SNDFILE *g_file = nullptr;
+SF_INFO g_info;
+int g_channels = 0;  // played: the file's first two
+bool g_audio_started = false;
+SDL_AudioDeviceID g_device = 0;
+SDL_AudioSpec g_output;
+std::vector<float> g_block;  // the callback's, decoded as the device asks
+std::atomic<long long> g_delivered{0};     // sample frames handed to the device
+std::atomic<uint64_t> g_delivered_at{0};   // when, on SDL's performance counter
+std::atomic<bool> g_ended{false};
+
+// On SDL's audio thread: decodes what the device asks for, then silence after the end.
+void SDLCALL fill(void *, Uint8 *stream, int length) {
+    float *out = reinterpret_cast<float *>(stream);
+    const int frames = length / int(sizeof(float)) / g_channels;
+    int done = 0;
+    while (done < frames && !g_ended) {
+        const int wanted = std::min(frames - done, 4096);
+        g_block.resize(size_t(wanted) * size_t(g_info.channels));
+        const sf_count_t got = sf_readf_float(g_file, g_block.data(), wanted);
+        if (got <= 0) {
+            g_ended = true;
+            break;
+        }
+        for (sf_count_t i = 0; i < got; ++i)
+            for (int c = 0; c < g_channels; ++c)
+                out[(size_t(done) + size_t(i)) * size_t(g_channels) + size_t(c)] =
+                    g_block[size_t(i) * size_t(g_info.channels) + size_t(c)];
+        done += int(got);
+    }
+    std::memset(out + size_t(done) * size_t(g_channels), 0, size_t(frames - done) * size_t(g_channels) * sizeof(float));
+    g_delivered += done;
+    g_delivered_at = SDL_GetPerformanceCounter();
+}
+
+}  // namespace
+
+bool sound_open(const char *path, double start_seconds, std::string *error) {
+    g_info = SF_INFO{};
+    g_file = sf_open(path, SFM_READ, &g_info);
+    if (!g_file) {
+        *error = std::string("cannot read the sound of ") + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    g_channels = std::min(g_info.channels, 2);
+    const sf_count_t start = sf_count_t(start_seconds * g_info.samplerate);
+    if (g_channels < 1 || (start > 0 && sf_seek(g_file, start, SEEK_SET) < 0)) {
+        *error = std::string("cannot play ") + path + " from " + std::to_string(start_seconds) + " s";
+        sound_close();
+        return false;
+    }
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Halcyonsphere");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        *error = std::string("no sound output here (") + SDL_GetError() + ")";
+        sound_close();
+        return false;
+    }
+    g_audio_started = true;
+    SDL_AudioSpec wanted{};
+    wanted.freq = g_info.samplerate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = Uint8(g_channels);
+    wanted.samples = 1024;  // 23 ms at 44.1 kHz: the picture follows the sound closely
+    wanted.callback = fill;
+    // No changes allowed: SDL converts to what the device takes, and the callback keeps this layout.
+    g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &g_output, 0);
+    if (g_device == 0) {
+        *error = std::string("no sound output here (") + SDL_GetError() + ")";
+        sound_close();
+        return false;
+    }
+    g_delivered = 0;
+    g_ended = false;
+    return true;
+}
+
+void sound_start() {
+    if (!g_device) return;
+    g_delivered_at = SDL_GetPerformanceCounter();
+    SDL_PauseAudioDevice(g_device, 0);
+}
+
+double sound_heard_seconds() {
+    if (!g_device) return 0;
+    const double rate = g_output.freq;
+    const double handed = double(g_delivered.load()) / rate;
+    const double buffer = double(g_output.samples) / rate;
+    const double since = double(SDL_GetPerformanceCounter() - g_delivered_at.load()) / double(SDL_GetPerformanceFrequency());
+    // The last buffer handed over plays from the moment it was asked for.
+    return std::max(0.0, std::min(handed, handed - buffer + std::min(since, buffer)));
+}
+
+bool sound_finished() {
+    return g_device && g_ended && sound_heard_seconds() >= double(g_delivered.load()) / g_output.freq;
+}
+
+void sound_close() {
+    if (g_device) SDL_CloseAudioDevice(g_device);
+    g_device = 0;
+    if (g_audio_started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    g_audio_started = false;
+    if (g_file) sf_close(g_file);
+    g_file = nullptr;
+}

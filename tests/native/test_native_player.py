@@ -1,0 +1,161 @@
+"""The native player end to end, offscreen on llvmpipe: a short run to the end and one stopped by
+Escape, with the events the Windows host writes and the frames; every failed start with its exit
+status and its one line.
+
+HALCYON_NATIVE names the player (ctest sets it; default build/native/native/halcyon_native)."""
+
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NATIVE = os.environ.get("HALCYON_NATIVE") or os.path.join(REPO, "build", "native", "native", "halcyon_native")
+WIDTH, HEIGHT = 128, 96
+BASE = ["--gl", "software", "--size", "%dx%d" % (WIDTH, HEIGHT), "--delay", "0"]
+
+
+def stream_bytes(levels):
+    """A spectrum stream of 30 rows a second whose frame N has every bin of both channels at levels[N]."""
+    header = b"HSPS" + struct.pack("<9I", 2, 2, 576, 30, 1, len(levels), 0, len(levels) * 1000 // 30, 0)
+    return header + b"".join(bytes([level]) * (2 * 576) + bytes(2 * 576) for level in levels)
+
+
+class Run:
+    def __init__(self, folder, args):
+        self.folder = folder
+        events = os.path.join(folder, "events.jsonl")
+        env = dict(os.environ, TMPDIR=folder)  # where a private plug-in folder would be left
+        result = subprocess.run([NATIVE, "--log", events] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=240)
+        self.status, self.stdout, self.stderr = result.returncode, result.stdout, result.stderr.decode("latin-1")
+        self.events = []
+        if os.path.exists(events):
+            with open(events, "rb") as f:
+                self.events = [json.loads(line) for line in f.read().decode("ascii").splitlines() if line]
+
+    def of(self, name):
+        return [e for e in self.events if e["event"] == name]
+
+    def one(self, name):
+        found = self.of(name)
+        if len(found) != 1:
+            raise AssertionError("expected one %r event:\n%s" % (name, self.describe()))
+        return found[0]
+
+    def describe(self):
+        return "status %s\n%s\nstderr: %s" % (self.status, "\n".join(json.dumps(e) for e in self.events),
+                                              self.stderr[-2000:])
+
+
+class NativeTestCase(unittest.TestCase):
+    def run_native(self, args):
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        with open(os.path.join(folder, "music.hsps"), "wb") as f:
+            f.write(stream_bytes([0] * 4 + [220] * 4))
+        return Run(folder, args)
+
+
+class PlayerRun(NativeTestCase):
+    def test_frames_follow_the_music_and_the_events_are_the_hosts(self):
+        run = self.run_native(BASE + ["--clock-ms", "1000/30", "--spectrum", "stream:music.hsps", "--capture", "shots",
+                                      "--video", "-", "--track", "song.flac"])
+        self.assertEqual(run.status, 0, run.describe())
+        names = [e["event"] for e in run.events if e["event"] not in ("host_message", "capture")]
+        self.assertEqual(names, ["loaded", "player_files", "clock", "init", "gl", *["frame"] * 8, "quit", "end"],
+                         run.describe())
+        self.assertEqual(run.one("end")["reason"], "frames")
+        self.assertEqual(run.one("end")["frames"], 8)
+        self.assertEqual(run.one("clock")["start"], 10000)
+        self.assertIn("llvmpipe", run.one("gl")["renderer"])
+        self.assertEqual(run.one("gl")["display"], "software")
+        self.assertEqual(run.one("player_files")["plugin_folder"], os.path.dirname(os.path.realpath(NATIVE)))
+        registrations = [e for e in run.of("host_message") if e["lparam"] == 611]
+        self.assertEqual([(e["phase"], e["wparam"] != 0) for e in registrations], [("init", True), ("quit", False)])
+        self.assertEqual((registrations[0]["client_width"], registrations[0]["client_height"]), (WIDTH, HEIGHT))
+        self.assertEqual(registrations[0]["window_class"], "f_Halcyonsphere")
+        embed = [e for e in run.of("host_message") if e["lparam"] == 505]
+        self.assertTrue(embed and embed[0]["answer"] != 0 and embed[0]["known"], run.describe())
+        quit = run.one("quit")
+        self.assertEqual((quit["render_window_alive"], quit["window_class_registered"], quit["windows"]),
+                         (False, False, 0))
+        self.assertFalse([n for n in os.listdir(run.folder) if n.startswith("halcyon-native-")],
+                         "the private plug-in folder is removed")
+
+        # The raw frames on stdout, as an encoder reads them.
+        magic, width, height, order = struct.unpack_from("<4sII4s", run.stdout)
+        self.assertEqual((magic, width, height, order), (b"HRAW", WIDTH, HEIGHT, b"BGRA"))
+        size = WIDTH * HEIGHT * 4
+        self.assertEqual(len(run.stdout), 16 + 8 * size)
+        frames = [run.stdout[16 + i * size:16 + (i + 1) * size] for i in range(8)]
+        means = [[sum(frame[c::4]) / (WIDTH * HEIGHT) for c in (2, 1, 0)] for frame in frames]  # R, G, B
+
+        # Each frame captured as it went to the encoder.
+        captures = run.of("capture")
+        self.assertEqual(len(captures), 8)
+        for index, (capture, mean) in enumerate(zip(captures, means)):
+            self.assertTrue(capture["captured"], capture)
+            with open(capture["path"], "rb") as f:
+                png = f.read(24)
+            self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertEqual(struct.unpack(">II", png[16:24]), (WIDTH, HEIGHT))
+            for got, want in zip(capture["mean_rgb"], mean):
+                self.assertAlmostEqual(got, want, places=2, msg="frame %d" % index)
+
+        brightness = [sum(mean) / 3 for mean in means]
+        self.assertGreater(brightness[0], 2, "the sphere is lit in silence")
+        self.assertTrue(all(a != b for a, b in zip(frames, frames[1:])), "every frame moves")
+        self.assertGreater(min(brightness[4:]), max(brightness[:4]) + 1, "the music brightens the frames")
+
+    def test_escape_stops_the_run_as_a_user_does(self):
+        run = self.run_native(BASE + ["--frames", "6", "--escape-at", "2", "--spectrum", "tone:20@180"])
+        self.assertEqual(run.status, 0, run.describe())
+        poke = run.one("poke")
+        self.assertEqual((poke["what"], poke["frame"], poke["posted"]), ("escape", 2, True))
+        self.assertEqual(run.one("quit_message")["after_frames"], 2)
+        self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("quit_message", 2))
+        self.assertEqual(run.one("quit")["windows"], 0)
+
+
+class PlayerFailures(NativeTestCase):
+    def test_each_failure_has_its_status_and_its_line(self):
+        cases = [
+            # (what, arguments, status, the box's text or the error's what, a word of stderr)
+            ("no asset folder", ["--plugin-folder", "."], 1,
+             "Unable to locate fragment program at 'vis_halcyonsphere_assets/light_std.fp'.", "[OK]"),
+            ("a player too old", ["--no-embed"], 1, "This plugin requires Winamp 5.0+", "[OK]"),
+            ("no GL", ["--gl", "device:999"], 1, "ERRORCODE3", "no EGL device 999"),
+            ("the video cannot be written", ["--video", "/dev/full"], 3, "video", "cannot write"),
+            ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
+            ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
+            ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
+            ("the options dialog", ["--config"], 2, None, "only on Windows"),
+            ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
+            ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
+            ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
+        ]
+        for what, args, status, said, line in cases:
+            with self.subTest(what):
+                folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+                self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+                with open(os.path.join(folder, "music.hsps.short"), "wb") as f:
+                    f.write(b"short")
+                with open(os.path.join(folder, "junk.hsps"), "wb") as f:
+                    f.write(b"{}\n" * 20)
+                run = Run(folder, BASE + ["--frames", "3"] + args)
+                self.assertEqual(run.status, status, run.describe())
+                self.assertIn(line, run.stderr, run.describe())
+                if status == 1:
+                    self.assertEqual(run.one("message_box")["text"], said)
+                    self.assertEqual(run.one("init")["result"], 1)
+                    self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("init_failed", 0))
+                elif said:
+                    self.assertEqual(run.one("error")["what"], said, run.describe())
+
+
+if __name__ == "__main__":
+    unittest.main()
