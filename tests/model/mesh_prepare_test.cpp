@@ -223,4 +223,24 @@ TEST(TangentFrames, FileNormalsArriveAsStored) {
     EXPECT_EQ(eye_vectors[0].z, 30.0f) << "the eye's own point, not the light's";
 }
 
+// The loops over triangles ask this before indexing: every index, the last one too, lies below the count.
+TEST(TriangleRange, EveryIndexStaysBelowTheVertexCount) {
+    const struct {
+        FileTriangle triangle;
+        int32_t vertex_count;
+        bool in_range;
+    } cases[] = {
+        // Each index in turn at the last vertex, then one past it.
+        {{2, 0, 1, 0}, 3, true},   {{0, 2, 1, 0}, 3, true},   {{0, 1, 2, 0}, 3, true},
+        {{3, 0, 1, 0}, 3, false},  {{0, 3, 1, 0}, 3, false},  {{0, 1, 3, 0}, 3, false},
+        {{0, 0, 0, 0}, 0, false},  {{0, 0, 65534, 0}, 65535, true},  {{0, 0, 65535, 0}, 65535, false},
+        {{65535, 65535, 65535, 0}, 65536, true},
+    };
+    for (const auto &c : cases) {
+        const FileTriangle &t = c.triangle;
+        EXPECT_EQ(triangle_in_range(t, c.vertex_count), c.in_range)
+            << +t.i0 << ", " << +t.i1 << ", " << +t.i2 << " of " << c.vertex_count;
+    }
+}
+
 }  // namespace
