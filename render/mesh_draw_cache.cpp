@@ -30,7 +30,8 @@ MeshDrawCache *mesh_draw_cache(Mesh &mesh) {
 void update_light_and_eye_vectors(const Mesh &mesh, MeshDrawCache &cache, const Vec3 &light, const Vec3 &eye) {
     if (cache.vectors_pose == mesh.pose_stamp && same_point(cache.light, light) && same_point(cache.eye, eye)) return;
     if (!mesh_can_have_frames(mesh)) return;
-    // A pose unchanged since the frames were built would rebuild them bit for bit.
+    // A skinned mesh's normals move with its pose, so its frames are rebuilt for each new pose (and
+    // only then: an unchanged pose would rebuild them bit for bit). Other frames stay as first built.
     const bool frames_follow_pose = mesh.weight_ranges && mesh.posed_normals;
     if (cache.frames_pose == 0 || (frames_follow_pose && cache.frames_pose != mesh.pose_stamp)) {
         compute_mesh_tangent_frames(mesh, cache.tangent_frames);
