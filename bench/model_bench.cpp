@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "model/frame_number.h"
 #include "model/model_parse.h"
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
 #include "model/tangent_frames.h"
-#include "render/frame_clock.h"
-#include "render/scene_entity.h"
+#include "render/mesh_draw_cache.h"
 
 namespace {
 
@@ -141,22 +141,21 @@ void PoseAndLightPass(benchmark::State &state) {
     model.size = static_cast<int32_t>(file.size());
     parse_model(model);
     Mesh &mesh = *model.meshes;
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
-    entity.force_pose_update = 1;
+    MeshDrawCache *cache = mesh_draw_cache(mesh);
+    if (!cache) {
+        state.SkipWithError("out of memory");
+        free_model_meshes(model);
+        return;
+    }
     const Vec3 eye{0, 0, 10}, light{3, 4, 5};
-    uint32_t clock = 1;
     for (auto _ : state) {
-        FrameClock = ++clock;
-        update_mesh_transform(mesh, entity.model_scale);
-        update_mesh_vertices(&entity, mesh);
-        compute_tangent_space_vectors(mesh.vertex_count, mesh.posed_positions, mesh.triangle_count, mesh.triangles,
-                                      mesh.tangent_frames, mesh.normals, mesh.light_vectors, mesh.eye_vectors, eye,
-                                      light, mesh_tex_coord_pairs(mesh), &mesh);
-        benchmark::DoNotOptimize(mesh.light_vectors);
+        advance_frame_number();
+        update_mesh_transform(mesh, 1.0f);
+        update_mesh_vertices(mesh, 1.0f, true);
+        update_light_and_eye_vectors(mesh, *cache, light, eye);
+        benchmark::DoNotOptimize(cache->light_vectors);
     }
     per_vertex(state, mesh.vertex_count);
-    FrameClock = 0;
     free_model_meshes(model);
 }
 BENCHMARK(PoseAndLightPass)->Unit(benchmark::kMillisecond);
@@ -170,11 +169,12 @@ void LightPassOnly(benchmark::State &state) {
     parse_model(model);
     Mesh &mesh = *model.meshes;
     const Vec3 eye{0, 0, 10}, light{3, 4, 5};
+    std::vector<TangentFrame> frames(size_t(mesh.vertex_count));
+    std::vector<Vec3> light_vectors(frames.size()), eye_vectors(frames.size());
+    compute_mesh_tangent_frames(mesh, frames.data());
     for (auto _ : state) {
-        compute_tangent_space_vectors(mesh.vertex_count, mesh.posed_positions, mesh.triangle_count, mesh.triangles,
-                                      mesh.tangent_frames, mesh.normals, mesh.light_vectors, mesh.eye_vectors, eye,
-                                      light, mesh_tex_coord_pairs(mesh), &mesh);
-        benchmark::DoNotOptimize(mesh.light_vectors);
+        compute_mesh_tangent_space_vectors(mesh, frames.data(), light, eye, light_vectors.data(), eye_vectors.data());
+        benchmark::DoNotOptimize(light_vectors.data());
     }
     per_vertex(state, mesh.vertex_count);
     free_model_meshes(model);
@@ -223,15 +223,10 @@ void PoseHostileFile(benchmark::State &state) {
     model.data = file.data();
     model.size = static_cast<int32_t>(file.size());
     parse_model(model);
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
-    entity.force_pose_update = 1;
-    uint32_t clock = 1;
     for (auto _ : state) {
-        FrameClock = ++clock;
-        for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) update_mesh_vertices(&entity, *mesh);
+        advance_frame_number();
+        for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) update_mesh_vertices(*mesh, 1.0f, true);
     }
-    FrameClock = 0;
     free_model_meshes(model);
 }
 BENCHMARK(PoseHostileFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);

@@ -4,13 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/frame_number.h"
 #include "model/mesh_prepare.h"
 #include "model/model_parse.h"
 #include "model/model_table.h"
 #include "model/skeletal_pose.h"
-#include "model/tangent_frames.h"
-#include "render/frame_clock.h"
-#include "render/scene_entity.h"
+#include "render/mesh_draw_cache.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 24)) return 0;
@@ -21,23 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     model.size = static_cast<int32_t>(size);
     parse_model(model);
 
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
     const Vec3 eye{0, 0, 10}, light{3, 4, 5};
-    for (uint32_t frame = 1; frame <= 2; ++frame) {
-        FrameClock = frame;
-        entity.force_pose_update = static_cast<uint8_t>(frame == 2);
+    for (int frame = 1; frame <= 2; ++frame) {
+        advance_frame_number();
         for (Mesh *mesh = model.meshes; mesh; mesh = mesh->next) {
             update_mesh_transform(*mesh, 2.0f);
             ensure_index_array(*mesh);
-            update_mesh_vertices(&entity, *mesh);
-            compute_tangent_space_vectors(mesh->vertex_count, mesh->posed_positions, mesh->triangle_count,
-                                          mesh->triangles, mesh->tangent_frames, mesh->normals,
-                                          mesh->light_vectors, mesh->eye_vectors, eye, light,
-                                          mesh_tex_coord_pairs(*mesh), mesh);
+            update_mesh_vertices(*mesh, 1.0f, frame == 2);
+            if (MeshDrawCache *cache = mesh_draw_cache(*mesh)) update_light_and_eye_vectors(*mesh, *cache, light, eye);
         }
     }
-    FrameClock = 0;
     free_model_meshes(model);
     std::free(image);
     return 0;

@@ -58,14 +58,11 @@ void ensure_index_array(Mesh &mesh) {
 void prepare_mesh(Mesh &mesh) {
     if (!mesh.positions) return;
     mat34_identity(mesh.world);
-    update_mesh_vertices(nullptr, mesh);
+    update_mesh_vertices(mesh, 0.0f, true);  // the first pose: no entity's scale yet
     ensure_index_array(mesh);
-    mesh.tangent_frames = allocate_zeroed<TangentFrame>(mesh.vertex_count);
     if (!mesh.normals_from_file) {
         PackedVec3 *normals = allocate_zeroed<PackedVec3>(mesh.vertex_count);
         compute_vertex_normals(normals, mesh.vertex_count, mesh.positions, mesh.triangle_count, mesh.triangles);
         mesh.normals = normals;
     }
-    mesh.light_vectors = allocate_zeroed<Vec3>(mesh.vertex_count);
-    mesh.eye_vectors = allocate_zeroed<Vec3>(mesh.vertex_count);
 }

@@ -1,4 +1,4 @@
-// Arrays derived from a parsed mesh: 32-bit indices, vertex normals, room for the tangent frames.
+// Arrays derived from a parsed mesh: its first pose, 32-bit indices and vertex normals.
 #pragma once
 
 #include "model/model.h"

@@ -8,12 +8,8 @@
 #include "math/vec3.h"
 #include "model/file_layout.h"
 
-struct TangentFrame {
-    int32_t count;  // triangle corners at this vertex
-    Vec3 tangent;   // direction in which s grows
-    Vec3 binormal;  // direction in which t grows
-    Vec3 normal;    // the vertex normal in force when the frame was computed
-};
+// What the renderer keeps beside each mesh between passes (its own type); the mesh frees it with itself.
+struct MeshDrawCache;
 
 struct Bone {
     BoneRecord record;  // exactly as read from the file
@@ -21,7 +17,7 @@ struct Bone {
     Matrix34 local;
     Matrix34 world;
     Matrix34 skin;  // copy of world that skinning reads
-    uint32_t stamp; // FrameClock value of world
+    uint32_t stamp; // FrameNumber of world
 };
 
 // "image" fields point into the file image; the others are owned by the mesh.
@@ -37,9 +33,6 @@ struct Mesh {
     const FileTriangle *triangles;  // image
     uint32_t *indices;
     const uint8_t *tex_coords;  // image: uint16 count, then the pairs
-    TangentFrame *tangent_frames;
-    Vec3 *light_vectors;
-    Vec3 *eye_vectors;
     const PackedVec3 *normals;  // image when normals_from_file, else owned
     PackedVec3 *posed_normals;
     uint8_t normals_from_file;
@@ -50,10 +43,9 @@ struct Mesh {
     int32_t bone_count;
     uint8_t bones_shared;  // the array belongs to an earlier mesh
     // The mesh that owns a shared array (null when the array is the mesh's own). The owner records
-    // the FrameClock value at which the array was last posed, so that meshes sharing it pose it
-    // once per frame between them.
+    // the FrameNumber at which the array was last posed, so that meshes sharing it pose it once
+    // per frame between them.
     Mesh *bones_owner;
-    uint8_t bones_posed;
     uint32_t bones_stamp;
     uint8_t pose_valid;
     float last_scale;
@@ -65,18 +57,11 @@ struct Mesh {
     const uint8_t *node_header;  // image: just past the node name's NUL
     uint16_t node_id;
     Matrix34 world;
-    uint32_t transform_stamp;
-    uint8_t transform_valid;  // world was computed at transform_stamp; a fresh mesh's stamp 0 says nothing
+    uint32_t transform_stamp;  // FrameNumber of world
+    // FrameNumber of the pose in posed_positions: what was derived from the pose is current while
+    // it records the same number.
     uint32_t pose_stamp;
-    uint8_t tangent_frames_valid;
-    uint32_t tangent_stamp;
-    // The frames were built from posed_positions and posed_normals as they are now: a skinned mesh
-    // whose pose has not changed since keeps them in a new frame, as a rebuild would give the same.
-    uint8_t tangent_frames_posed;
-    // light_vectors and eye_vectors hold what the light pass computed for these two points (in the
-    // space of posed_positions); cleared whenever the pose or the tangent frames change.
-    uint8_t vectors_current;
-    Vec3 vectors_light, vectors_eye;
+    MeshDrawCache *draw_cache;  // null until the renderer first lights the mesh
     Mesh *parent;
     Mesh *next;
 };

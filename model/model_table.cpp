@@ -50,11 +50,9 @@ void free_model_meshes(ModelFile &model) {
         Mesh *next = mesh->next;
         std::free(mesh->posed_positions);
         std::free(mesh->indices);
-        std::free(mesh->tangent_frames);
         if (!mesh->normals_from_file) std::free(const_cast<PackedVec3 *>(mesh->normals));
         std::free(mesh->posed_normals);
-        std::free(mesh->light_vectors);
-        std::free(mesh->eye_vectors);
+        std::free(mesh->draw_cache);  // one block, whatever the renderer keeps in it
         if (!mesh->bones_shared) std::free(mesh->bones);
         std::free(mesh);
         mesh = next;

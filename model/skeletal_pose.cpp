@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <functional>
 
 #include "math/matrix34.h"
+#include "model/frame_number.h"
 #include "model/model_memory.h"
-#include "render/frame_clock.h"
-#include "render/scene_entity.h"
 
 namespace {
 
@@ -19,8 +16,8 @@ void scale_linear_part(Matrix34 &m, float scale) {
 }
 
 void update_bone_matrices(Bone &bone) {
-    if (bone.stamp == FrameClock && FrameClock != 0) return;
-    bone.stamp = FrameClock;
+    if (bone.stamp == FrameNumber) return;
+    bone.stamp = FrameNumber;
     if (bone.parent)
         mat34_compose(bone.parent->world, bone.local, bone.world);
     else
@@ -29,26 +26,14 @@ void update_bone_matrices(Bone &bone) {
 }
 
 // Every bone of an array, each after its parent and each once: a walk up stops at the first bone
-// already done, so chains of any shape cost one step per bone. Done means stamped in this frame;
-// while FrameClock is 0 stamps say nothing, and a scratch mark per bone says it instead. The
-// matrices are those a call of update_bone per bone in index order would leave.
+// already done this frame, so chains of any shape cost one step per bone. The matrices are those
+// a call of update_bone per bone in index order would leave.
 void update_bone_array(Bone *bones, int32_t count) {
-    uint8_t *marked = FrameClock == 0 ? allocate_zeroed<uint8_t>(count) : nullptr;
-    if (FrameClock == 0 && !marked) {
-        for (int32_t b = 0; b < count; ++b) update_bone(bones[b]);
-        return;
-    }
-    const std::less<const Bone *> before;
-    auto in_array = [=](const Bone *bone) { return !before(bone, bones) && before(bone, bones + count); };
-    auto done = [&](const Bone *bone) {
-        if (!marked) return bone->stamp == FrameClock;
-        return in_array(bone) && marked[bone - bones] != 0;
-    };
     for (int32_t b = 0; b < count; ++b) {
         // Up to the first bone already done, reversing the links; then down again, restoring them.
         Bone *previous = nullptr;
         Bone *current = &bones[b];
-        while (current && !done(current)) {
+        while (current && current->stamp != FrameNumber) {
             Bone *up = current->parent;
             current->parent = previous;
             previous = current;
@@ -60,22 +45,15 @@ void update_bone_array(Bone *bones, int32_t count) {
             Bone *down = current->parent;
             current->parent = parent;
             update_bone_matrices(*current);
-            if (marked && in_array(current)) marked[current - bones] = 1;
             parent = current;
             current = down;
         }
     }
-    std::free(marked);
 }
 
-bool transform_done_this_frame(const Mesh &mesh) {
-    return mesh.transform_valid && mesh.transform_stamp == FrameClock;
-}
+bool transform_done_this_frame(const Mesh &mesh) { return mesh.transform_stamp == FrameNumber; }
 
-void stamp_transform(Mesh &mesh) {
-    mesh.transform_stamp = FrameClock;
-    mesh.transform_valid = 1;
-}
+void stamp_transform(Mesh &mesh) { mesh.transform_stamp = FrameNumber; }
 
 // The box around the posed vertices, and the sphere about its centre that holds them all.
 void update_pose_bounds(Mesh &mesh) {
@@ -145,17 +123,13 @@ void update_bone(Bone &bone) {
     }
 }
 
-void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
-    if (mesh.posed_positions && mesh.pose_valid && entity && !entity->force_pose_update &&
-        entity->model_scale == mesh.last_scale)
-        return;
+void update_mesh_vertices(Mesh &mesh, float scale, bool force) {
+    if (mesh.posed_positions && mesh.pose_valid && !force && scale == mesh.last_scale) return;
     mesh.pose_valid = 1;
-    if (mesh.posed_positions && mesh.pose_stamp == FrameClock) return;
-    mesh.pose_stamp = FrameClock;
-    mesh.last_scale = entity ? entity->model_scale : 0.0f;
-    // Whatever was derived from the previous pose is stale from here on.
-    mesh.tangent_frames_posed = 0;
-    mesh.vectors_current = 0;
+    if (mesh.posed_positions && mesh.pose_stamp == FrameNumber) return;
+    // A new pose stamp tells whoever derived something from the previous pose that it is stale.
+    mesh.pose_stamp = FrameNumber;
+    mesh.last_scale = scale;
     mesh.pose_bounds_valid = 0;
     if (!mesh.posed_positions) {
         mesh.posed_positions = allocate_zeroed<Vec3>(mesh.vertex_count);
@@ -165,10 +139,9 @@ void update_mesh_vertices(const SceneEntity *entity, Mesh &mesh) {
         // Meshes sharing an array pose it once per frame between them: the result is the same.
         Mesh *owner = mesh.bones_shared ? mesh.bones_owner : &mesh;
         if (!owner || owner->bones != mesh.bones) owner = &mesh;
-        if (!owner->bones_posed || owner->bones_stamp != FrameClock) {
+        if (owner->bones_stamp != FrameNumber) {
             update_bone_array(mesh.bones, mesh.bone_count);
-            owner->bones_posed = 1;
-            owner->bones_stamp = FrameClock;
+            owner->bones_stamp = FrameNumber;
         }
     }
 

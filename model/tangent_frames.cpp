@@ -1,7 +1,6 @@
 #include "model/tangent_frames.h"
 
 #include "math/matrix34.h"
-#include "render/frame_clock.h"
 
 namespace {
 
@@ -16,10 +15,9 @@ void remove_normal_component(Vec3 &v, const Vec3 &normal) {
 
 }  // namespace
 
-void compute_tangent_frames(Mesh *mesh, int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
-                            const FileTriangle *triangles, TangentFrame *frames, const PackedVec3 *normals,
-                            const TexCoordPair *pairs) {
-    if (mesh && mesh->tangent_frames_valid) return;
+void compute_tangent_frames(int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
+                            const FileTriangle *triangles, const PackedVec3 *normals, const TexCoordPair *pairs,
+                            TangentFrame *frames) {
     if (!frames) return;
     if (vertex_count < 0) vertex_count = 0;
     for (int32_t i = 0; i < vertex_count; ++i) frames[i] = TangentFrame{};
@@ -73,32 +71,12 @@ void compute_tangent_frames(Mesh *mesh, int32_t vertex_count, const Vec3 *positi
         remove_normal_component(frame.tangent, frame.normal);
         remove_normal_component(frame.binormal, frame.normal);
     }
-    if (mesh) {
-        mesh->tangent_frames_valid = 1;
-        mesh->tangent_stamp = FrameClock;
-        mesh->tangent_frames_posed = positions == mesh->posed_positions && normals == mesh->posed_normals;
-        mesh->vectors_current = 0;
-    }
 }
 
-void compute_tangent_space_vectors(int32_t vertex_count, const Vec3 *positions, int32_t triangle_count,
-                                   const FileTriangle *triangles, TangentFrame *frames,
-                                   const PackedVec3 *normals, Vec3 *light_out, Vec3 *eye_out,
-                                   const Vec3 &eye_position, const Vec3 &light_position,
-                                   const TexCoordPair *pairs, Mesh *mesh) {
-    if (!frames || !normals || !light_out || !eye_out || !positions || !pairs) return;
-    if (mesh) {
-        // A skinned mesh's frames follow its pose into each new frame. A pose unchanged since they
-        // were built would rebuild them bit for bit, so they are only stamped again.
-        if (mesh->weight_ranges && mesh->posed_normals && mesh->tangent_stamp != FrameClock) {
-            if (mesh->tangent_frames_valid && mesh->tangent_frames_posed && positions == mesh->posed_positions)
-                mesh->tangent_stamp = FrameClock;
-            else
-                mesh->tangent_frames_valid = 0;
-        }
-        if (mesh->posed_normals) normals = mesh->posed_normals;
-    }
-    compute_tangent_frames(mesh, vertex_count, positions, triangle_count, triangles, frames, normals, pairs);
+void compute_tangent_space_vectors(int32_t vertex_count, const Vec3 *positions, const TangentFrame *frames,
+                                   const Vec3 &light_position, const Vec3 &eye_position, Vec3 *light_out,
+                                   Vec3 *eye_out) {
+    if (!frames || !positions || !light_out || !eye_out) return;
     // Copies of the inputs: the outputs may not alias them as far as the compiler knows, and
     // without the copies every store would force the frame to be read again.
     const Vec3 light = light_position, eye = eye_position;

@@ -1,5 +1,5 @@
-// The frame's millisecond tick, sampled once at the start of each scene update.
-// Per-frame caches store it as a stamp; equal stamps mean "already done this frame".
+// The frame's millisecond tick, sampled once at the start of each scene update: what moves the
+// scene. Per-frame caches count frames instead (model/frame_number.h): two frames may share a tick.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,10 @@
 #include "render/model_drawing.h"
 
-#include <cstring>
-
 #include "image/texture_manager.h"
+#include "model/frame_number.h"
 #include "model/mesh_prepare.h"
 #include "model/skeletal_pose.h"
-#include "model/tangent_frames.h"
-#include "render/frame_clock.h"
+#include "render/mesh_draw_cache.h"
 #include "render/scene_update.h"
 #include "render/view_transforms.h"
 #include "render/view_volume.h"
@@ -44,26 +42,12 @@ void draw_dark_pass(const Mesh &mesh) {
 
 bool has_triangles(const Mesh &mesh) { return mesh.triangle_count > 0 && mesh.triangles && mesh.positions; }
 
-bool same_point(const Vec3 &a, const Vec3 &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The light and eye vectors for these two points, unless the mesh holds them already: the second
-// entity pass of a frame (and a still scene) finds them in place, bit for bit what they would be.
-void update_light_and_eye_vectors(Mesh &m, const Vec3 &light, const Vec3 &eye, const TexCoordPair *uv) {
-    if (m.vectors_current && same_point(m.vectors_light, light) && same_point(m.vectors_eye, eye)) return;
-    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
-                                  m.normals, m.light_vectors, m.eye_vectors, eye, light, uv, &m);
-    m.vectors_current = 1;
-    m.vectors_light = light;
-    m.vectors_eye = eye;
-}
-
 // A posed mesh whose bounding sphere lies wholly outside the view would not reach a pixel. The
 // entity's matrix is rigid (turns and a shift), so the sphere keeps its radius in the world.
 bool mesh_outside_view(const Mesh &m, SceneEntity &e) {
     if (!m.pose_bounds_valid) return false;
-    entity_world_to_object(e);  // brings object_to_world up to date
     Vec3 centre;
-    mat34_transform_point(e.object_to_world, m.pose_centre, centre);
+    mat34_transform_point(entity_object_to_world(e), m.pose_centre, centre);
     return sphere_outside_view(centre, m.pose_radius);
 }
 
@@ -124,8 +108,8 @@ void reset_light_units(int32_t name) {
     glDisable(GL_FRAGMENT_PROGRAM_ARB);
 }
 
-Matrix34 entity_world_to_object(SceneEntity &e) {
-    if (!e.matrix_valid || e.matrix_stamp != FrameClock) {
+const Matrix34 &entity_object_to_world(SceneEntity &e) {
+    if (e.matrix_stamp != FrameNumber) {
         float gl_matrix[16];
         glPushMatrix();
         glLoadIdentity();
@@ -133,11 +117,14 @@ Matrix34 entity_world_to_object(SceneEntity &e) {
         glGetFloatv(GL_MODELVIEW_MATRIX, gl_matrix);
         glPopMatrix();
         mat34_from_gl(gl_matrix, e.object_to_world);
-        e.matrix_stamp = FrameClock;
-        e.matrix_valid = 1;
+        e.matrix_stamp = FrameNumber;
     }
+    return e.object_to_world;
+}
+
+Matrix34 entity_world_to_object(SceneEntity &e) {
     Matrix34 world_to_object;
-    mat34_rigid_inverse(e.object_to_world, world_to_object);
+    mat34_rigid_inverse(entity_object_to_world(e), world_to_object);
     return world_to_object;
 }
 
@@ -145,13 +132,15 @@ void draw_mesh_lit(Mesh &m, ModelFile &, SceneEntity &e) {
     update_mesh_transform(m, e.model_scale);
     ensure_index_array(m);
     if (!e.decal_texture || !e.normal_texture || !m.tex_coords) return;
-    update_mesh_vertices(&e, m);
+    update_mesh_vertices(m, e.model_scale, e.force_pose_update != 0);
     // Nothing to light where nothing can be seen: no per-vertex work, nothing handed to GL.
     if (mesh_outside_view(m, e)) return;
     if (!light_list) {
         draw_dark_pass(m);
         return;
     }
+    MeshDrawCache *cache = mesh_draw_cache(m);
+    if (!cache) return;  // out of memory: no arrays to hand to GL
     const TexCoordPair *uv = mesh_tex_coord_pairs(m);
     float level = (audio_energy(1) + audio_energy(0)) * 0.5f;
     if (level > 1.0f) level = 1.0f;
@@ -160,12 +149,12 @@ void draw_mesh_lit(Mesh &m, ModelFile &, SceneEntity &e) {
         Vec3 light_in_object, eye_in_object;
         mat34_transform_point(to_object, light->position, light_in_object);
         mat34_transform_point(to_object, camera_position, eye_in_object);
-        update_light_and_eye_vectors(m, light_in_object, eye_in_object, uv);
+        update_light_and_eye_vectors(m, *cache, light_in_object, eye_in_object);
         glEnableClientState(GL_VERTEX_ARRAY);
         glVertexPointer(3, GL_FLOAT, sizeof(Vec3), m.posed_positions);
         bind_light_program();
         bind_light_textures(e.normal_texture, e.decal_texture);
-        set_light_texcoord_arrays(m.eye_vectors, m.light_vectors, uv);
+        set_light_texcoord_arrays(cache->eye_vectors, cache->light_vectors, uv);
         glColor4f(light->colour.x, light->colour.y, light->colour.z, level);
         glDrawElements(GL_TRIANGLES, 3 * m.triangle_count, GL_UNSIGNED_INT, m.indices);
         // Unit 1 leaves with no texture matrix and no coordinate generation.

@@ -11,7 +11,9 @@
 
 void draw_model(ModelFile &model, SceneEntity &entity);
 void draw_mesh_lit(Mesh &mesh, ModelFile &model, SceneEntity &entity);
-// World to the entity's object space; the object-to-world matrix is read from GL once per frame.
+// The entity's object-to-world matrix, read from GL once per frame and kept in the entity.
+const Matrix34 &entity_object_to_world(SceneEntity &entity);
+// World to the entity's object space: the inverse of the above.
 Matrix34 entity_world_to_object(SceneEntity &entity);
 void bind_light_program();
 void bind_light_textures(int32_t normal_texture, int32_t decal_texture);

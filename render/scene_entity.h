@@ -35,6 +35,5 @@ struct SceneEntity {
     float model_scale;
     ModelHandle *model;  // null: drawn as a quad
     Matrix34 object_to_world;
-    uint32_t matrix_stamp;  // FrameClock value of object_to_world
-    uint8_t matrix_valid;   // set once object_to_world was read: a fresh record's stamp 0 says nothing
+    uint32_t matrix_stamp;  // FrameNumber of object_to_world
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "image/asset_loading.h"
+#include "model/frame_number.h"
 #include "model/model_table.h"
 #include "render/frame_clock.h"
 #include "settings/asset_path.h"
@@ -108,6 +109,7 @@ void entity_list_append(const SceneEntity &entity) { list_append(entity_list, en
 
 void scene_update() {
     const uint32_t t = FrameClock = platform_get_tick_count();
+    advance_frame_number();
     const UserOptions &options = plugin_state.options;
     const float distance = sphere_distance(options.sphere_size);
     SceneEntity entity{};

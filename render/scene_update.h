@@ -15,7 +15,8 @@ extern SceneEntity *entity_list;
 
 constexpr const char kModelOffsetsFile[] = "vis_halcyonsphere_assets/modeloffsets.txt";
 
-// Samples the clock and builds this frame's light and sphere entities from the spectrum and options.
+// Samples the clock, counts the frame, and builds this frame's light and sphere entities from the
+// spectrum and options.
 void scene_update();
 // Loudness of one spectrum row: bins 0 to 287 summed, over 8192 (0 to 8.96). A channel the host
 // does not have reads as channel 0; no channels at all give 0.

@@ -140,9 +140,11 @@ void draw_view(const View &view, Mesh &mesh, const Texture &normal_map, const Te
     };
     const Vec3 eye = to_object({0, 0, 0});
     const Vec3 light = to_object({position.x - 2000, position.y, position.z + 300});
-    compute_tangent_space_vectors(mesh.vertex_count, mesh.posed_positions, mesh.triangle_count, mesh.triangles,
-                                  mesh.tangent_frames, mesh.normals, mesh.light_vectors, mesh.eye_vectors, eye, light,
-                                  mesh_tex_coord_pairs(mesh), &mesh);
+    const size_t count = size_t(mesh.vertex_count);
+    std::vector<TangentFrame> frames(count);
+    std::vector<Vec3> light_vectors(count), eye_vectors(count);
+    compute_mesh_tangent_frames(mesh, frames.data());
+    compute_mesh_tangent_space_vectors(mesh, frames.data(), light, eye, light_vectors.data(), eye_vectors.data());
     const TexCoordPair *uv = mesh_tex_coord_pairs(mesh);
     // Screen position and 1/w of every vertex: world x into the screen, y to the left, z up; 45°.
     const float focal = 1.0f / std::tan(3.14159265f / 8);
@@ -190,7 +192,8 @@ void draw_view(const View &view, Mesh &mesh, const Texture &normal_map, const Te
                 const float s = pa * uv[ix[0]].s + pb * uv[ix[1]].s + pc * uv[ix[2]].s;
                 const float tt = pa * uv[ix[0]].t + pb * uv[ix[1]].t + pc * uv[ix[2]].t;
                 panel.colour[size_t(y) * size_t(panel.width) + size_t(x)] =
-                    shade(normal_map, decal, s, tt, lerp3(mesh.eye_vectors), lerp3(mesh.light_vectors), view.light_colour, 0.5f);
+                    shade(normal_map, decal, s, tt, lerp3(eye_vectors.data()), lerp3(light_vectors.data()),
+                          view.light_colour, 0.5f);
             }
     }
 }

@@ -104,13 +104,13 @@ struct MeshList {
     }
 };
 
-// A first light pass for the loaded pose; true when it produced frames.
-bool compute_first_tangent_frames(Mesh &mesh) {
-    const Vec3 origin{0, 0, 0};
-    compute_tangent_space_vectors(mesh.vertex_count, mesh.posed_positions, mesh.triangle_count, mesh.triangles,
-                                  mesh.tangent_frames, mesh.normals, mesh.light_vectors, mesh.eye_vectors,
-                                  origin, origin, mesh_tex_coord_pairs(mesh), &mesh);
-    return mesh.tangent_frames_valid != 0;
+// The tangent frames of the loaded pose, as the first light pass builds them; false when the mesh
+// lacks what they are built from.
+bool compute_first_tangent_frames(const Mesh &mesh, std::vector<TangentFrame> &frames) {
+    if (!mesh_can_have_frames(mesh)) return false;
+    frames.assign(size_t(mesh.vertex_count), TangentFrame{});
+    compute_mesh_tangent_frames(mesh, frames.data());
+    return true;
 }
 
 // A slot that no bone record filled keeps the zero matrix it was made with; a record sets the identity.
@@ -177,10 +177,11 @@ void print_json(const MeshList &list, const Options &options) {
             }
             std::printf("]");
         }
-        if (options.tangents && mesh.positions && compute_first_tangent_frames(mesh)) {
+        std::vector<TangentFrame> frames;
+        if (options.tangents && mesh.positions && compute_first_tangent_frames(mesh, frames)) {
             std::printf(", \"tangent_frames\": [");
             for (int32_t v = 0; v < mesh.vertex_count; ++v) {
-                const TangentFrame &frame = mesh.tangent_frames[v];
+                const TangentFrame &frame = frames[size_t(v)];
                 std::printf("%s{\"count\": %d, \"tangent\": ", v ? ", " : "", frame.count);
                 print_vec3(frame.tangent);
                 std::printf(", \"binormal\": ");
@@ -259,9 +260,10 @@ void print_readable(const MeshList &list, const Options &options) {
                 const PackedVec3 &n = mesh.normals[v];
                 std::printf("  normal %d: %.9g %.9g %.9g\n", v, n.x, n.y, n.z);
             }
-        if (options.tangents && mesh.positions && compute_first_tangent_frames(mesh))
+        std::vector<TangentFrame> frames;
+        if (options.tangents && mesh.positions && compute_first_tangent_frames(mesh, frames))
             for (int32_t v = 0; v < mesh.vertex_count; ++v) {
-                const TangentFrame &f = mesh.tangent_frames[v];
+                const TangentFrame &f = frames[size_t(v)];
                 std::printf("  frame %d: count %d, tangent %.9g %.9g %.9g, binormal %.9g %.9g %.9g, "
                             "normal %.9g %.9g %.9g\n",
                             v, f.count, f.tangent.x, f.tangent.y, f.tangent.z, f.binormal.x, f.binormal.y,

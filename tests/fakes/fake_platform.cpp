@@ -5,6 +5,7 @@
 
 #include "image/asset_loading.h"
 #include "image/texture_manager.h"
+#include "model/frame_number.h"
 #include "model/model_table.h"
 #include "render/frame_clock.h"
 #include "render/frame_renderer.h"
@@ -57,6 +58,7 @@ void fake_reset() {
     light_list = nullptr;
     entity_list = nullptr;
     FrameClock = 0;
+    FrameNumber = 1;
 }
 
 bool fake_called(const std::string &name) { return fake_call_index(name) >= 0; }

@@ -11,6 +11,7 @@
 
 #include "image/asset_loading.h"
 #include "image/texture_manager.h"
+#include "model/frame_number.h"
 #include "model/model_table.h"
 #include "render/frame_clock.h"
 #include "render/frame_renderer.h"
@@ -157,7 +158,9 @@ TEST_F(Frames, EveryStartDrawsTheSameFirstFramesAndTakesNothingWithIt) {
         }
         plugin_quit(&module);
         if (cycle == 1) names_per_start = next_texture_name - names_before;
-        if (cycle > 1) ASSERT_EQ(next_texture_name - names_before, names_per_start);
+        if (cycle > 1) {
+            ASSERT_EQ(next_texture_name - names_before, names_per_start);
+        }
         for (const ModelSlot &slot : model_slots) ASSERT_EQ(slot.used, 0) << "cycle " << cycle;
         ASSERT_EQ(plugin_state.model_count, 0);
     }
@@ -302,7 +305,6 @@ TEST_F(Drawing, LightsAddAndTheStateIsPutBack) {
         DrawingScene s = scene_in_front(0.25f);
         s.lights[0].next = lights == 2 ? &s.lights[1] : nullptr;
         light_list = &s.lights[0];
-        FrameClock = 77;
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         draw_entity(s.entity);
         light_list = nullptr;
@@ -320,7 +322,7 @@ TEST_F(Drawing, LightsAddAndTheStateIsPutBack) {
 TEST_F(Drawing, EntityMatrixIsReadOncePerFrameAndCarriesWorldIntoObjectSpace) {
     SceneEntity e{};
     e.angles = {0, 90, 0};  // a quarter turn about Z
-    FrameClock = 5;
+    FrameNumber = 5;
     Matrix34 to_object = entity_world_to_object(e);
     Vec3 ahead{1, 0, 0}, in_object;
     mat34_transform_point(to_object, ahead, in_object);
@@ -332,7 +334,7 @@ TEST_F(Drawing, EntityMatrixIsReadOncePerFrameAndCarriesWorldIntoObjectSpace) {
     to_object = entity_world_to_object(e);
     mat34_transform_point(to_object, ahead, in_object);
     EXPECT_NEAR(in_object.y, -1, 1e-6);
-    FrameClock = 6;
+    FrameNumber = 6;
     to_object = entity_world_to_object(e);
     mat34_transform_point(to_object, ahead, in_object);
     EXPECT_NEAR(in_object.x, 1, 1e-6);

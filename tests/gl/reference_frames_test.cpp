@@ -51,7 +51,7 @@ protected:
         GlPluginTest::SetUp();
         for (const char *name : kShippedFiles) {
             std::ifstream in(std::string(HALCYON_SHIPPED_ASSETS) + "/" + name, std::ios::binary);
-            ASSERT_TRUE(in) << "no shipped asset set in " HALCYON_SHIPPED_ASSETS " (./halcyon build makes it)";
+            ASSERT_TRUE(in) << "no asset set in " HALCYON_SHIPPED_ASSETS " (building gl_tests makes it)";
             write_asset(name, std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
         }
     }

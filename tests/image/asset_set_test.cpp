@@ -100,13 +100,11 @@ TEST(SphereModels, OneDrawableOutwardMeshWhosePictureIsUprightAndNotMirrored) {
         // The plug-in's tangent frames: s grows eastwards and t southwards (towards +z, which the
         // resting sphere turns downwards), so tangent × binormal points inwards, as for any
         // picture seen from the front with its rows going down.
-        const Vec3 origin{0, 0, 0};
-        compute_tangent_space_vectors(mesh->vertex_count, mesh->posed_positions, mesh->triangle_count, mesh->triangles,
-                                      mesh->tangent_frames, mesh->normals, mesh->light_vectors, mesh->eye_vectors,
-                                      origin, origin, uv, mesh);
+        std::vector<TangentFrame> tangent_frames(size_t(mesh->vertex_count));
+        compute_mesh_tangent_frames(*mesh, tangent_frames.data());
         int frames = 0;
         for (int32_t v = 0; v < mesh->vertex_count; ++v) {
-            const TangentFrame &f = mesh->tangent_frames[v];
+            const TangentFrame &f = tangent_frames[size_t(v)];
             const Vec3 &p = mesh->posed_positions[v];
             if (std::fabs(p.z) > 0.95f * kSphereRadius) continue;  // near the poles the frame turns fast
             const Point3 t{f.tangent.x, f.tangent.y, f.tangent.z}, b{f.binormal.x, f.binormal.y, f.binormal.z};

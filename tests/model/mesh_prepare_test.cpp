@@ -137,11 +137,11 @@ struct FrameSetup {
     std::vector<TexCoordPair> pairs;
     std::vector<TangentFrame> frames;
 
-    void compute(Mesh *mesh = nullptr) {
+    void compute() {
         frames.resize(positions.size());
-        compute_tangent_frames(mesh, static_cast<int32_t>(positions.size()), positions.data(),
-                               static_cast<int32_t>(triangles.size()), triangles.data(), frames.data(),
-                               normals.data(), pairs.data());
+        compute_tangent_frames(static_cast<int32_t>(positions.size()), positions.data(),
+                               static_cast<int32_t>(triangles.size()), triangles.data(), normals.data(), pairs.data(),
+                               frames.data());
     }
 };
 
@@ -205,26 +205,42 @@ TEST(TangentFrames, OppositeDeterminantsMeetAtASharedVertex) {
     }
 }
 
-TEST(TangentFrames, FileNormalsArriveAsStoredAndValidFramesStay) {
+TEST(TangentFrames, FileNormalsArriveAsStored) {
     ModelImage image;
     image.magic().mesh_start("m").vertices({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
     image.triangles({{0, 1, 2}, {0, 2, 3}}).tex_coords({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
     image.normals({{0, 0, 3}, {0, 0, 3}, {0, 0, 3}, {0, 0, 3}});
     ParsedModel parsed(image);
-    Mesh &m = *parsed.meshes().at(0);
-    const Vec3 eye{0, 0, 10}, light{3, 4, 5};
-    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
-                                  m.normals, m.light_vectors, m.eye_vectors, eye, light, mesh_tex_coord_pairs(m), &m);
-    ASSERT_TRUE(m.tangent_frames_valid);
-    EXPECT_EQ(m.tangent_frames[0].normal.z, 3.0f) << "not normalised";
-    EXPECT_EQ(m.light_vectors[0].z, 15.0f) << "(3, 4, 5) against a normal of length 3";
+    const Mesh &m = *parsed.meshes().at(0);
+    ASSERT_TRUE(mesh_can_have_frames(m));
+    std::vector<TangentFrame> frames(4);
+    std::vector<Vec3> light_vectors(4), eye_vectors(4);
+    compute_mesh_tangent_frames(m, frames.data());
+    compute_mesh_tangent_space_vectors(m, frames.data(), Vec3{3, 4, 5}, Vec3{0, 0, 10}, light_vectors.data(),
+                                       eye_vectors.data());
+    EXPECT_EQ(frames[0].normal.z, 3.0f) << "not normalised";
+    EXPECT_EQ(light_vectors[0].z, 15.0f) << "(3, 4, 5) against a normal of length 3";
+    EXPECT_EQ(eye_vectors[0].z, 30.0f) << "the eye's own point, not the light's";
+}
 
-    // Valid frames are kept even when the positions move.
-    const TangentFrame before = m.tangent_frames[1];
-    m.posed_positions[1] = Vec3{5, 5, 5};
-    compute_tangent_frames(&m, m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
-                           m.normals, mesh_tex_coord_pairs(m));
-    EXPECT_EQ(std::memcmp(&before, &m.tangent_frames[1], sizeof before), 0);
+// The loops over triangles ask this before indexing: every index, the last one too, lies below the count.
+TEST(TriangleRange, EveryIndexStaysBelowTheVertexCount) {
+    const struct {
+        FileTriangle triangle;
+        int32_t vertex_count;
+        bool in_range;
+    } cases[] = {
+        // Each index in turn at the last vertex, then one past it.
+        {{2, 0, 1, 0}, 3, true},   {{0, 2, 1, 0}, 3, true},   {{0, 1, 2, 0}, 3, true},
+        {{3, 0, 1, 0}, 3, false},  {{0, 3, 1, 0}, 3, false},  {{0, 1, 3, 0}, 3, false},
+        {{0, 0, 0, 0}, 0, false},  {{0, 0, 65534, 0}, 65535, true},  {{0, 0, 65535, 0}, 65535, false},
+        {{65535, 65535, 65535, 0}, 65536, true},
+    };
+    for (const auto &c : cases) {
+        const FileTriangle &t = c.triangle;
+        EXPECT_EQ(triangle_in_range(t, c.vertex_count), c.in_range)
+            << +t.i0 << ", " << +t.i1 << ", " << +t.i2 << " of " << c.vertex_count;
+    }
 }
 
 }  // namespace

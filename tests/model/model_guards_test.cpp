@@ -4,13 +4,12 @@
 
 #include <functional>
 
+#include "model/frame_number.h"
 #include "model/mesh_checks.h"
 #include "model/mesh_prepare.h"
 #include "model/model_links.h"
 #include "model/skeletal_pose.h"
-#include "model/tangent_frames.h"
-#include "render/frame_clock.h"
-#include "render/scene_entity.h"
+#include "render/mesh_draw_cache.h"
 #include "tests/model/model_image.h"
 
 namespace {
@@ -93,18 +92,15 @@ void expect_sound(const ParsedModel &parsed) {
     }
 }
 
-// Poses and lights every mesh, as drawing would.
+// Poses and lights every mesh in a new frame, as drawing would.
 void draw_once(ParsedModel &parsed) {
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
+    advance_frame_number();
     const Vec3 eye{0, 0, 10}, light{3, 4, 5};
     for (Mesh *m : parsed.meshes()) {
         update_mesh_transform(*m, 1.0f);
         ensure_index_array(*m);
-        update_mesh_vertices(&entity, *m);
-        compute_tangent_space_vectors(m->vertex_count, m->posed_positions, m->triangle_count, m->triangles,
-                                      m->tangent_frames, m->normals, m->light_vectors, m->eye_vectors, eye,
-                                      light, mesh_tex_coord_pairs(*m), m);
+        update_mesh_vertices(*m, 1.0f, false);
+        if (MeshDrawCache *cache = mesh_draw_cache(*m)) update_light_and_eye_vectors(*m, *cache, light, eye);
     }
 }
 
@@ -130,10 +126,8 @@ TEST(ModelGuards, EveryTruncationParsesSafely) {
         SCOPED_TRACE(length);
         ParsedModel parsed(std::vector<uint8_t>(whole.bytes.begin(), whole.bytes.begin() + length));
         expect_sound(parsed);
-        FrameClock = 1000 + static_cast<uint32_t>(length);
         draw_once(parsed);
     }
-    FrameClock = 0;
 }
 
 // Each single byte of the complete file replaced by values that break counts and indices.
@@ -145,11 +139,9 @@ TEST(ModelGuards, CorruptedBytesParseSafely) {
             bytes[at] = value;
             ParsedModel parsed(bytes);
             expect_sound(parsed);
-            FrameClock = static_cast<uint32_t>(at * 8 + value);
             draw_once(parsed);
         }
     }
-    FrameClock = 0;
 }
 
 TEST(ModelGuards, NamesThatRunOffTheImageAreNotRead) {
@@ -347,10 +339,9 @@ TEST(ModelGuards, BoneParentLoopsAreBrokenAtTheirFirstMember) {
     EXPECT_EQ(b[2].parent, nullptr) << "lowest index on the loop a, b, c";
     EXPECT_EQ(b[3].parent, &b[2]);
     EXPECT_EQ(b[4].parent, &b[3]);
-    FrameClock = 5;
+    advance_frame_number();
     update_bone(parsed.meshes().at(0)->bones[1]);
-    EXPECT_EQ(b[3].stamp, 5u);
-    FrameClock = 0;
+    EXPECT_EQ(b[3].stamp, FrameNumber);
 }
 
 TEST(ModelGuards, MeshParentLoopsAreBrokenAtTheirFirstMember) {
@@ -364,10 +355,8 @@ TEST(ModelGuards, MeshParentLoopsAreBrokenAtTheirFirstMember) {
     EXPECT_EQ(m[0]->parent, nullptr);
     EXPECT_EQ(m[1]->parent, nullptr) << "x comes first in the list";
     EXPECT_EQ(m[2]->parent, m[1]);
-    FrameClock = 9;
     update_mesh_transform(*m[2], 2.0f);
     EXPECT_EQ(m[2]->world.m[0], 2.0f);
-    FrameClock = 0;
 }
 
 // Chains far deeper than any stack could recurse through.
@@ -379,7 +368,7 @@ TEST(ModelGuards, LongParentChainsNeedNoRecursion) {
         bones[i].local.m[9] = 1.0f;  // each bone one unit along x from its parent
         bones[i].parent = i ? &bones[i - 1] : nullptr;
     }
-    FrameClock = 77;
+    advance_frame_number();
     update_bone(bones[depth - 1]);
     EXPECT_EQ(bones[depth - 1].world.m[9], 1000000.0f);
     EXPECT_EQ(bones[depth - 2].parent, &bones[depth - 3]) << "links restored";
@@ -393,8 +382,7 @@ TEST(ModelGuards, LongParentChainsNeedNoRecursion) {
     }
     update_mesh_transform(meshes[depth - 1], 3.0f);
     EXPECT_EQ(meshes[depth - 1].world.m[4], 3.0f);
-    EXPECT_EQ(meshes[0].transform_stamp, 77u);
-    FrameClock = 0;
+    EXPECT_EQ(meshes[0].transform_stamp, FrameNumber);
 }
 
 }  // namespace

@@ -58,9 +58,6 @@ TEST(ModelParse, HundredAndTwoByteFileGivesOneTriangleMesh) {
     EXPECT_EQ(m.indices[0], 0u);
     EXPECT_EQ(m.indices[2], 2u);
     EXPECT_NE(m.posed_positions, nullptr);
-    EXPECT_NE(m.tangent_frames, nullptr);
-    EXPECT_NE(m.light_vectors, nullptr);
-    EXPECT_NE(m.eye_vectors, nullptr);
 }
 
 TEST(ModelParse, IdsOutsideTheActiveColumnAreSkippedBySize) {

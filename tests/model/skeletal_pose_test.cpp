@@ -1,19 +1,19 @@
-// Mesh transforms, bones, posing with its reuse rules, and light and eye vectors.
+// Mesh transforms, bones and posing with its reuse rules.
 #include <gtest/gtest.h>
 
+#include "model/frame_number.h"
 #include "model/skeletal_pose.h"
-#include "model/tangent_frames.h"
-#include "render/frame_clock.h"
-#include "render/scene_entity.h"
 #include "tests/model/model_image.h"
 
 namespace {
 
 const std::vector<Vec3> kTriangle = {{0, 0, 0}, {2, 0, 0}, {0, 4, 0}};
 
-struct ClockAt {
-    explicit ClockAt(uint32_t t) { FrameClock = t; }
-    ~ClockAt() { FrameClock = 0; }
+// Sets the frame number for a test and puts the previous one back.
+struct FrameAt {
+    explicit FrameAt(uint32_t number) : previous(FrameNumber) { FrameNumber = number; }
+    ~FrameAt() { FrameNumber = previous; }
+    uint32_t previous;
 };
 
 bool is_scaled_identity(const Matrix34 &m, float s) {
@@ -34,103 +34,91 @@ ModelImage hierarchy() {
     return image;
 }
 
-// A fresh mesh's stamp is 0 like the clock before the first frame (or once the tick count wraps):
-// its first frame at 0 must still compute the world.
+// A fresh mesh's stamp of 0 is no frame's number: even frame 1, before any drawing, computes the world.
 TEST(MeshTransform, RootsScaleChildrenCopyAndEmptyMeshesHoldIdentity) {
-    for (uint32_t first_tick : {100u, 0u}) {
-        SCOPED_TRACE(first_tick);
-        ParsedModel parsed(hierarchy());
-        const auto m = parsed.meshes();
-        ClockAt clock(first_tick);
-        update_mesh_transform(*m[1], 2.0f);
-        EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f));
-        EXPECT_TRUE(is_scaled_identity(m[1]->world, 2.0f)) << "a child copies its parent";
-        update_mesh_transform(*m[3], 2.0f);
-        EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "no positions: identity, even under a scaled root";
-        EXPECT_TRUE(is_scaled_identity(m[3]->world, 1.0f));
+    ParsedModel parsed(hierarchy());
+    const auto m = parsed.meshes();
+    FrameAt frame(1);
+    update_mesh_transform(*m[1], 2.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f));
+    EXPECT_TRUE(is_scaled_identity(m[1]->world, 2.0f)) << "a child copies its parent";
+    update_mesh_transform(*m[3], 2.0f);
+    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "no positions: identity, even under a scaled root";
+    EXPECT_TRUE(is_scaled_identity(m[3]->world, 1.0f));
 
-        update_mesh_transform(*m[0], 5.0f);
-        EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f)) << "the first scale of a frame stays";
-        update_mesh_transform(*m[2], 5.0f);
-        EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "recomputed at every call, still identity";
+    update_mesh_transform(*m[0], 5.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 2.0f)) << "the first scale of a frame stays";
+    update_mesh_transform(*m[2], 5.0f);
+    EXPECT_TRUE(is_scaled_identity(m[2]->world, 1.0f)) << "recomputed at every call, still identity";
 
-        FrameClock = 101;
-        update_mesh_transform(*m[0], 0.001f);
-        EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f)) << "0.001 is not above the threshold";
-        FrameClock = 102;
-        update_mesh_transform(*m[0], 0.0f);
-        EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f));
+    FrameNumber = 2;
+    update_mesh_transform(*m[0], 0.001f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f)) << "0.001 is not above the threshold";
+    FrameNumber = 3;
+    update_mesh_transform(*m[0], 0.0f);
+    EXPECT_TRUE(is_scaled_identity(m[0]->world, 1.0f));
 
-        Mesh lone{};  // a root without positions is scaled, and no stamp is kept
-        update_mesh_transform(lone, 3.0f);
-        EXPECT_TRUE(is_scaled_identity(lone.world, 3.0f));
-        EXPECT_EQ(lone.transform_valid, 0);
-    }
+    Mesh lone{};  // a root without positions is scaled, and no stamp is kept
+    update_mesh_transform(lone, 3.0f);
+    EXPECT_TRUE(is_scaled_identity(lone.world, 3.0f));
+    EXPECT_EQ(lone.transform_stamp, 0u);
 }
 
-TEST(Bones, ComposeWithParentOncePerFrameOrAlwaysAtClockZero) {
+TEST(Bones, ComposeWithParentOncePerFrame) {
     Bone bones[2] = {};
     mat34_identity(bones[0].local);
     mat34_identity(bones[1].local);
     bones[0].local.m[9] = 1.0f;
     bones[1].local.m[10] = 2.0f;
     bones[1].parent = &bones[0];
+    FrameAt frame(7);
     update_bone(bones[1]);
     EXPECT_EQ(bones[1].world.m[9], 1.0f);
     EXPECT_EQ(bones[1].world.m[10], 2.0f);
     EXPECT_EQ(std::memcmp(&bones[1].skin, &bones[1].world, sizeof(Matrix34)), 0);
 
-    bones[0].local.m[9] = 5.0f;  // clock 0: recomputed at every call
-    update_bone(bones[1]);
-    EXPECT_EQ(bones[1].world.m[9], 5.0f);
-
-    ClockAt clock(7);
-    update_bone(bones[1]);
     bones[0].local.m[9] = 9.0f;  // same frame: kept
     update_bone(bones[1]);
-    EXPECT_EQ(bones[1].world.m[9], 5.0f);
-    FrameClock = 8;
+    EXPECT_EQ(bones[1].world.m[9], 1.0f);
+    FrameNumber = 8;
     update_bone(bones[1]);
     EXPECT_EQ(bones[1].world.m[9], 9.0f);
 }
 
 // The parent's world applies first, then the bone's local transform; a parent stored after its
-// child is brought up to date first, while the clock is 0 as in a frame. Rotation and translation
-// do not commute, so a swapped composition lands elsewhere.
+// child is brought up to date first. Rotation and translation do not commute, so a swapped
+// composition lands elsewhere.
 TEST(Bones, ChildComposesAfterItsParentWhateverTheirOrder) {
-    for (uint32_t clock : {0u, 7u}) {
-        SCOPED_TRACE(clock);
-        ClockAt at(clock);
-        Bone bones[2] = {};
-        mat34_identity(bones[0].local);  // the child: five units along x
-        bones[0].local.m[9] = 5.0f;
-        bones[0].parent = &bones[1];
-        mat34_identity(bones[1].local);  // the parent: a quarter turn about z, x to y
-        bones[1].local.m[0] = 0.0f;
-        bones[1].local.m[1] = -1.0f;
-        bones[1].local.m[3] = 1.0f;
-        bones[1].local.m[4] = 0.0f;
-        const PackedVec3 position{1, 0, 0};
-        VertexWeight weight{};
-        weight.bone = 0;
-        weight.weight = 1.0f;
-        const WeightRange range{0, 1};
-        Mesh mesh{};
-        mesh.vertex_count = 1;
-        mesh.positions = &position;
-        mesh.weights = &weight;
-        mesh.weight_count = 1;
-        mesh.weight_ranges = &range;
-        mesh.bones = bones;
-        mesh.bone_count = 2;
-        mat34_identity(mesh.world);
-        update_mesh_vertices(nullptr, mesh);
-        ASSERT_NE(mesh.posed_positions, nullptr);
-        EXPECT_EQ(mesh.posed_positions[0].x, 5.0f);
-        EXPECT_EQ(mesh.posed_positions[0].y, 1.0f);
-        EXPECT_EQ(bones[0].stamp, clock);
-        std::free(mesh.posed_positions);
-    }
+    FrameAt frame(7);
+    Bone bones[2] = {};
+    mat34_identity(bones[0].local);  // the child: five units along x
+    bones[0].local.m[9] = 5.0f;
+    bones[0].parent = &bones[1];
+    mat34_identity(bones[1].local);  // the parent: a quarter turn about z, x to y
+    bones[1].local.m[0] = 0.0f;
+    bones[1].local.m[1] = -1.0f;
+    bones[1].local.m[3] = 1.0f;
+    bones[1].local.m[4] = 0.0f;
+    const PackedVec3 position{1, 0, 0};
+    VertexWeight weight{};
+    weight.bone = 0;
+    weight.weight = 1.0f;
+    const WeightRange range{0, 1};
+    Mesh mesh{};
+    mesh.vertex_count = 1;
+    mesh.positions = &position;
+    mesh.weights = &weight;
+    mesh.weight_count = 1;
+    mesh.weight_ranges = &range;
+    mesh.bones = bones;
+    mesh.bone_count = 2;
+    mat34_identity(mesh.world);
+    update_mesh_vertices(mesh, 0.0f, true);
+    ASSERT_NE(mesh.posed_positions, nullptr);
+    EXPECT_EQ(mesh.posed_positions[0].x, 5.0f);
+    EXPECT_EQ(mesh.posed_positions[0].y, 1.0f);
+    EXPECT_EQ(bones[0].stamp, 7u);
+    std::free(mesh.posed_positions);
 }
 
 // Vertex 0: one weight 1.0; vertex 1: two weights 0.5; vertex 2: one weight 0.5.
@@ -159,28 +147,28 @@ TEST(Pose, ReusedWhileTheScaleStaysAndRedoneWhenForced) {
     ParsedModel parsed(skinned(true));
     Mesh &m = *parsed.meshes().at(0);
     ASSERT_NE(m.posed_normals, nullptr) << "file normals on a skinned mesh are posed at parse time";
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
-    ClockAt clock(10);
-    update_mesh_transform(m, entity.model_scale);
+    FrameAt frame(10);
+    update_mesh_transform(m, 1.0f);
     m.bones[0].local.m[9] = 1.0f;  // move bone a one unit along x
-    update_mesh_vertices(&entity, m);
+    update_mesh_vertices(m, 1.0f, false);
     EXPECT_EQ(m.posed_positions[0].x, 1.0f) << "scale 1.0 differs from the parse's 0: posed";
     EXPECT_EQ(m.last_scale, 1.0f);
+    EXPECT_EQ(m.pose_stamp, 10u);
 
-    FrameClock = 11;
+    FrameNumber = 11;
     m.bones[0].local.m[9] = 3.0f;
-    update_mesh_vertices(&entity, m);
+    update_mesh_vertices(m, 1.0f, false);
     EXPECT_EQ(m.posed_positions[0].x, 1.0f) << "same scale next frame: reused";
+    EXPECT_EQ(m.pose_stamp, 10u) << "what was derived from the pose stays current";
 
-    entity.force_pose_update = 1;
-    update_mesh_vertices(&entity, m);
+    update_mesh_vertices(m, 1.0f, true);
     EXPECT_EQ(m.posed_positions[0].x, 3.0f) << "forced: posed again";
+    EXPECT_EQ(m.pose_stamp, 11u);
     m.bones[0].local.m[9] = 4.0f;
-    update_mesh_vertices(&entity, m);
+    update_mesh_vertices(m, 1.0f, true);
     EXPECT_EQ(m.posed_positions[0].x, 3.0f) << "forced, but already posed this frame";
-    FrameClock = 12;
-    update_mesh_vertices(&entity, m);
+    FrameNumber = 12;
+    update_mesh_vertices(m, 1.0f, true);
     EXPECT_EQ(m.posed_positions[0].x, 4.0f) << "forced in a new frame";
     EXPECT_FLOAT_EQ(m.posed_normals[0].z, 1.0f) << "a translated bone leaves the normal alone";
 }
@@ -195,64 +183,16 @@ TEST(Pose, SharedBonesFollowTheFrameWhicheverMeshPosesFirst) {
     ParsedModel parsed(image);
     Mesh &a = *parsed.meshes().at(0), &b = *parsed.meshes().at(1);
     ASSERT_TRUE(b.bones_shared);
-    SceneEntity entity{};
-    entity.model_scale = 1.0f;
-    entity.force_pose_update = 1;
-    ClockAt clock(30);
+    FrameAt frame(30);
     for (Mesh *first : {&b, &a}) {
         Mesh *second = first == &b ? &a : &b;
-        FrameClock += 1;
-        a.bones[0].local.m[9] = static_cast<float>(FrameClock);
-        update_mesh_vertices(&entity, *first);
-        update_mesh_vertices(&entity, *second);
-        EXPECT_EQ(a.posed_positions[1].x, 2.0f + FrameClock);
-        EXPECT_EQ(b.posed_positions[1].x, 2.0f + FrameClock);
+        FrameNumber += 1;
+        a.bones[0].local.m[9] = static_cast<float>(FrameNumber);
+        update_mesh_vertices(*first, 1.0f, true);
+        update_mesh_vertices(*second, 1.0f, true);
+        EXPECT_EQ(a.posed_positions[1].x, 2.0f + FrameNumber);
+        EXPECT_EQ(b.posed_positions[1].x, 2.0f + FrameNumber);
     }
-}
-
-TEST(Pose, SkinnedFramesAreRebuiltEachFrameOthersKept) {
-    ParsedModel parsed(skinned(true));
-    Mesh &m = *parsed.meshes().at(0);
-    const Vec3 eye{0, 0, 10}, light{3, 4, 5};
-    auto light_pass = [&] {
-        compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles,
-                                      m.tangent_frames, m.normals, m.light_vectors, m.eye_vectors, eye, light,
-                                      mesh_tex_coord_pairs(m), &m);
-    };
-    ClockAt clock(20);
-    light_pass();
-    EXPECT_EQ(m.tangent_stamp, 20u);
-    // The vertex at the origin with frame x, y, z sees the light and the eye unchanged.
-    EXPECT_FLOAT_EQ(m.light_vectors[0].x, 3.0f);
-    EXPECT_FLOAT_EQ(m.light_vectors[0].y, 4.0f);
-    EXPECT_FLOAT_EQ(m.light_vectors[0].z, 5.0f);
-    EXPECT_FLOAT_EQ(m.eye_vectors[0].z, 10.0f);
-    FrameClock = 21;
-    light_pass();
-    EXPECT_EQ(m.tangent_stamp, 21u) << "weight ranges and posed normals: rebuilt in a new frame";
-
-    ModelImage still;
-    still.magic().mesh_start("still").vertices(kTriangle).triangles({{0, 1, 2}}).tex_coords({{0, 0}, {1, 0}, {0, 1}});
-    ParsedModel parsed_still(still);
-    Mesh &s = *parsed_still.meshes().at(0);
-    compute_tangent_space_vectors(s.vertex_count, s.posed_positions, s.triangle_count, s.triangles, s.tangent_frames,
-                                  s.normals, s.light_vectors, s.eye_vectors, eye, light, mesh_tex_coord_pairs(s), &s);
-    FrameClock = 22;
-    compute_tangent_space_vectors(s.vertex_count, s.posed_positions, s.triangle_count, s.triangles, s.tangent_frames,
-                                  s.normals, s.light_vectors, s.eye_vectors, eye, light, mesh_tex_coord_pairs(s), &s);
-    EXPECT_EQ(s.tangent_stamp, 21u) << "unskinned: computed once";
-}
-
-TEST(Pose, MissingArraysMakeTheLightPassANoOp) {
-    ParsedModel parsed(skinned(false));
-    Mesh &m = *parsed.meshes().at(0);
-    const Vec3 eye{0, 0, 10}, light{3, 4, 5};
-    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
-                                  m.normals, nullptr, m.eye_vectors, eye, light, mesh_tex_coord_pairs(m), &m);
-    compute_tangent_space_vectors(m.vertex_count, m.posed_positions, m.triangle_count, m.triangles, m.tangent_frames,
-                                  m.normals, m.light_vectors, m.eye_vectors, eye, light, nullptr, &m);
-    EXPECT_FALSE(m.tangent_frames_valid);
-    EXPECT_EQ(m.eye_vectors[0].z, 0.0f);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/frame_number.h"
 #include "render/frame_clock.h"
 #include "render/frame_renderer.h"
 #include "settings/user_options.h"
@@ -120,12 +121,14 @@ TEST_F(Scene, OneSpherePlacement) {
         UserOptions &o = plugin_state.options;
         o.sphere_size = c.size, o.floating = c.floating, o.rotating = c.rotating;
         o.detailed_height = c.detailed, o.alt_sphere = c.alt;
+        const uint32_t frame = FrameNumber;
         const std::vector<SceneEntity> e = update_at(c.t);
         ASSERT_EQ(e.size(), 1u) << c.what;
         expect_vec(e[0].position, c.position.x, c.position.y, c.position.z, c.what);
         expect_vec(e[0].angles, c.angles.x, c.angles.y, c.angles.z, c.what);
         EXPECT_EQ(e[0].model, nullptr) << c.what;  // no model in the list: drawn as a quad
         EXPECT_EQ(FrameClock, c.t);
+        EXPECT_EQ(FrameNumber, frame + 1) << "a new frame, whatever the tick";
     }
     const SceneEntity e = update_at(1)[0];
     EXPECT_EQ(e.half_width, 10.0f);

@@ -1,0 +1,3 @@
+#include "model/frame_number.h"
+
+uint32_t FrameNumber = 1;

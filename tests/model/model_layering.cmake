@@ -1,0 +1,21 @@
+# cmake -DMODEL_DIR=... -P model_layering.cmake: fails when a file of the model layer includes a
+# header of the project from above it. The model sits below the renderer and the shell: it may
+# include math/ and model/ alone, so that every arrow between the layers points one way.
+file(GLOB_RECURSE sources ${MODEL_DIR}/*.h ${MODEL_DIR}/*.cpp)
+if(NOT sources)
+  message(FATAL_ERROR "no sources under ${MODEL_DIR}")
+endif()
+set(found "")
+foreach(source ${sources})
+  file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${includes})
+    if(NOT line MATCHES "\"(math|model)/[^\"]*\"")
+      file(RELATIVE_PATH name ${MODEL_DIR}/.. ${source})
+      list(APPEND found "  ${name}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(found)
+  list(JOIN found "\n" text)
+  message(FATAL_ERROR "the model layer includes from above itself:\n${text}")
+endif()
