@@ -1,4 +1,9 @@
 # Shared by the scripts behind ./halcyon: paths, build folders, and the check that set-up ran.
+# Ctrl-C, SIGTERM or a closed terminal while a command builds or checks: it stops there and says
+# so, whatever the interrupted step would have reported (a build "failure", an empty answer).
+# Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
+# Set first, before anything that starts a process.
+trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_root="$top/build"
 native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
@@ -11,11 +16,6 @@ mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
 
-# Ctrl-C, SIGTERM or a closed terminal while a command builds or checks: it stops there and says
-# so, whatever the interrupted step would have reported (a build "failure", an empty answer).
-# Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
-trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
-
 # Debian packages every command needs; setup installs them, the others check for them.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3
@@ -27,11 +27,17 @@ packages=(
   libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip
 )
 
-# The packages of the list that are not installed, one per line.
+# The packages of the list that are not installed, one per line. One dpkg-query for the whole list:
+# one per package costs seconds on a loaded machine. A name without an architecture is there when
+# any architecture of it is installed; name:arch when that one is.
 missing_packages() {
-  local p
+  local -A installed=()
+  local status name arch p
+  while read -r status name arch; do
+    [ "$status" = ii ] && installed[$name]=1 && installed[$name:$arch]=1
+  done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package} ${Architecture}\n' "${packages[@]}" 2>/dev/null)
   for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    [ -n "${installed[$p]:-}" ] || echo "$p"
   done
 }
 
@@ -46,21 +52,39 @@ ensure_setup() {
   bash "$top/scripts/setup.sh"
 }
 
-# configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja; again each
-# time, so that changed arguments take), then builds the targets, or everything.
+# What every build folder is configured from besides its arguments: the CMake that reads them and
+# every CMake file of the tree (new files that those glob for are CMake's to notice, with
+# CONFIGURE_DEPENDS). Made once per command.
+cmake_inputs() {
+  if [ -z "${cmake_inputs_fingerprint:-}" ]; then
+    cmake_inputs_fingerprint=$(
+      cmake --version
+      cd "$top" && find . \( -path ./build -o -path ./.git \) -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) \
+        -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
+    ) 2>&1 || true  # a fingerprint that could not be made whole differs, and configures again
+  fi
+}
+
+# configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja) when it has
+# no cache or when its arguments or the CMake files changed since (a stamp in DIR; Ninja notices
+# changed CMake files itself, but not changed arguments), then builds the targets, or everything.
 configure_and_build() {
   local dir=$1; shift
   local arguments=() targets=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do arguments+=("$1"); shift; done
   [ $# -gt 0 ] && shift && targets=("$@")
   mkdir -p "$build_root"
-  cmake -S "$top" -B "$dir" -G Ninja "${arguments[@]}" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
-  if [ ${#targets[@]} -gt 0 ]; then
-    cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
-  else
-    cmake --build "$dir" -j "$jobs"
+  cmake_inputs
+  local stamp="$dir/halcyon-configured.stamp" fingerprint
+  fingerprint=$(printf '%s\n' "${arguments[@]}" "$cmake_inputs_fingerprint")
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ ! -f "$stamp" ] || [ "$(<"$stamp")" != "$fingerprint" ]; then
+    rm -f "$stamp"
+    cmake -S "$top" -B "$dir" -G Ninja "${arguments[@]}" >"$dir.configure.log" 2>&1 ||
+      { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
+    printf '%s\n' "$fingerprint" >"$stamp"
   fi
+  # Ninja straight away: cmake --build would only start it, a twentieth of a second later.
+  (cd "$dir" && ninja -j "$jobs" "${targets[@]}")
 }
 
 build_native() { configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
