@@ -52,17 +52,17 @@ ensure_setup() {
   bash "$top/scripts/setup.sh"
 }
 
-# What every build folder is configured from besides its arguments: the CMake that reads them and
-# every CMake file of the tree (new files that those glob for are CMake's to notice, with
-# CONFIGURE_DEPENDS). Made once per command.
+# What every build folder is configured from besides its arguments: the CMake that reads them (its
+# binary's size and time, which change with its version: cheaper than starting it) and every CMake
+# file of the tree (new files that those glob for are CMake's to notice, with CONFIGURE_DEPENDS).
+# Made once per command; one that could not be made whole differs, and configures again.
 cmake_inputs() {
-  if [ -z "${cmake_inputs_fingerprint:-}" ]; then
-    cmake_inputs_fingerprint=$(
-      cmake --version
-      cd "$top" && find . \( -path ./build -o -path ./.git \) -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) \
-        -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
-    ) 2>&1 || true  # a fingerprint that could not be made whole differs, and configures again
-  fi
+  [ -z "${cmake_inputs_fingerprint:-}" ] || return 0
+  local cmake
+  cmake=$(command -v cmake) || cmake=cmake
+  cmake_inputs_fingerprint=$(cd "$top" && find -H "$cmake" . -path "$cmake" -printf '%p %s %T@\n' -o \
+    \( -path ./build -o -path ./.git \) -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) -type f \
+    -exec sha256sum {} + 2>/dev/null) || true
 }
 
 # configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja) when it has
@@ -73,7 +73,7 @@ configure_and_build() {
   local arguments=() targets=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do arguments+=("$1"); shift; done
   [ $# -gt 0 ] && shift && targets=("$@")
-  mkdir -p "$build_root"
+  [ -d "$build_root" ] || mkdir -p "$build_root"
   cmake_inputs
   local stamp="$dir/halcyon-configured.stamp" fingerprint
   fingerprint=$(printf '%s\n' "${arguments[@]}" "$cmake_inputs_fingerprint")
