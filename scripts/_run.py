@@ -110,9 +110,10 @@ def signals_held(deliver=True):
 
 
 class _Telling:
-    """Says what a clean-up is waiting for once it has taken SLOW seconds, and again for each
-    later step that is still running a second on. With cut, a signal ends the clean-up: at once
-    when it is slow already, else the moment it becomes slow."""
+    """Says on a terminal what a clean-up is waiting for once it has taken SLOW seconds, and
+    again for each later step that is still running a second on (elsewhere a failure stays one
+    line). With cut, a signal ends the clean-up: at once when it is slow already, else the moment
+    it becomes slow."""
 
     def __init__(self, heading, cut):
         self.heading = heading
@@ -137,7 +138,7 @@ class _Telling:
         return time.monotonic() - self.started >= SLOW
 
     def _alarm(self, signum, frame):
-        if self.what and self.what != self.told:
+        if self.what and self.what != self.told and _on_terminal():
             self.told = self.what
             tell("halcyon: %s: %s...%s" % (self.heading, self.what,
                                             " (Ctrl-C leaves the rest to the next run)" if self.cut else ""))
@@ -406,6 +407,10 @@ class Run:
                     for path in reversed(self.paths):
                         telling.step("removing %s" % path)
                         _remove(path)
+                    keep = left or os.environ.get("HALCYON_KEEP_RUNS") == "1"
+                    if not keep:
+                        telling.step("removing the run's folder %s" % self.folder)
+                        shutil.rmtree(self.folder, ignore_errors=True)
             except _CleanUpCut:
                 tell("halcyon: clean-up interrupted; the next run ends what is left.")
                 try:
@@ -415,14 +420,19 @@ class Run:
                 os._exit(130)  # the lock goes with the process; the record stays
             if left:
                 tell("halcyon: some of what this run started did not end; the next run tries again.")
-            elif os.environ.get("HALCYON_KEEP_RUNS") == "1":
+            elif keep:
                 self.children = []
                 self.kept = True
                 self._save()
                 tell("Run folder kept: %s" % self.folder)
-            else:
-                shutil.rmtree(self.folder, ignore_errors=True)
             os.close(self._lock)
+
+
+def _on_terminal():
+    try:
+        return sys.stderr.isatty()
+    except (AttributeError, ValueError):  # closed, or replaced by something without a descriptor
+        return False
 
 
 def tell(text):
@@ -574,6 +584,7 @@ def _reap_pass(telling):
             if young or (record or {}).get("kept"):
                 continue
             _end_recorded(folder, record or {}, telling)
+            telling.step("removing the folder of an earlier run, %s" % folder)
             shutil.rmtree(folder, ignore_errors=True)
             ended = True
         finally:

@@ -2,8 +2,8 @@
 is ended by the next, grandchildren included; clean-up says what it waits for and a second Ctrl-C
 cuts it short; held signals leave no phantom; temporary names never take another's file."""
 
-import fcntl
 import os
+import pty
 import signal
 import subprocess
 import sys
@@ -96,14 +96,18 @@ class Runs(unittest.TestCase):
         return [pid for pid, start in processes if start is not None and start_of(pid) == start]
 
     def owner(self, command, slow_step=None):
-        """A running owner: (its Popen, the sh it started and the sleeps under it, its temporary
-        file, its run folder)."""
+        """A running owner, its error output on a terminal (the clean-up tells only there): (its
+        Popen, with .terminal the terminal's other end as a file; the sh it started and the
+        sleeps under it; its temporary file; its run folder)."""
+        terminal, its_end = pty.openpty()
         owner = subprocess.Popen([sys.executable, "-c", OWNER, SCRIPTS, self.runs, command, self.out]
                                  + ([slow_step] if slow_step else []),
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                 stdout=subprocess.PIPE, stderr=its_end, text=True)
+        os.close(its_end)
+        owner.terminal = open(terminal, "r", errors="replace")
         self.addCleanup(lambda: owner.poll() is None and owner.kill())
         self.addCleanup(owner.stdout.close)
-        self.addCleanup(owner.stderr.close)
+        self.addCleanup(owner.terminal.close)
         pid, path, folder = owner.stdout.readline().split()
         processes = [self.watch(int(pid))]
         deadline = time.monotonic() + 30
@@ -149,11 +153,10 @@ class Runs(unittest.TestCase):
     def test_a_second_ctrl_c_cuts_a_slow_clean_up_short_and_the_next_run_finishes_it(self):
         owner, processes, path, folder = self.owner(SLEEPERS, slow_step="waiting for a slow helper")
         owner.send_signal(signal.SIGINT)
-        told = owner.stderr.readline()
-        self.assertIn("cleaning up: waiting for a slow helper", told)
+        self.assertIn("cleaning up: waiting for a slow helper", owner.terminal.readline())
         owner.send_signal(signal.SIGINT)
         self.assertEqual(owner.wait(30), 130)
-        self.assertIn("next run", owner.stderr.read())
+        self.assertIn("next run", owner.terminal.readline())
         self.assertEqual(len(self.alive(processes[1:])), 2)  # the sleeps: the clean-up was cut first
         self.assertTrue(os.path.exists(os.path.join(folder, "run.json")))
         _run.reap_abandoned_runs()
