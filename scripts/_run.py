@@ -552,11 +552,13 @@ def _take_abandoned(folder, telling):
             return lock
         except OSError:
             pass
+        # Held: by its owner (alive), by a run being born (its record follows at once), or by
+        # another run that ends what a dead owner left.
         record = _read_record(folder)
-        if record is None or _owner_alive(record) or time.monotonic() > deadline:
+        if (record is not None and _owner_alive(record)) or time.monotonic() > deadline:
             os.close(lock)
             return None
-        telling.step("waiting for another run to end what an earlier %s run left" % record.get("kind", "?"))
+        telling.step("waiting for another run to end what an earlier run left")
         time.sleep(0.05)
 
 
@@ -585,7 +587,13 @@ def _reap_pass(telling):
                 continue
             _end_recorded(folder, record or {}, telling)
             telling.step("removing the folder of an earlier run, %s" % folder)
-            shutil.rmtree(folder, ignore_errors=True)
+            # Out of the way at once, so that a run waiting for this one never finds it half gone.
+            ended_folder = os.path.join(RUNS, ".ended-" + name)
+            try:
+                os.rename(folder, ended_folder)
+            except OSError:
+                ended_folder = folder
+            shutil.rmtree(ended_folder, ignore_errors=True)
             ended = True
         finally:
             os.close(lock)
