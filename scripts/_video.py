@@ -438,7 +438,7 @@ def sheet(args):
                                  "-i", "file:" + os.path.abspath(args.video),
                                  "-vf", graph, "-fps_mode", "passthrough", "-frames:v", "1", temporary],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True)
-        if result.returncode != 0 or not os.path.getsize(temporary):
+        if result.returncode != 0 or not os.path.exists(temporary) or not os.path.getsize(temporary):
             raise Failure("cannot make the contact sheet: " + (result.stderr.strip().splitlines() or ["ffmpeg failed"])[-1])
         os.replace(temporary, args.out)
         _run.release(temporary)
