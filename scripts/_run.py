@@ -128,7 +128,7 @@ class _Telling:
         if self.cut:
             for number in STOPPED_SIGNALS:
                 self.saved[number] = signal.signal(number, self._signal)
-        signal.setitimer(signal.ITIMER_REAL, SLOW, SLOW)
+        self.timer = signal.setitimer(signal.ITIMER_REAL, SLOW, SLOW)
         return self
 
     def step(self, what):
@@ -154,6 +154,9 @@ class _Telling:
         signal.setitimer(signal.ITIMER_REAL, 0)
         for number, handler in self.saved.items():
             signal.signal(number, handler)
+        delay, interval = self.timer
+        if delay:  # the caller's own alarm, less the time this took
+            signal.setitimer(signal.ITIMER_REAL, max(0.001, delay - (time.monotonic() - self.started)), interval)
         return False
 
 
