@@ -1,4 +1,9 @@
 # Shared by the scripts behind ./halcyon: paths, build folders, and the check that set-up ran.
+# Ctrl-C, SIGTERM or a closed terminal while a command builds or checks: it stops there and says
+# so, whatever the interrupted step would have reported (a build "failure", an empty answer).
+# Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
+# Set first, before anything that starts a process.
+trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_root="$top/build"
 native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
@@ -12,11 +17,6 @@ mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
 
-# Ctrl-C, SIGTERM or a closed terminal while a command builds or checks: it stops there and says
-# so, whatever the interrupted step would have reported (a build "failure", an empty answer).
-# Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
-trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
-
 # Debian packages every command needs; setup installs them, the others check for them. 64-bit
 # Wine and both cross compilers everywhere; 32-bit Wine only where the machine runs 32-bit code.
 packages=(
@@ -29,18 +29,34 @@ packages=(
 )
 packages_32bit=(wine32:i386 libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386)
 
-# yes or no: whether this machine runs i386 programs (only running one tells; see _windows_build.py).
+# yes, no or unknown: whether this machine runs i386 programs (only running one tells; see
+# _windows_build.py, which writes the probe once). The probe itself is run here: a Python start
+# costs more than the rest of a command's checks.
 machine_runs_32bit_code() {
-  command -v python3 >/dev/null 2>&1 || { echo unknown; return; }
-  python3 "$top/scripts/_windows_build.py" runs-32bit 2>/dev/null || echo unknown
+  local probe="$build_root/machine/i386-exit-probe"
+  if [ ! -x "$probe" ]; then
+    command -v python3 >/dev/null 2>&1 || { echo unknown; return; }
+    python3 "$top/scripts/_windows_build.py" runs-32bit 2>/dev/null || echo unknown
+    return
+  fi
+  # The shell reports a probe killed by a signal on its stderr: that of the group, here.
+  local status
+  status=$({ "$probe" >/dev/null; echo $?; } 2>/dev/null)
+  if [ "$status" = 42 ]; then echo yes; else echo no; fi
 }
 if [ "$(machine_runs_32bit_code)" = yes ]; then packages+=("${packages_32bit[@]}"); fi
 
-# The packages of the list that are not installed, one per line.
+# The packages of the list that are not installed, one per line. One dpkg-query for the whole list:
+# one per package costs seconds on a loaded machine. A name without an architecture is there when
+# any architecture of it is installed; name:arch when that one is.
 missing_packages() {
-  local p
+  local -A installed=()
+  local status name arch p
+  while read -r status name arch; do
+    [ "$status" = ii ] && installed[$name]=1 && installed[$name:$arch]=1
+  done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package} ${Architecture}\n' "${packages[@]}" 2>/dev/null)
   for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    [ -n "${installed[$p]:-}" ] || echo "$p"
   done
 }
 
@@ -55,21 +71,39 @@ ensure_setup() {
   bash "$top/scripts/setup.sh"
 }
 
-# configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja; again each
-# time, so that changed arguments take), then builds the targets, or everything.
+# What every build folder is configured from besides its arguments: the CMake that reads them (its
+# binary's size and time, which change with its version: cheaper than starting it) and every CMake
+# file of the tree (new files that those glob for are CMake's to notice, with CONFIGURE_DEPENDS).
+# Made once per command; one that could not be made whole differs, and configures again.
+cmake_inputs() {
+  [ -z "${cmake_inputs_fingerprint:-}" ] || return 0
+  local cmake
+  cmake=$(command -v cmake) || cmake=cmake
+  cmake_inputs_fingerprint=$(cd "$top" && find -H "$cmake" . -path "$cmake" -printf '%p %s %T@\n' -o \
+    \( -path ./build -o -path ./.git \) -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) -type f \
+    -exec sha256sum {} + 2>/dev/null) || true
+}
+
+# configure_and_build DIR [cmake arguments...] [-- targets...]: configures DIR (Ninja) when it has
+# no cache or when its arguments or the CMake files changed since (a stamp in DIR; Ninja notices
+# changed CMake files itself, but not changed arguments), then builds the targets, or everything.
 configure_and_build() {
   local dir=$1; shift
   local arguments=() targets=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do arguments+=("$1"); shift; done
   [ $# -gt 0 ] && shift && targets=("$@")
-  mkdir -p "$build_root"
-  cmake -S "$top" -B "$dir" -G Ninja "${arguments[@]}" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
-  if [ ${#targets[@]} -gt 0 ]; then
-    cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
-  else
-    cmake --build "$dir" -j "$jobs"
+  [ -d "$build_root" ] || mkdir -p "$build_root"
+  cmake_inputs
+  local stamp="$dir/halcyon-configured.stamp" fingerprint
+  fingerprint=$(printf '%s\n' "${arguments[@]}" "$cmake_inputs_fingerprint")
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ ! -f "$stamp" ] || [ "$(<"$stamp")" != "$fingerprint" ]; then
+    rm -f "$stamp"
+    cmake -S "$top" -B "$dir" -G Ninja "${arguments[@]}" >"$dir.configure.log" 2>&1 ||
+      { cat "$dir.configure.log"; say "configure of $dir failed"; return 1; }
+    printf '%s\n' "$fingerprint" >"$stamp"
   fi
+  # Ninja straight away: cmake --build would only start it, a twentieth of a second later.
+  (cd "$dir" && ninja -j "$jobs" "${targets[@]}")
 }
 
 build_native() { configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \

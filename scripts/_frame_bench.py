@@ -3,10 +3,11 @@
 only the full-window passes (two copies, the background quad, 30 blended blur layers) at the
 plug-in's size; the plug-in then draws whole frames with 1 and with 256 spheres.
 
-    _frame_bench.py [--size WxH] [--json FILE [--cpu-json FILE]]
+    _frame_bench.py [--size WxH] [--json FILE [--cpu-json FILE] [--command-ms N]]
 
 --json writes the figures, with the plug-in's own CPU figures read from --cpu-json (what
-frame_cpu_bench wrote), as {"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}}.
+frame_cpu_bench wrote) and a command's fixed cost from --command-ms (what bench.sh measured), as
+{"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}, "command_overhead_ms": N}.
 
 Steady frames only: each case runs twice with different frame counts, and the difference of the
 two loops' times over the difference of the counts is the time of one frame (Init, the first
@@ -65,17 +66,22 @@ def floor_frame_ms(size, frames, build):
     return json.loads(lines[-1])["ms_per_frame"]
 
 
-def write_figures(path, cpu_path, llvmpipe):
+def write_figures(path, cpu_path, llvmpipe, command_ms):
     """The run's figures as JSON, written under a temporary name and renamed."""
     cpu = {}
     if cpu_path:
         with open(cpu_path) as f:
             cpu = json.load(f)
-    temporary = path + ".part"
+    figures = {"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}
+    if command_ms is not None:
+        figures["command_overhead_ms"] = command_ms
+    temporary = _run.create_temporary(os.path.dirname(os.path.abspath(path)),
+                                      ".%s.partial-" % os.path.basename(path))
     with open(temporary, "w") as f:
-        json.dump({"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}, f, indent=2, sort_keys=True)
+        json.dump(figures, f, indent=2, sort_keys=True)
         f.write("\n")
     os.replace(temporary, path)
+    _run.release(temporary)
     say("Figures written to %s" % path)
 
 
@@ -84,6 +90,7 @@ def main(argv):
     parser.add_argument("--size", default="512x384")
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--cpu-json", help="the plug-in's own CPU figures, to add to --json")
+    parser.add_argument("--command-ms", type=int, help="a command's fixed cost, to add to --json")
     args = parser.parse_args(argv)
     size = parse_size(args.size)
     _run.begin("bench")
@@ -107,7 +114,8 @@ def main(argv):
             (many_ms, many_ms / floor_ms))
         if args.json:
             try:
-                write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms})
+                write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms},
+                              args.command_ms)
             except (OSError, ValueError) as error:
                 say("frame bench: cannot write the figures to %s: %s" % (args.json, error))
                 return 1

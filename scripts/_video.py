@@ -189,9 +189,9 @@ class Output:
                                   % (self.path, len(held), "entry" if len(held) == 1 else "entries"), 2)
                 # Inside the output folder, so the frames never cross devices (a mount point).
                 self.into_existing = True
-                self.temporary = os.path.join(self.path, ".partial-%d" % os.getpid())
+                where, prefix, suffix = self.path, ".partial-", ""
             else:
-                self.temporary = os.path.join(parent, ".%s.partial-%d" % (name, os.getpid()))
+                where, prefix, suffix = parent, ".%s.partial-" % name, ""
         else:
             if os.path.isdir(self.path):
                 raise Failure("%s is a folder; name a video file, or %s/ for PNG frames in it"
@@ -199,17 +199,13 @@ class Output:
             if os.path.lexists(self.path) and not os.path.isfile(self.path):
                 raise Failure("%s exists and is not a regular file; name another output" % self.path, 2)
             base, extension = os.path.splitext(name)
-            self.temporary = os.path.join(parent, ".%s.partial-%d%s" % (base, os.getpid(), extension))
+            where, prefix, suffix = parent, ".%s.partial-" % base, extension
         if not os.path.isdir(parent):
             raise Failure("the folder for %s does not exist" % self.path)
-        run.temporary(self.temporary)
         try:
-            if kind == "frames":
-                os.mkdir(self.temporary)
-            else:
-                os.close(os.open(self.temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
+            self.temporary = run.create_temporary(where, prefix, suffix, directory=kind == "frames")
         except OSError as error:
-            raise Failure("cannot write into %s: %s" % (os.path.dirname(self.temporary), error.strerror))
+            raise Failure("cannot write into %s: %s" % (where, error.strerror))
 
     def encoder_target(self):
         if self.kind == "frames":  # the folder of ffmpeg's file name pattern, where a % is written %%
@@ -435,19 +431,19 @@ def sheet(args):
              "box=1:boxcolor=black@0.6:boxborderw=4")
     graph = "select='%s',scale=%d:-2,%s,tile=%dx%d:padding=4:margin=4:color=0x202020" % (
         select, args.width // args.columns - 6, label, args.columns, args.rows)
-    temporary = os.path.join(os.path.dirname(os.path.abspath(args.out)), ".%s.partial-%d.png" % (
-        os.path.basename(args.out), os.getpid()))
+    temporary = _run.create_temporary(os.path.dirname(os.path.abspath(args.out)),
+                                      ".%s.partial-" % os.path.basename(args.out), ".png")
     try:
         result = subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
                                  "-i", "file:" + os.path.abspath(args.video),
                                  "-vf", graph, "-fps_mode", "passthrough", "-frames:v", "1", temporary],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True)
-        if result.returncode != 0 or not os.path.exists(temporary):
+        if result.returncode != 0 or not os.path.exists(temporary) or not os.path.getsize(temporary):
             raise Failure("cannot make the contact sheet: " + (result.stderr.strip().splitlines() or ["ffmpeg failed"])[-1])
         os.replace(temporary, args.out)
+        _run.release(temporary)
     finally:
-        if os.path.exists(temporary):
-            os.remove(temporary)
+        _run.current().discard(temporary)
     say("Wrote %s: %d frames of %s, spread over %s." % (args.out, len(picks), args.video, seconds_text(frames / fps)))
     return 0
 

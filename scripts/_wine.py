@@ -110,7 +110,7 @@ def make_template(run, display, build):
         for name in os.listdir(WINE_DIR):  # what a run killed while making one left
             if ".partial-" in name:
                 shutil.rmtree(os.path.join(WINE_DIR, name), ignore_errors=True)
-        partial = run.temporary("%s.partial-%d" % (template, os.getpid()))
+        partial = run.create_temporary(WINE_DIR, os.path.basename(template) + ".partial-", directory=True)
         run.wine_prefix(partial, _run.end_wine_prefix)
         _run.tell("Making the Wine prefix (first time only, about 20 seconds)...")
         env = base_environment(partial, build, display)

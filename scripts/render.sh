@@ -5,4 +5,6 @@ source "$top/scripts/_video.sh"
 case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" render --help ;; esac
 ensure_setup
 build_for_video
-exec python3 "$top/scripts/_video.py" render "$@"
+# Python starts with these signals blocked, and lets them through once its handlers are set
+# (_run.py): one that comes while the interpreter starts is then neither lost nor fatal unsaid.
+exec env --block-signal=INT --block-signal=TERM --block-signal=HUP python3 "$top/scripts/_video.py" render "$@"

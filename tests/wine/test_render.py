@@ -59,6 +59,27 @@ def processes_alive(record):
     return alive
 
 
+def program_of(pid):
+    """The file name of the program a process runs ("" when it is gone)."""
+    try:
+        return os.path.basename(os.readlink("/proc/%d/exe" % pid))
+    except OSError:
+        return ""
+
+
+def runs_of(pid):
+    """The run folders whose owner is pid."""
+    found = []
+    for name in os.listdir(RUNS):
+        try:
+            with open(os.path.join(RUNS, name, "run.json")) as f:
+                if json.load(f)["owner"] == pid:
+                    found.append(name)
+        except (OSError, ValueError, KeyError):
+            continue
+    return found
+
+
 def write_clip(path, seconds=2.0, rate=44100):
     """Silence, then from the middle on a 100 Hz square wave on the left channel only."""
     frames = bytearray()
@@ -179,6 +200,50 @@ class RenderTest(RenderRuns, unittest.TestCase):
             self.assertEqual(os.listdir(self.out), [], stop)
             self.assertFalse(os.path.exists(record["folder"]), stop)
             self.assertEqual(processes_of(record, wait=10), [], stop)
+
+    def test_ctrl_c_at_early_moments_ends_with_one_line(self):
+        """./halcyon render interrupted while its wrapper checks the set-up, as the interpreter
+        starts (where a signal once ended it unsaid) and as the run begins: status 130, one line
+        that says so, nothing written, nothing of the run left."""
+        halcyon = self.command_tree()
+        moments = {"checking the set-up": lambda pid: os.path.exists(os.path.join(self.folder, "dpkg-query-ran")),
+                   "the interpreter starting": lambda pid: program_of(pid).startswith("python"),
+                   "the run beginning": runs_of}
+        for moment, reached in moments.items():
+            process = subprocess.Popen([halcyon, "render", self.clip, "--out", "out/x.mp4", "--size", "320x240"],
+                                       cwd=self.folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.addCleanup(lambda process=process: process.poll() is None and process.kill())
+            deadline = time.monotonic() + 60
+            while not reached(process.pid) and process.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.002)
+            process.send_signal(signal.SIGINT)
+            text = process.communicate(timeout=120)[0].decode()
+            told = [line for line in text.splitlines() if "interrupted" in line]
+            self.assertEqual((process.returncode, len(told)), (130, 1), (moment, text))
+            self.assertNotIn("Traceback", text, moment)
+            self.assertEqual(os.listdir(self.out), [], moment)
+            self.assertEqual(runs_of(process.pid), [], moment)
+
+    def command_tree(self):
+        """./halcyon in a tree of its own: these scripts, the build's products, and a set-up check
+        and build tools that find nothing to do (so that the command starts at once and the build
+        folders stay as they are). Its path."""
+        tree, fakes = os.path.join(self.folder, "tree"), os.path.join(self.folder, "fakes")
+        for folder in (os.path.join(tree, "build", "win32"), os.path.join(tree, "build", "release"), fakes):
+            os.makedirs(folder)
+        for link, target in (("halcyon", os.path.join(REPO, "halcyon")), ("scripts", os.path.join(REPO, "scripts")),
+                             ("build/win32/bin", BIN), ("build/release/tools", os.environ["HALCYON_TOOLS_DIR"]),
+                             ("build/runs", RUNS), ("build/wine", os.path.join(REPO, "build", "wine"))):
+            os.symlink(target, os.path.join(tree, link))
+        marker = os.path.join(self.folder, "dpkg-query-ran")
+        for name, body in (("dpkg-query", 'touch "%s"; sleep 0.3; for p; do echo "ii ${p%%%%:*} ${p#*:}"; done' % marker),
+                           ("cmake", "echo cmake version 0"), ("ninja", "true")):
+            with open(os.path.join(fakes, name), "w") as f:
+                f.write("#!/bin/sh\n" + body + "\n")
+            os.chmod(os.path.join(fakes, name), 0o755)
+        self.addCleanup(os.environ.__setitem__, "PATH", os.environ["PATH"])
+        os.environ["PATH"] = fakes + os.pathsep + os.environ["PATH"]
+        return os.path.join(tree, "halcyon")
 
     def start_render_of_its_own(self, plugin):
         """A render in a Wine session of its own, once its frames flow: (process, its run's record
