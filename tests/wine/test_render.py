@@ -15,6 +15,7 @@ import unittest
 import wave
 
 from harness import BIN, PRODUCT_BIN, ensure_session, read_minimal_log, windows_path
+from _windows_build import BUILDS  # noqa: E402  (the scripts' folder is on the path through harness)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIDEO = os.path.join(REPO, "scripts", "_video.py")
@@ -229,10 +230,12 @@ class RenderTest(RenderRuns, unittest.TestCase):
         and build tools that find nothing to do (so that the command starts at once and the build
         folders stay as they are). Its path."""
         tree, fakes = os.path.join(self.folder, "tree"), os.path.join(self.folder, "fakes")
-        for folder in (os.path.join(tree, "build", "win32"), os.path.join(tree, "build", "release"), fakes):
+        for folder in [os.path.join(tree, "build", name) for name in ("win32", "win64", "release")] + [fakes]:
             os.makedirs(folder)
         for link, target in (("halcyon", os.path.join(REPO, "halcyon")), ("scripts", os.path.join(REPO, "scripts")),
-                             ("build/win32/bin", BIN), ("build/release/tools", os.environ["HALCYON_TOOLS_DIR"]),
+                             ("build/win32/bin", os.path.join(BUILDS["i686"].folder, "bin")),
+                             ("build/win64/bin", os.path.join(BUILDS["x86_64"].folder, "bin")),
+                             ("build/release/tools", os.environ["HALCYON_TOOLS_DIR"]),
                              ("build/runs", RUNS), ("build/wine", os.path.join(REPO, "build", "wine"))):
             os.symlink(target, os.path.join(tree, link))
         marker = os.path.join(self.folder, "dpkg-query-ran")
