@@ -621,12 +621,24 @@ def _close_at_exit(run):
         pass
 
 
+def _hang_up_with_parent():
+    """The command that started this one killed outright (./halcyon's shell, under kill -9): a
+    hang-up, as for a closed terminal, so that the run undoes itself at once instead of going on
+    unseen until its end."""
+    parent = os.getppid()
+    if parent > 1:
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, int(signal.SIGHUP), 0, 0, 0)
+        if os.getppid() != parent:  # gone before the line above
+            os.kill(os.getpid(), signal.SIGHUP)
+
+
 def begin(kind):
     """The process's run; SIGINT, SIGTERM and SIGHUP raise Interrupted from here on."""
     global _current
     if _current is None or _current.closed:
         for number in STOPPED_SIGNALS:
             signal.signal(number, _raise_interrupted)
+        _hang_up_with_parent()
         reap_abandoned_runs()
         with signals_held():
             _current = Run(kind)

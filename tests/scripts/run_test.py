@@ -138,6 +138,19 @@ class Runs(unittest.TestCase):
         _run.reap_abandoned_runs()
         self.assert_nothing_left(processes, path, folder)
 
+    def test_a_run_whose_command_is_killed_outright_cleans_up_itself(self):
+        # ./halcyon's shell killed with kill -9 while its Python run goes on: the run is told as by
+        # a closed terminal, and undoes what it started without waiting for a next run.
+        shell = subprocess.Popen(["sh", "-c", '"$@"; exit $?', "sh", sys.executable, "-c", OWNER, SCRIPTS, self.runs,
+                                  SLEEPERS, self.out], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(shell.stdout.close)
+        pid, path, folder = shell.stdout.readline().split()
+        [owner] = [self.watch(child) for child in children_of(shell.pid)]
+        processes = [owner, self.watch(int(pid))] + [self.watch(child) for child in children_of(int(pid))]
+        shell.kill()
+        shell.wait()
+        self.assert_nothing_left(processes, path, folder)
+
     def test_a_run_that_another_is_reaping_is_waited_for(self):
         # Sleeps that ignore SIGTERM keep the first reaper busy for its grace period.
         processes, path, folder = self.abandoned('trap "" TERM; ' + SLEEPERS)
