@@ -6,7 +6,9 @@ plug-in's size; the plug-in then draws whole frames with 1 and with 256 spheres.
     _frame_bench.py [--size WxH] [--json FILE [--cpu-json FILE]]
 
 --json writes the figures, with the plug-in's own CPU figures read from --cpu-json (what
-frame_cpu_bench wrote), as {"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}}.
+frame_cpu_bench wrote), as {"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}},
+and the export's from --export-json (what _video.py bench wrote): "export_ms_per_frame" and
+"first_frame_s", {"native", "wine"} each.
 
 Steady frames only: each case runs twice with different frame counts, and the difference of the
 two loops' times over the difference of the counts is the time of one frame (Init, the first
@@ -65,7 +67,7 @@ def floor_frame_ms(size, frames, build):
     return json.loads(lines[-1])["ms_per_frame"]
 
 
-def write_figures(path, cpu_path, llvmpipe):
+def write_figures(path, cpu_path, llvmpipe, export=None):
     """The run's figures as JSON, written under a temporary name and renamed."""
     cpu = {}
     if cpu_path:
@@ -73,7 +75,8 @@ def write_figures(path, cpu_path, llvmpipe):
             cpu = json.load(f)
     temporary = path + ".part"
     with open(temporary, "w") as f:
-        json.dump({"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}, f, indent=2, sort_keys=True)
+        json.dump(dict({"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}, **(export or {})), f, indent=2,
+                  sort_keys=True)
         f.write("\n")
     os.replace(temporary, path)
     say("Figures written to %s" % path)
@@ -84,6 +87,8 @@ def main(argv):
     parser.add_argument("--size", default="512x384")
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--cpu-json", help="the plug-in's own CPU figures, to add to --json")
+    parser.add_argument("--export-json", help="the export's figures (_video.py bench --json): the native export is "
+                                              "set beside the floor, and they go into --json")
     args = parser.parse_args(argv)
     size = parse_size(args.size)
     _run.begin("bench")
@@ -105,9 +110,17 @@ def main(argv):
             (one_ms, one_ms / floor_ms))
         say("  the plug-in, 256 spheres                   %8.1f   %5.2f x the floor (aim: at most 1.5)" %
             (many_ms, many_ms / floor_ms))
+        export = None
+        if args.export_json:
+            with open(args.export_json) as f:
+                export = json.load(f)
+            native_ms = export.get("export_ms_per_frame", {}).get("native")
+            if native_ms:
+                say("  the native export of the music, 1 sphere   %8.1f   %5.2f x the floor (H.264 included)" %
+                    (native_ms, native_ms / floor_ms))
         if args.json:
             try:
-                write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms})
+                write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms}, export)
             except (OSError, ValueError) as error:
                 say("frame bench: cannot write the figures to %s: %s" % (args.json, error))
                 return 1
