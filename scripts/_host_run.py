@@ -499,7 +499,9 @@ def renderer_text(events):
     gl = [e for e in events if e["event"] == "gl"]
     if not gl:
         return None
-    kind = {"software": "software rendering on the CPU, no display needed",
-            "device": "a graphics card through its EGL device, no display needed",
-            "window": "in a window on your display"}.get(gl[0].get("display"), gl[0].get("display"))
-    return "%s: %s" % (gl[0].get("renderer", "?"), kind)
+    renderer, display = gl[0].get("renderer", "?"), gl[0].get("display")
+    if display == "window":
+        return renderer + " in a window on your display"
+    return renderer + ": " + {"software": "software rendering on the CPU, no display needed",
+                              "device": "a graphics card through its EGL device, no display needed"}.get(
+        display, display)

@@ -82,7 +82,7 @@ def play(args):
                 say("Drawn with %s." % drew)
             silent = [e.get("text") for e in events if e["event"] == "sound" and not e["playing"]]
             if native and silent:
-                say("No sound output here (%s): playing silently." % silent[0])
+                say("%s: playing silently." % (silent[0][:1].upper() + silent[0][1:]))
             elif not native and device is None:
                 say("No sound output here (no PulseAudio server or sound card): playing silently.")
             elif not native:
