@@ -485,7 +485,7 @@ def prepare_player(folder, plugin, options_path, size, wine):
         dll, size_used, build = prepare_plugin(folder, plugin, options_path, size)
         return Player(dll=dll, build=build), size_used
     if not os.path.exists(native_program()):
-        raise Failure("%s is missing; build first (./halcyon build)" % native_program())
+        raise Failure("%s is missing; ./halcyon render builds it" % native_program())
     # Always an options file of the run's: the program's own asset folder is never written.
     record, size_used = options_record(options_path, size, NATIVE_MIN_WIDTH)
     options = os.path.join(folder, "useropt.cfg")

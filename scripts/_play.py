@@ -66,8 +66,10 @@ def play(args):
         with runner.session(own_display=False):
             arguments = ["--spectrum", "stream:" + runner.path(stream), "--realtime", "--wait-for", runner.path(go),
                          "--track", runner.path(audio)]
-            if native:  # the sound from the same program, the rows following the sample heard
-                arguments += ["--window", "--sound", runner.path(audio)] + (["--gl", args.gl] if args.gl else [])
+            if native:  # the sound from the same program, the rows following the sample heard; frames at
+                # the display's refresh rate, which the swap waits for, rather than the plug-in's delay
+                arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"] + (
+                    ["--gl", args.gl] if args.gl else [])
             host, events_path = runner.launch(folder, arguments)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
