@@ -15,7 +15,7 @@ import tempfile
 import time
 
 import _run
-from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_gl_choice, check_tools,
+from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
                        parse_seconds, parse_size, prepare_player, read_events, renderer_text, say, seconds_text,
                        spawn, stop, unknown_messages)
 
@@ -45,7 +45,6 @@ def play(args):
     audio = args.audio
     check_audio(audio)
     native = not (args.plugin or args.wine)
-    check_gl_choice(args, native)
     if not os.environ.get("DISPLAY") and not (native and os.environ.get("WAYLAND_DISPLAY")):
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
@@ -68,8 +67,7 @@ def play(args):
                          "--track", runner.path(audio)]
             if native:  # the sound from the same program, the rows following the sample heard; frames at
                 # the display's refresh rate, which the swap waits for, rather than the plug-in's delay
-                arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"] + (
-                    ["--gl", args.gl] if args.gl else [])
+                arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"]
             host, events_path = runner.launch(folder, arguments)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):

@@ -2,14 +2,15 @@
 """Music in, visualization out: the commands behind ./halcyon render, play, demo and bench.
 
     _video.py render AUDIO [--out FILE|DIR/] [--size WxH] [--fps N] [--seconds S] [--start S]
-                           [--options FILE] [--plugin PATH]
-    _video.py play AUDIO [--size WxH] [--start S] [--options FILE] [--plugin PATH]
+                           [--options FILE] [--plugin PATH] [--wine] [--gl auto|software|device:N]
+    _video.py play AUDIO [--size WxH] [--start S] [--options FILE] [--plugin PATH] [--wine]
     _video.py sheet VIDEO OUT.png [--columns N] [--rows N] [--width PX]
-    _video.py bench [--size WxH] [--frames N]
+    _video.py bench [--size WxH] [--frames N] [--json FILE]
 
-render: the analyser turns the audio into spectrum rows, one pair per video frame; the host runs
-the plug-in under Wine on a private virtual display with the deterministic clock, feeds it the
-rows and writes each frame, raw, into a pipe; this script hands the frames to ffmpeg, which
+render: the analyser turns the audio into spectrum rows, one pair per video frame; the native
+program (our plug-in built in, offscreen), or with --wine or --plugin the host under Wine on a
+private virtual display, runs the plug-in with the deterministic clock, feeds it the rows and
+writes each frame, raw, into a pipe; this script hands the frames to ffmpeg, which
 writes H.264 with the sound as AAC (or PNG frames into a folder). Output goes to a temporary name
 and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
 """
@@ -470,8 +471,8 @@ def sheet(args):
 def bench(args):
     """Render alone and the whole export, in the same run, in ms per frame, for the native program
     and the DLL under Wine: the better of two rounds each, as other work on the machine only ever
-    adds time. Then the time from a render's start to its first frame, each in a process of its own
-    as a user's render starts (Wine's session included)."""
+    adds time. And for each, the time from a render's start to its first frame, in a process of its
+    own as a user's render starts (Wine's session included): the better of two."""
     size = parse_size(args.size)
     check_tools("ffmpeg", "Xvfb")
     folder = tempfile.mkdtemp(prefix="bench-", dir=_run.current().folder)
@@ -581,9 +582,11 @@ def write_json(path, value):
 # ---------------------------------------------------------------------------------------------
 
 
-def add_player_arguments(parser):
+def add_player_arguments(parser, offscreen=True):
     parser.add_argument("--wine", action="store_true", help="run the Windows DLL in the host under Wine, as "
                                                             "players run it (--plugin always does)")
+    if not offscreen:  # a window draws with the display's driver
+        return
     parser.add_argument("--gl", metavar="auto|software|device:N",
                         help="the native program's GL: auto (default) takes a graphics card where there is one, "
                              "else Mesa's llvmpipe; software is llvmpipe; device:N is EGL device N")
@@ -622,7 +625,7 @@ def main(argv):
     p.add_argument("--start", metavar="S", default="0", help="where in the audio to begin, in seconds")
     p.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
     p.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours")
-    add_player_arguments(p)
+    add_player_arguments(p, offscreen=False)
     s = commands.add_parser("sheet", help="a contact sheet of a video's frames, with their times")
     s.add_argument("video")
     s.add_argument("out")
