@@ -50,7 +50,7 @@ def play(args):
                       "set); ./halcyon render makes a video instead")
     size = parse_size(args.size, native) if args.size else None
     start = parse_seconds(args.start, "start", True)
-    check_tools("ffmpeg")
+    check_tools(*([] if native else ["ffmpeg"]))  # the native program plays the sound itself
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
     folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
     host = player = None
