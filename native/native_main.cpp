@@ -250,7 +250,7 @@ const char *run_module(const NativeOptions &options, const std::string &wait_for
         if (options.realtime) {
             const double seconds = g_sound ? sound_heard_seconds() : seconds_now() - started;
             row = (long long)(seconds * stream.rate_numerator / stream.rate_denominator);
-            if (row >= stream.frame_count) {
+            if (row >= stream.frame_count || (g_sound && sound_finished())) {
                 reason = "stream_end";
                 break;
             }

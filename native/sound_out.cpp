@@ -41,6 +41,8 @@ void SDLCALL fill(void *, Uint8 *stream, int length) {
         done += int(got);
     }
     std::memset(out + size_t(done) * size_t(g_channels), 0, size_t(frames - done) * size_t(g_channels) * sizeof(float));
+    // Only sound moves the clock of what is heard: after the end, silence lets it run out.
+    if (done == 0) return;
     g_delivered += done;
     g_delivered_at = SDL_GetPerformanceCounter();
 }

@@ -19,10 +19,12 @@ say() { printf '%s\n' "$*"; }
 
 # Debian packages every command needs; setup installs them, the others check for them. 64-bit
 # Wine and both cross compilers everywhere; 32-bit Wine only where the machine runs 32-bit code.
+# The native program: EGL, GL and GLU, Mesa's drivers (llvmpipe, and a card's), SDL2 for its
+# window, keys and sound.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libsdl2-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth libgl1 libglx0 libglx-mesa0 libglu1-mesa
   libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip p7zip-full

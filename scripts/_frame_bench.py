@@ -6,8 +6,10 @@ plug-in's size; the plug-in then draws whole frames with 1 and with 256 spheres.
     _frame_bench.py [--size WxH] [--json FILE [--cpu-json FILE] [--command-ms N]]
 
 --json writes the figures, with the plug-in's own CPU figures read from --cpu-json (what
-frame_cpu_bench wrote) and a command's fixed cost from --command-ms (what bench.sh measured), as
-{"cpu_frame_ms": {...}, "llvmpipe_frame_ms": {"floor", "1", "256"}, "command_overhead_ms": N}.
+frame_cpu_bench wrote), a command's fixed cost from --command-ms (what bench.sh measured) and the
+export's from --export-json (what _video.py bench wrote), as {"cpu_frame_ms": {...},
+"llvmpipe_frame_ms": {"floor", "1", "256"}, "command_overhead_ms": N, "export_ms_per_frame" and
+"first_frame_s", {"native", "wine"} each}.
 
 Steady frames only: each case runs twice with different frame counts, and the difference of the
 two loops' times over the difference of the counts is the time of one frame (Init, the first
@@ -66,7 +68,7 @@ def floor_frame_ms(size, frames, build):
     return json.loads(lines[-1])["ms_per_frame"]
 
 
-def write_figures(path, cpu_path, llvmpipe, command_ms):
+def write_figures(path, cpu_path, llvmpipe, command_ms, export=None):
     """The run's figures as JSON, written under a temporary name and renamed."""
     cpu = {}
     if cpu_path:
@@ -75,6 +77,7 @@ def write_figures(path, cpu_path, llvmpipe, command_ms):
     figures = {"cpu_frame_ms": cpu, "llvmpipe_frame_ms": llvmpipe}
     if command_ms is not None:
         figures["command_overhead_ms"] = command_ms
+    figures.update(export or {})
     temporary = _run.create_temporary(os.path.dirname(os.path.abspath(path)),
                                       ".%s.partial-" % os.path.basename(path))
     with open(temporary, "w") as f:
@@ -91,6 +94,8 @@ def main(argv):
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--cpu-json", help="the plug-in's own CPU figures, to add to --json")
     parser.add_argument("--command-ms", type=int, help="a command's fixed cost, to add to --json")
+    parser.add_argument("--export-json", help="the export's figures (_video.py bench --json): the native export is "
+                                              "set beside the floor, and they go into --json")
     args = parser.parse_args(argv)
     size = parse_size(args.size)
     _run.begin("bench")
@@ -112,10 +117,18 @@ def main(argv):
             (one_ms, one_ms / floor_ms))
         say("  the plug-in, 256 spheres                   %8.1f   %5.2f x the floor (aim: at most 1.5)" %
             (many_ms, many_ms / floor_ms))
+        export = None
+        if args.export_json:
+            with open(args.export_json) as f:
+                export = json.load(f)
+            native_ms = export.get("export_ms_per_frame", {}).get("native")
+            if native_ms:
+                say("  the native export of the music, 1 sphere   %8.1f   %5.2f x the floor (H.264 included)" %
+                    (native_ms, native_ms / floor_ms))
         if args.json:
             try:
                 write_figures(args.json, args.cpu_json, {"floor": floor_ms, "1": one_ms, "256": many_ms},
-                              args.command_ms)
+                              args.command_ms, export)
             except (OSError, ValueError) as error:
                 say("frame bench: cannot write the figures to %s: %s" % (args.json, error))
                 return 1

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Running the stand-alone host on real audio: the arguments the commands share, the analyser, the
-plug-in's run folder, a Wine session with its own virtual display, and the host's event log read
+"""Running the plug-in on real audio: the arguments the commands share, the analyser, the
+plug-in's run folder, the player that runs it (our plug-in in the native program, or a DLL in the
+stand-alone host under Wine, in a session with its own virtual display), and the event log read
 back into one sentence when something went wrong. Used by _video.py (render, sheet, bench) and
 _play.py (play).
+
+The native program comes from HALCYON_NATIVE_DIR (default build/release/native), with its asset
+folder beside it.
 
 The Windows build that runs is the command's (_windows_build.py; its folders come from
 HALCYON_WIN32_DIR and HALCYON_WIN64_DIR, default build/win32 and build/win64), or for another
@@ -10,10 +14,12 @@ plug-in the one its PE header asks for; the tools come from HALCYON_TOOLS_DIR (d
 build/release/tools). scripts/render.sh, play.sh, demo.sh and bench.sh build them first.
 """
 
+import contextlib
 import json
 import os
 import re
 import shutil
+import signal
 import stat
 import struct
 import subprocess
@@ -25,13 +31,16 @@ import _wine
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(REPO, "build")
 TOOLS = os.environ.get("HALCYON_TOOLS_DIR") or os.path.join(BUILD, "release", "tools")
+NATIVE_DIR = os.environ.get("HALCYON_NATIVE_DIR") or os.path.join(BUILD, "release", "native")
 PRODUCT = "vis_halcyonsphere.dll"
 ASSETS = "vis_halcyonsphere_assets"
 # The options record as the plug-in writes it on a first start: fourteen 32-bit integers.
 DEFAULT_OPTIONS = struct.pack("<14i", 512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2)
 START_TIMEOUT = 300     # seconds from launching the host to its first frame
-# Wine gives a window no less than about 110 pixels of width (its smallest title bar).
+# Wine gives a window no less than about 110 pixels of width (its smallest title bar); the native
+# program's windows and pbuffers take 16.
 MIN_WIDTH, MIN_HEIGHT, MAX_SIDE = 112, 16, 4096
+NATIVE_MIN_WIDTH = 16
 # The options the dialog offers, by field (width, height and fullscreen are the export's own).
 OPTION_FIELDS = ("width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
                  "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
@@ -67,21 +76,22 @@ def windows_path(path):
 # Arguments
 
 
-def size_problem(width, height):
+def size_problem(width, height, min_width=MIN_WIDTH):
     """Why the plug-in's window cannot be width x height in a video, or None."""
-    if not (MIN_WIDTH <= width <= MAX_SIDE and MIN_HEIGHT <= height <= MAX_SIDE):
-        return "the window can be %d to %d pixels wide and %d to %d high" % (MIN_WIDTH, MAX_SIDE, MIN_HEIGHT, MAX_SIDE)
+    if not (min_width <= width <= MAX_SIDE and MIN_HEIGHT <= height <= MAX_SIDE):
+        return "the window can be %d to %d pixels wide and %d to %d high" % (min_width, MAX_SIDE, MIN_HEIGHT, MAX_SIDE)
     if width % 2 or height % 2:
         return "the video needs even numbers"
     return None
 
 
-def parse_size(text):
+def parse_size(text, native=False):
     try:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
         width = height = 0
-    problem = size_problem(width, height) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
+    min_width = NATIVE_MIN_WIDTH if native else MIN_WIDTH
+    problem = size_problem(width, height, min_width) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
     if problem:
         raise Failure("bad size %r: %s (e.g. 1280x720)" % (text, problem), 2)
     return width, height
@@ -106,6 +116,17 @@ def parse_seconds(text, name, allow_zero):
     if value != value or value < 0 or (value == 0 and not allow_zero) or value > 1e6:
         raise Failure("bad %s %r: give seconds, e.g. 12.5" % (name, text), 2)
     return value
+
+
+def check_gl_choice(args, native):
+    """--gl chooses the native program's GL, in the form it takes."""
+    gl = getattr(args, "gl", None)
+    if gl is None:
+        return
+    if not native:
+        raise Failure("--gl chooses the native program's GL; under Wine the plug-in draws with Mesa's llvmpipe", 2)
+    if not re.fullmatch(r"auto|software|device:[0-9]{1,4}", gl):
+        raise Failure("bad --gl %r: give auto, software or device:N" % gl, 2)
 
 
 def check_tools(*names):
@@ -258,7 +279,7 @@ def wine_crash_line(stderr_path):
     return "%s at 0x%s" % (found.group(1), found.group(2).upper()) if found else None
 
 
-def explain_host(events, stderr_path, plugin):
+def explain_host(events, stderr_path, plugin, who="the host"):
     """What went wrong in a host run, in one sentence."""
     for event in events:
         if event["event"] == "crash":
@@ -271,8 +292,8 @@ def explain_host(events, stderr_path, plugin):
             if what in ("export_missing", "no_header", "no_module"):
                 return "%s is not a visualization plug-in (no usable winampVisGetHeader)" % plugin
             if event.get("text"):
-                return "the host stopped: %s" % event["text"]
-            return "the host stopped (%s)" % what
+                return "%s stopped: %s" % (who, event["text"])
+            return "%s stopped (%s)" % (who, what)
     init = [e for e in events if e["event"] == "init"]
     if init and init[0]["result"] != 0:
         boxes = [e.get("text", "").strip() for e in events if e["event"] == "message_box"]
@@ -291,7 +312,7 @@ def explain_host(events, stderr_path, plugin):
             tail = f.read().decode("latin-1").strip().splitlines()[-1:]
     except OSError:
         tail = []
-    return "the host stopped unexpectedly" + (": " + tail[0] if tail else "")
+    return who + " stopped unexpectedly" + (": " + tail[0] if tail else "")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -310,7 +331,7 @@ def analyse(audio, stream, fps, start=0.0, seconds=None):
     return json.loads(result.stdout)
 
 
-def options_record(options_path, size):
+def options_record(options_path, size, min_width=MIN_WIDTH):
     """The options file for our plug-in: the user's (or the defaults) with the size, windowed."""
     if options_path:
         regular_file(options_path, "options file")
@@ -331,7 +352,7 @@ def options_record(options_path, size):
         struct.pack_into("<2i", record, 0, *size)
     struct.pack_into("<i", record, 8, 0)  # windowed: the frames are read from the window
     width, height = struct.unpack_from("<2i", record, 0)
-    problem = size_problem(width, height)
+    problem = size_problem(width, height, min_width)
     if problem:
         raise Failure("the options file %s asks for a %dx%d window, but %s; give --size WxH"
                       % (options_path, width, height, problem), 2)
@@ -372,3 +393,115 @@ def launch_host(folder, dll, arguments, build):
         process = spawn([build.loader, host_program(build), "--dll", dll, "--log", windows_path(events)] + arguments,
                         cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
     return process, events
+
+
+# ---------------------------------------------------------------------------------------------
+# The player: our plug-in in the native program, or a DLL in the host under Wine
+
+
+def native_program():
+    return os.path.join(NATIVE_DIR, "halcyon_native")
+
+
+class Player:
+    """What runs the plug-in for a command: the native program, with our plug-in built in and its
+    options in a file of the run's (dll and build None), or the stand-alone host under Wine with a
+    DLL. Paths handed to it go through path()."""
+
+    def __init__(self, dll=None, build=None, options=None):
+        self.dll, self.build, self.options = dll, build, options
+
+    @property
+    def native(self):
+        return self.build is None
+
+    @property
+    def who(self):
+        return "the native player" if self.native else "the host"
+
+    def path(self, path):
+        return os.path.abspath(path) if self.native else windows_path(path)
+
+    def session(self, screen=(1280, 1024), own_display=True):
+        """Wine for the host (a context); the native program needs none."""
+        return contextlib.nullcontext(self) if self.native else WineSession(self.build, screen, own_display)
+
+    def launch(self, folder, arguments):
+        """(the process, its event log)."""
+        if not self.native:
+            return launch_host(folder, self.dll, arguments, self.build)
+        events = os.path.join(folder, "events.jsonl")
+        # TMPDIR: the private folder the program reads the assets through lies in the run's folder,
+        # so that whatever ends the program, the run's clean-up takes it too.
+        with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
+            process = spawn([native_program(), "--log", events, "--options", self.options] + arguments, cwd=folder,
+                            env=dict(os.environ, TMPDIR=folder), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        return process, events
+
+    def explain(self, folder, process, name):
+        """What went wrong in the run, in one sentence."""
+        events = read_events(os.path.join(folder, "events.jsonl"))
+        stderr_path = os.path.join(folder, "host.err")
+        status = process.poll() if process is not None else None
+        if self.native and status is not None and status < 0 and not any(e["event"] == "end" for e in events):
+            return native_crash_text(events, -status)
+        text = explain_host(events, stderr_path, name, self.who)
+        init = [e for e in events if e["event"] == "init"]
+        if self.native and init and init[0]["result"] != 0:
+            # What the platform saw go wrong beneath the plug-in's box (no GL, no window).
+            notes = [line[len(NATIVE_NOTE):].strip() for line in text_lines(stderr_path) if line.startswith(NATIVE_NOTE)]
+            text += "".join(" (%s)" % note for note in notes[:1])
+        return text
+
+
+NATIVE_NOTE = "halcyonsphere: "
+
+
+def text_lines(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace").splitlines()
+    except OSError:
+        return []
+
+
+def native_crash_text(events, number):
+    """The native program ended by a signal (a fault in the plug-in, or one sent to it), in words."""
+    try:
+        what = "%s (%s)" % (signal.Signals(number).name, signal.strsignal(number))
+    except ValueError:
+        what = "signal %d" % number
+    init = [e for e in events if e["event"] == "init"]
+    frames = sum(1 for e in events if e["event"] == "frame")
+    phase = ("Init" if not init else "Quit" if any(e["event"] == "quit_message" for e in events)
+             else "Render" if init[0]["result"] == 0 else "the start")
+    return "the native player crashed: %s during %s, after %d frames" % (what, phase, frames)
+
+
+def prepare_player(folder, plugin, options_path, size, wine):
+    """(the player, the size the plug-in will draw at or None). Our plug-in runs natively unless
+    wine is asked for; another plug-in always runs in the host under Wine."""
+    if plugin or wine:
+        dll, size_used, build = prepare_plugin(folder, plugin, options_path, size)
+        return Player(dll=dll, build=build), size_used
+    if not os.path.exists(native_program()):
+        raise Failure("%s is missing; ./halcyon render builds it" % native_program())
+    # Always an options file of the run's: the program's own asset folder is never written.
+    record, size_used = options_record(options_path, size, NATIVE_MIN_WIDTH)
+    options = os.path.join(folder, "useropt.cfg")
+    with open(options, "wb") as f:
+        f.write(record)
+    return Player(options=options), size_used
+
+
+def renderer_text(events):
+    """Which GL drew, from the native program's gl event, or None."""
+    gl = [e for e in events if e["event"] == "gl"]
+    if not gl:
+        return None
+    renderer, display = gl[0].get("renderer", "?"), gl[0].get("display")
+    if display == "window":
+        return renderer + " in a window on your display"
+    return renderer + ": " + {"software": "software rendering on the CPU, no display needed",
+                              "device": "a graphics card through its EGL device, no display needed"}.get(
+        display, display)

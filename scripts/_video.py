@@ -2,14 +2,15 @@
 """Music in, visualization out: the commands behind ./halcyon render, play, demo and bench.
 
     _video.py render AUDIO [--out FILE|DIR/] [--size WxH] [--fps N] [--seconds S] [--start S]
-                           [--options FILE] [--plugin PATH]
-    _video.py play AUDIO [--size WxH] [--start S] [--options FILE] [--plugin PATH]
+                           [--options FILE] [--plugin PATH] [--wine] [--gl auto|software|device:N]
+    _video.py play AUDIO [--size WxH] [--start S] [--options FILE] [--plugin PATH] [--wine]
     _video.py sheet VIDEO OUT.png [--columns N] [--rows N] [--width PX]
-    _video.py bench [--size WxH] [--frames N]
+    _video.py bench [--size WxH] [--frames N] [--json FILE]
 
-render: the analyser turns the audio into spectrum rows, one pair per video frame; the host runs
-the plug-in under Wine on a private virtual display with the deterministic clock, feeds it the
-rows and writes each frame, raw, into a pipe; this script hands the frames to ffmpeg, which
+render: the analyser turns the audio into spectrum rows, one pair per video frame; the native
+program (our plug-in built in, offscreen), or with --wine or --plugin the host under Wine on a
+private virtual display, runs the plug-in with the deterministic clock, feeds it the rows and
+writes each frame, raw, into a pipe; this script hands the frames to ffmpeg, which
 writes H.264 with the sound as AAC (or PNG frames into a folder). Output goes to a temporary name
 and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
 """
@@ -39,10 +40,9 @@ import tempfile
 import time
 
 import _run
-from _host_run import (PRODUCT, START_TIMEOUT, TOOLS, Failure, WineSession, analyse, check_audio,
-                       check_tools, explain_host, launch_host, parse_fps, parse_seconds, parse_size,
-                       prepare_plugin, read_events, say, seconds_text, spawn, stop, unknown_messages,
-                       windows_path)
+from _host_run import (PRODUCT, START_TIMEOUT, TOOLS, Failure, analyse, check_audio, check_gl_choice, check_tools,
+                       parse_fps, parse_seconds, parse_size, prepare_player, read_events, renderer_text, say,
+                       seconds_text, spawn, stop, unknown_messages)
 from _play import play
 
 CLOCK_START_MS = 10000  # the host's default: a machine that has been up ten seconds
@@ -265,14 +265,16 @@ def render(args):
     audio = args.audio
     check_audio(audio)
     fps = parse_fps(args.fps)
-    size = parse_size(args.size) if args.size else None
+    native = not (args.plugin or args.wine)
+    check_gl_choice(args, native)
+    size = parse_size(args.size, native) if args.size else None
     start = parse_seconds(args.start, "start", True)
     seconds = parse_seconds(args.seconds, "length", False) if args.seconds else None
     if args.plugin and size:
         raise Failure("--size sets our plug-in's window; another plug-in draws at its own size", 2)
     if not size and not args.options and not args.plugin:
         size = (1280, 720)
-    check_tools("ffmpeg", "Xvfb")
+    check_tools("ffmpeg", *([] if native else ["Xvfb"]))
     out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
     output = args.output = Output(out, output_kind(out), audio, getattr(args, "force", False))
     run = _run.current()
@@ -280,7 +282,7 @@ def render(args):
     host = encoder = None
     fifo_fd = None
     try:
-        dll, planned, build = prepare_plugin(folder, args.plugin, args.options, size)
+        player, planned = prepare_player(folder, args.plugin, args.options, size, args.wine)
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, fps, start, seconds)
         frames = info["frames"]
@@ -292,7 +294,8 @@ def render(args):
                     " (%s)" % info["cut_reason"] if info.get("cut_reason") else ""))
         tell("Rendering %s of %s (%s) with %s%s at %d/%d fps: %d frames." % (
             seconds_text(clip), os.path.basename(audio), "mono" if info["channel_count"] == 1 else "stereo",
-            os.path.basename(name), " at %dx%d" % planned if planned else "", fps[0], fps[1], frames))
+            "Halcyonsphere's native program" if player.native else os.path.basename(name) + " under Wine",
+            " at %dx%d" % planned if planned else "", fps[0], fps[1], frames))
 
         fifo = os.path.join(folder, "video.fifo")
         os.mkfifo(fifo)
@@ -300,15 +303,16 @@ def render(args):
         # blocks Wine's server with it); the end of the frames is known from their count.
         fifo_fd = os.open(fifo, os.O_RDWR)
         widen_pipe(fifo_fd)
-        with WineSession(build, screen=planned or (1280, 1024)):
-            host, events_path = launch_host(folder, dll, [
-                "--spectrum", "stream:" + windows_path(stream), "--delay", "0",
+        with player.session(screen=planned or (1280, 1024)):
+            host, events_path = player.launch(folder, [
+                "--spectrum", "stream:" + player.path(stream), "--delay", "0",
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
-                "--video", windows_path(fifo), "--track", windows_path(audio), "--pacing", "auto"], build)
+                "--video", player.path(fifo), "--track", player.path(audio), "--pacing", "auto"]
+                + (["--gl", args.gl or "auto"] if native else []))
 
             def host_failed():
-                return explain_host(read_events(events_path), os.path.join(folder, "host.err"), name)
+                return player.explain(folder, host, name)
 
             header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT,
                                 "the plug-in did not start within %d seconds" % START_TIMEOUT)
@@ -322,6 +326,10 @@ def render(args):
                 raise Failure("the plug-in's window came out %dx%d, not the %dx%d asked for"
                               % ((width, height) + planned))
             frame_bytes = width * height * 4
+            # The native program logs its GL before the stream's header.
+            drew = last_render["renderer"] = renderer_text(read_events(events_path))
+            if drew:
+                tell("Drawn with %s." % drew)
             with open(os.path.join(folder, "encoder.err"), "wb") as encoder_log:
                 encoder = spawn(encoder_command(output.encoder_target(), output.kind, (width, height), fps, audio,
                                                 start, clip),
@@ -339,6 +347,8 @@ def render(args):
                 except BrokenPipeError:
                     break
                 done += 1
+                if done == 1:
+                    last_render["first_frame_s"] = time.monotonic() - started
                 if done == 1 and real_time(read_events(events_path)):
                     tell("%s draws on its own schedule (GDI, DirectDraw or a thread of its own, no GL on the "
                          "host's thread): it is exported in real time, in about %s." % (
@@ -367,8 +377,8 @@ def render(args):
             if not wait_quietly(host, 60):
                 stop(host)
             if host.returncode != 0:
-                say("Note: the host ended with status %s after the last frame; the video is complete."
-                    % host.returncode)
+                say("Note: %s ended with status %s after the last frame; the video is complete."
+                    % (player.who, host.returncode))
             if args.log:
                 shutil.copyfile(events_path, args.log)
             events = read_events(events_path)
@@ -380,6 +390,8 @@ def render(args):
             last_render["frames"] = frames
             last_render["real_time"] = real_time(events)
         output.finish()
+        if getattr(args, "timings", None):
+            write_json(args.timings, last_render)
         elapsed = time.monotonic() - started
         if output.kind == "frames":
             tell("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, output.path,
@@ -453,8 +465,10 @@ def sheet(args):
 
 
 def bench(args):
-    """Render alone and the whole export, in the same run, in ms per frame: the better of two
-    rounds each, as other work on the machine only ever adds time."""
+    """Render alone and the whole export, in the same run, in ms per frame, for the native program
+    and the DLL under Wine: the better of two rounds each, as other work on the machine only ever
+    adds time. And for each, the time from a render's start to its first frame, in a process of its
+    own as a user's render starts (Wine's session included): the better of two."""
     size = parse_size(args.size)
     check_tools("ffmpeg", "Xvfb")
     folder = tempfile.mkdtemp(prefix="bench-", dir=_run.current().folder)
@@ -465,43 +479,113 @@ def bench(args):
                        check=True, start_new_session=True)
         stream = os.path.join(folder, "spectrum.hsps")
         analyse(music, stream, (30, 1), 4.0, seconds)  # from the groove on
-        dll, _, build = prepare_plugin(folder, args.plugin, None, None if args.plugin else size)
-        render_args = argparse.Namespace(audio=music, out=os.path.join(folder, "bench.mp4"), fps="30",
-                                         size=None if args.plugin else args.size, start="4",
-                                         seconds="%.3f" % seconds, options=None, plugin=args.plugin, log=None,
-                                         quiet=True)
-        alone, export = [], []
-        with WineSession(build, screen=size):
-            for _ in range(2):
-                host, events_path = launch_host(folder, dll, ["--spectrum", "stream:" + windows_path(stream),
-                                                              "--delay", "0", "--clock-ms", "1000/30"], build)
-                try:
-                    host.wait(START_TIMEOUT)
-                except subprocess.TimeoutExpired:
-                    pass
-                end = [e for e in read_events(events_path) if e["event"] == "end"]
-                if not end or end[0]["frames"] != args.frames:
-                    raise Failure(explain_host(read_events(events_path), os.path.join(folder, "host.err"),
-                                               args.plugin or PRODUCT))
-                alone.append(end[0]["loop_ms"] / end[0]["frames"])
-                render(render_args)
-                # From the first Render to the encoder's last byte: the frames' work, not the start-up.
-                export.append((last_render["loop_ms"] + last_render["encoder_tail"] * 1000) / last_render["frames"])
-        say("Export of %s at %s, %d frames (the plug-in's frames, then H.264 through ffmpeg):" % (
-            os.path.basename(args.plugin or PRODUCT), "its own size" if args.plugin else "%dx%d" % size,
-            args.frames))
-        say("  Render alone   %8.2f ms per frame" % min(alone))
-        say("  export         %8.2f ms per frame" % min(export))
-        if last_render["real_time"]:
+        kinds = ["wine"] if args.plugin else ["native", "wine"]
+        figures = {}
+        for kind in kinds:
+            figures[kind] = bench_player(args, kind, folder, music, stream, size, seconds)
+        name = os.path.basename(args.plugin or PRODUCT)
+        say("Export of %s at %s, %d frames (the plug-in's frames, then H.264 through ffmpeg), ms per frame:" % (
+            name, "its own size" if args.plugin else "%dx%d" % size, args.frames))
+        say("  %-22s" % "" + "".join("%12s" % LABELS[kind] for kind in kinds))
+        for label, key in (("Render alone", "alone"), ("export", "export")):
+            say("  %-22s" % label + "".join("%12.2f" % figures[kind][key] for kind in kinds))
+        if any(figures[kind]["real_time"] for kind in kinds):
             say("  (exported in real time: the plug-in draws on its own schedule, so the ratio does not apply)")
         else:
-            say("  ratio          %8.2f (aim: at most 1.15)" % (min(export) / min(alone)))
+            say("  %-22s" % "export / Render alone" + "".join(
+                "%12.2f" % (figures[kind]["export"] / figures[kind]["alone"]) for kind in kinds) + "   (aim: at most 1.15)")
+        say("  %-22s" % "first frame, s" + "".join("%12.2f" % figures[kind]["first_frame"] for kind in kinds)
+            + ("   (aim: natively within 1 s)" if "native" in kinds else ""))
+        if "native" in kinds:
+            say("  native export / Wine export  %.2f (aim: at most 1)" % (
+                figures["native"]["export"] / figures["wine"]["export"]))
+        if args.json:
+            write_json(args.json, {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
+                                   "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}})
         return 0
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
 
+LABELS = {"native": "native", "wine": "Wine"}
+
+
+def bench_player(args, kind, folder, music, stream, size, seconds):
+    """{"alone", "export" (ms per frame), "real_time", "first_frame" (s)} of one player."""
+    wine = kind == "wine"
+    run_folder = os.path.join(folder, kind)
+    os.makedirs(run_folder)
+    player, _ = prepare_player(run_folder, args.plugin, None, None if args.plugin else size, wine)
+    render_args = argparse.Namespace(audio=music, out=os.path.join(folder, "bench.mp4"), fps="30",
+                                     size=None if args.plugin else args.size, start="4", seconds="%.3f" % seconds,
+                                     options=None, plugin=args.plugin, wine=wine, gl="software" if not wine else None,
+                                     log=None, quiet=True)
+    # First, while this process has no Wine yet: a render of a second, as a user starts one.
+    first = [first_frame_seconds(render_args, folder) for _ in range(2)]
+    alone, export = [], []
+    with player.session(screen=size):
+        for _ in range(2):
+            host, events_path = player.launch(run_folder, ["--spectrum", "stream:" + player.path(stream), "--delay",
+                                                           "0", "--clock-ms", "1000/30"]
+                                              + ([] if wine else ["--gl", "software"]))
+            try:
+                host.wait(START_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                pass
+            end = [e for e in read_events(events_path) if e["event"] == "end"]
+            if not end or end[0]["frames"] != args.frames:
+                raise Failure(player.explain(run_folder, host, args.plugin or PRODUCT))
+            alone.append(end[0]["loop_ms"] / end[0]["frames"])
+            render(render_args)
+            # From the first Render to the encoder's last byte: the frames' work, not the start-up.
+            export.append((last_render["loop_ms"] + last_render["encoder_tail"] * 1000) / last_render["frames"])
+    return {"alone": min(alone), "export": min(export), "real_time": last_render["real_time"],
+            "first_frame": min(first)}
+
+
+def first_frame_seconds(render_args, folder):
+    """Seconds from the start of a render, in a process of its own, to its first frame."""
+    timings = os.path.join(folder, "timings.json")
+    command = [sys.executable, os.path.abspath(__file__), "render", render_args.audio, "--out",
+               os.path.join(folder, "first.mp4"), "--start", render_args.start, "--seconds", "1",
+               "--timings", timings]
+    if render_args.plugin:
+        command += ["--plugin", render_args.plugin]
+    else:
+        command += ["--size", render_args.size]
+    command += ["--wine"] if render_args.wine else ["--gl", render_args.gl]
+    # Without this process's Wine session, so that a Wine render starts its own.
+    env = {k: v for k, v in os.environ.items() if k != "HALCYON_WINE_SESSION"}
+    with open(os.path.join(folder, "first.err"), "wb") as err:
+        status = _run.current().call(command, START_TIMEOUT, env=env, stderr=err)
+    if status != 0:
+        with open(os.path.join(folder, "first.err"), "rb") as f:
+            lines = f.read().decode("utf-8", "replace").strip().splitlines()
+        raise Failure("a render to time its first frame failed" + (": " + lines[-1].strip() if lines else ""))
+    with open(timings) as f:
+        return json.load(f)["first_frame_s"]
+
+
+def write_json(path, value):
+    """Written under a temporary name and renamed."""
+    temporary = path + ".part"
+    with open(temporary, "w") as f:
+        json.dump(value, f, indent=2, sort_keys=True)
+        f.write("\n")
+    os.replace(temporary, path)
+
+
 # ---------------------------------------------------------------------------------------------
+
+
+def add_player_arguments(parser, offscreen=True):
+    parser.add_argument("--wine", action="store_true", help="run the Windows DLL in the host under Wine, as "
+                                                            "players run it (--plugin always does)")
+    if not offscreen:  # a window draws with the display's driver
+        return
+    parser.add_argument("--gl", metavar="auto|software|device:N",
+                        help="the native program's GL: auto (default) takes a graphics card where there is one, "
+                             "else Mesa's llvmpipe; software is llvmpipe; device:N is EGL device N")
 
 
 def main(argv):
@@ -510,7 +594,8 @@ def main(argv):
     audio_help = "a WAV, FLAC, Ogg Vorbis or MP3 file"
     r = commands.add_parser("render", help="a video (or PNG frames) of the visualization of AUDIO",
                             description="A video of the visualization of AUDIO, with its sound: the plug-in "
-                                        "runs under Wine on a private virtual display with a deterministic clock.")
+                                        "runs in the native program (or with --wine as the DLL under Wine on a "
+                                        "private virtual display) with a deterministic clock.")
     r.add_argument("audio", metavar="AUDIO", help=audio_help)
     r.add_argument("--out", metavar="FILE|FOLDER/", help="FILE.mp4 (or .mov, .mkv), or a FOLDER/ for numbered "
                                                         "PNG frames (default: AUDIO's name with .mp4, here)")
@@ -524,7 +609,9 @@ def main(argv):
                                                      "it runs beside its own files, at its own size")
     r.add_argument("--force", action="store_true", help="with a FOLDER/ that holds files: replace its "
                                                         "frame_*.png (other files stay)")
+    add_player_arguments(r)
     r.add_argument("--log", help=argparse.SUPPRESS)  # a copy of the host's event log
+    r.add_argument("--timings", help=argparse.SUPPRESS)  # the render's timings as JSON, for the benchmark
     p = commands.add_parser("play", help="the visualization of AUDIO live in a window, with its sound",
                             description="The visualization of AUDIO live in a window on your display, in real "
                                         "time, with the sound where there is an output for it. Escape or "
@@ -534,6 +621,7 @@ def main(argv):
     p.add_argument("--start", metavar="S", default="0", help="where in the audio to begin, in seconds")
     p.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
     p.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours")
+    add_player_arguments(p, offscreen=False)
     s = commands.add_parser("sheet", help="a contact sheet of a video's frames, with their times")
     s.add_argument("video")
     s.add_argument("out")
@@ -544,6 +632,7 @@ def main(argv):
     b.add_argument("--size", default="512x384")
     b.add_argument("--frames", type=int, default=150)
     b.add_argument("--plugin", help="time another visualization DLL instead of ours")
+    b.add_argument("--json", help="also write the export's figures to this file")
     args = parser.parse_args(argv)
     try:
         _run.begin(args.command)

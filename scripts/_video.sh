@@ -1,11 +1,27 @@
-# Shared by render, play, demo and bench: builds what a run of the host on real audio needs.
+# Shared by render, play, demo and bench: builds what a run on real audio needs. build_for_video
+# native|wine|both: the native program (our plug-in built in), or the Windows builds with the host,
+# or both; always the audio tools. Only the Wine path chooses and builds a Windows build, so the
+# native one runs where Wine cannot.
 build_for_video() {
-  local log="$build_root/video-build.log"
-  choose_windows_build
-  if [ ! -x "$windows_dir/bin/halcyon_host.exe" ] || [ ! -x "$release_dir/tools/analyse_audio" ]; then
-    say "Building the plug-in, the host and the audio tools (the first time takes a minute or two)..."
+  local mode=$1 log="$build_root/video-build.log"
+  local targets=(analyse_audio make_demo_music)
+  [ "$mode" = wine ] || targets+=(halcyon_native)
+  [ "$mode" = native ] || choose_windows_build
+  if [ ! -x "$release_dir/tools/analyse_audio" ] ||
+     { [ "$mode" != wine ] && [ ! -x "$release_dir/native/halcyon_native" ]; } ||
+     { [ "$mode" != native ] && [ ! -x "$windows_dir/bin/halcyon_host.exe" ]; }; then
+    say "Building the plug-in and the audio tools (the first time takes a minute or two)..."
   fi
-  ( build_windows && build_release analyse_audio make_demo_music ) >"$log" 2>&1 ||
+  ( if [ "$mode" != native ]; then build_windows; fi && build_release "${targets[@]}" ) >"$log" 2>&1 ||
     { tail -n 40 "$log"; say "The build failed; the whole log is in $log."; return 1; }
-  export HALCYON_TOOLS_DIR="$release_dir/tools"
+  export HALCYON_TOOLS_DIR="$release_dir/tools" HALCYON_NATIVE_DIR="$release_dir/native"
+}
+# native or wine: which path a render or play with these arguments takes (--wine, or another
+# plug-in with --plugin, runs under Wine).
+video_mode() {
+  local argument
+  for argument in "$@"; do
+    case "$argument" in --wine | --plugin | --plugin=*) echo wine; return ;; esac
+  done
+  echo native
 }

@@ -1,4 +1,4 @@
-# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then a command's fixed cost, the frame's own CPU time, the export and the frame against its floor; --json FILE also writes these figures
+# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then a command's fixed cost, the frame's own CPU time, the export (native and under Wine) and the frame against its floor; --json FILE also writes these figures
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
@@ -37,12 +37,14 @@ command_ms=$(( (whole - alone + 500) / 1000 ))
 echo
 say "A command's fixed cost: $command_ms ms (./halcyon model-info of a tiny model $(( (whole + 500) / 1000 )) ms," \
   "the tool alone $(( (alone + 500) / 1000 )) ms; aim: at most 300)"
-build_for_video >&2
+build_for_video both >&2
 echo
 cpu_figures=$(mktemp)
-trap 'rm -f "$cpu_figures"' EXIT
+export_figures=$(mktemp)
+trap 'rm -f "$cpu_figures" "$export_figures"' EXIT
 "$release_dir/bench/frame_cpu_bench" "$win32_dir/bin/vis_halcyonsphere_assets" --json "$cpu_figures"
 echo
-python3 "$top/scripts/_video.py" bench
+python3 "$top/scripts/_video.py" bench --json "$export_figures"
 echo
-python3 "$top/scripts/_frame_bench.py" ${json:+--json "$json" --cpu-json "$cpu_figures" --command-ms "$command_ms"}
+python3 "$top/scripts/_frame_bench.py" --export-json "$export_figures" \
+  ${json:+--json "$json" --cpu-json "$cpu_figures" --command-ms "$command_ms"}

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Tells in plain words what a host run's JSON event log says happened."""
+"""Tells in plain words what a host run's JSON event log says happened (the native program's too)."""
 import json
 import sys
 
@@ -12,6 +12,9 @@ def describe(path):
         print(f'The host left no event log ({error}); see host.out beside it.')
         return 1
     frames = [e for e in events if e.get('event') == 'frame']
+    # The native program has the plug-in built in: its loaded event names no DLL.
+    host = 'the native program' if any(e.get('event') == 'loaded' and e.get('dll') is None for e in events) \
+        else 'the host'
     failed = False
     frames_told = False
     for e in events:
@@ -27,16 +30,16 @@ def describe(path):
             print(f"The plug-in could not be loaded: {e.get('reason', e)}.")
             failed = True
         elif kind == 'host_message' and e.get('lparam') == 0:
-            print(f"The plug-in asked for the player's version; the host answered {e.get('answer'):#x}.")
+            print(f"The plug-in asked for the player's version; {host} answered {e.get('answer'):#x}.")
         elif kind == 'host_message' and e.get('lparam') == 505:
             # Our plug-in takes a non-zero answer to this for a player of 5.0 or later.
             told = 'handed it out' if e.get('answer') else 'answered 0, as a player before 5.0'
-            print(f"The plug-in asked for the player's embedded-window interface; the host {told}.")
+            print(f"The plug-in asked for the player's embedded-window interface; {host} {told}.")
         elif kind == 'host_message' and not e.get('known', True):
             print(f"The plug-in asked the player for message {e.get('lparam')} (wParam {e.get('wparam')}), "
-                  "which the host does not know; it answered 0.")
+                  f"which {host} does not know; it answered 0.")
         elif kind == 'embed':
-            print(f"The plug-in asked for an embedded window at {e.get('r')}; the host made it.")
+            print(f"The plug-in asked for an embedded window at {e.get('r')}; {host} made it.")
         elif kind == 'host_message' and e.get('lparam') == 611:
             if e.get('wparam'):
                 print(f"The plug-in registered its render window \"{e.get('window_title')}\" with the player.")
@@ -44,7 +47,9 @@ def describe(path):
                 print('The plug-in withdrew its render window from the player.')
         elif kind == 'message_box':
             print(f"The plug-in showed a message box \"{e.get('caption')}\": {e.get('text', '').strip()!r} "
-                  f"(the host pressed {e.get('pressed')}).")
+                  f"({host} pressed {e.get('pressed')}).")
+        elif kind == 'gl':
+            print(f"It drew with {e.get('renderer')} ({e.get('vendor')}, OpenGL {e.get('version')}).")
         elif kind == 'init':
             if e.get('result') == 0:
                 print(f"Init succeeded; the plug-in asks for a frame every {e.get('delay_ms')} ms.")
@@ -54,7 +59,7 @@ def describe(path):
         elif kind == 'quit_message':
             print('The plug-in asked to be stopped (its window was closed or Escape was pressed).')
         elif kind == 'quit':
-            print('The host called Quit; the plug-in shut down.')
+            print(f'{host.capitalize()} called Quit; the plug-in shut down.')
         elif kind == 'end':
             reason = {'frames': 'all requested frames were drawn',
                       'quit_message': 'the plug-in asked to be stopped',

@@ -4,5 +4,5 @@ source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
 case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" play --help ;; esac
 ensure_setup
-build_for_video
+build_for_video "$(video_mode "$@")"
 exec python3 "$top/scripts/_video.py" play "$@"

@@ -4,7 +4,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
 case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" render --help ;; esac
 ensure_setup
-build_for_video
+build_for_video "$(video_mode "$@")"
 # Python starts with these signals blocked, and lets them through once its handlers are set
 # (_run.py): one that comes while the interpreter starts is then neither lost nor fatal unsaid.
 exec env --block-signal=INT --block-signal=TERM --block-signal=HUP python3 "$top/scripts/_video.py" render "$@"

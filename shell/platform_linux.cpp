@@ -460,16 +460,22 @@ int platform_choose_pixel_format(DeviceContextHandle dc, const PixelFormatDescri
     EGLConfig configs[64];
     EGLint count = 0;
     if (!eglChooseConfig(state.egl.display, attributes, configs, 64, &count) || count < 1) return 0;
-    // EGL lists deeper colours first; the plug-in's frames are 8 bits a channel, as on Windows.
+    // EGL lists deeper colours first; the plug-in's frames are 8 bits a channel, as on Windows,
+    // where 32 colour bits come with 8 of alpha: the frame copies keep it, and the radial blur
+    // weighs its layers by it. Else any alpha.
+    const EGLint alpha_wanted = request->color_bits >= 32 ? 8 : request->alpha_bits;
     EGLConfig chosen = configs[0];
-    for (EGLint i = 0; i < count; ++i) {
-        EGLint red = 0, green = 0, blue = 0;
+    int best = 0;  // 2: 8 bits a channel and the alpha wanted; 1: 8 bits a channel
+    for (EGLint i = 0; i < count && best < 2; ++i) {
+        EGLint red = 0, green = 0, blue = 0, alpha = 0;
         eglGetConfigAttrib(state.egl.display, configs[i], EGL_RED_SIZE, &red);
         eglGetConfigAttrib(state.egl.display, configs[i], EGL_GREEN_SIZE, &green);
         eglGetConfigAttrib(state.egl.display, configs[i], EGL_BLUE_SIZE, &blue);
-        if (red == 8 && green == 8 && blue == 8) {
+        eglGetConfigAttrib(state.egl.display, configs[i], EGL_ALPHA_SIZE, &alpha);
+        const int score = red == 8 && green == 8 && blue == 8 ? (alpha == alpha_wanted ? 2 : 1) : 0;
+        if (score > best) {
             chosen = configs[i];
-            break;
+            best = score;
         }
     }
     EGLint id = 0;

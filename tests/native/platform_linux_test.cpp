@@ -110,6 +110,12 @@ TEST_F(LinuxSeam, StartsDrawsAndStopsCleanlyTwice) {
         EXPECT_TRUE(platform_linux_gl_current());
         EXPECT_STREQ(platform_linux_display_kind(), "software");
         EXPECT_NE(std::strstr(reinterpret_cast<const char *>(glGetString(GL_RENDERER)), "llvmpipe"), nullptr);
+        // 8 bits a channel and, for the 32 colour bits asked, 8 of alpha, as Windows (and Wine) give:
+        // the blur weighs its layers by the alpha its frame copy keeps.
+        GLint bits[4] = {};
+        const GLenum channels[4] = {GL_RED_BITS, GL_GREEN_BITS, GL_BLUE_BITS, GL_ALPHA_BITS};
+        for (int i = 0; i < 4; ++i) glGetIntegerv(channels[i], &bits[i]);
+        EXPECT_EQ(std::vector<GLint>(bits, bits + 4), std::vector<GLint>({8, 8, 8, 8}));
 
         double brightness[2];
         for (int frame = 0; frame < 2; ++frame) {

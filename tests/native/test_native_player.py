@@ -11,6 +11,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+import wave
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NATIVE = os.environ.get("HALCYON_NATIVE") or os.path.join(REPO, "build", "native", "native", "halcyon_native")
@@ -25,12 +26,12 @@ def stream_bytes(levels):
 
 
 class Run:
-    def __init__(self, folder, args):
+    def __init__(self, folder, args, timeout=240, **env_changes):
         self.folder = folder
         events = os.path.join(folder, "events.jsonl")
-        env = dict(os.environ, TMPDIR=folder)  # where a private plug-in folder would be left
+        env = dict(os.environ, TMPDIR=folder, **env_changes)  # where a private plug-in folder would be left
         result = subprocess.run([NATIVE, "--log", events] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=240)
+                                capture_output=True, timeout=timeout)
         self.status, self.stdout, self.stderr = result.returncode, result.stdout, result.stderr.decode("latin-1")
         self.events = []
         if os.path.exists(events):
@@ -110,6 +111,28 @@ class PlayerRun(NativeTestCase):
         self.assertGreater(brightness[0], 2, "the sphere is lit in silence")
         self.assertTrue(all(a != b for a, b in zip(frames, frames[1:])), "every frame moves")
         self.assertGreater(min(brightness[4:]), max(brightness[:4]) + 1, "the music brightens the frames")
+
+    def test_the_sound_heard_paces_the_rows_and_ends_the_run(self):
+        # SDL's dummy output takes the sound at its real pace, as a sound card does; the sound is a
+        # little shorter than the rows, and its end ends the run.
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        with open(os.path.join(folder, "music.hsps"), "wb") as f:
+            f.write(stream_bytes([100] * 30))
+        with wave.open(os.path.join(folder, "music.wav"), "wb") as f:
+            f.setnchannels(2)
+            f.setsampwidth(2)
+            f.setframerate(44100)
+            f.writeframes(bytes(4 * 44100 * 9 // 10))
+        run = Run(folder, BASE + ["--realtime", "--spectrum", "stream:music.hsps", "--sound", "music.wav"],
+                  timeout=60, SDL_AUDIODRIVER="dummy")
+        self.assertEqual(run.status, 0, run.describe())
+        self.assertTrue(run.one("sound")["playing"], run.describe())
+        self.assertEqual(run.one("end")["reason"], "stream_end", run.describe())
+        rows = [e["row"] for e in run.of("frame")]
+        self.assertEqual(rows, sorted(rows))
+        self.assertGreaterEqual(rows[-1], 20, run.describe())
+        self.assertGreater(run.one("end")["loop_ms"], 800)  # the sound's own time, however fast the frames
 
     def test_escape_stops_the_run_as_a_user_does(self):
         run = self.run_native(BASE + ["--frames", "6", "--escape-at", "2", "--spectrum", "tone:20@180"])

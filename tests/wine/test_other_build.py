@@ -23,7 +23,8 @@ class OtherBuildTest(HostTestCase):
         self.addCleanup(shutil.rmtree, folder, True)
         clip, video = os.path.join(folder, "clip.wav"), os.path.join(folder, "clip.mp4")
         write_clip(clip)
-        result = subprocess.run([sys.executable, VIDEO, "render", clip, "--out", video, "--size", "320x240"],
+        result = subprocess.run([sys.executable, VIDEO, "render", clip, "--out", video, "--size", "320x240",
+                                 "--wine"],
                                 env=dict(os.environ, HALCYON_WINDOWS_BUILD=OTHER.name), capture_output=True,
                                 text=True, timeout=300, cwd=folder)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)

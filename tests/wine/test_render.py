@@ -14,8 +14,9 @@ import time
 import unittest
 import wave
 
-from harness import BIN, PRODUCT_BIN, ensure_session, read_minimal_log, windows_path
-from _windows_build import BUILDS  # noqa: E402  (the scripts' folder is on the path through harness)
+from harness import BIN, BUILD, PRODUCT_BIN, ensure_session, read_minimal_log, windows_path
+from _host_run import NATIVE_DIR, TOOLS  # noqa: E402  (the scripts' folder is on the path through harness)
+from _windows_build import BUILDS  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIDEO = os.path.join(REPO, "scripts", "_video.py")
@@ -125,6 +126,8 @@ class RenderRuns:
         write_clip(self.clip)
         self.out = os.path.join(self.folder, "out")
         os.makedirs(self.out)
+        self.temporary = os.path.join(self.folder, "tmp")  # TMPDIR of the runs a test stops
+        os.makedirs(self.temporary)
 
     def foreign_plugin(self, where="minimal", **keys):
         """minimal_vis.dll in a folder of its own, with its control file beside it."""
@@ -135,9 +138,9 @@ class RenderRuns:
             f.write("".join("%s=%s\n" % item for item in keys.items()))
         return os.path.join(folder, "minimal_vis.dll")
 
-    def render(self, *args, audio=None):
+    def render(self, *args, audio=None, env=None):
         result = subprocess.run([sys.executable, VIDEO, "render", audio or self.clip] + list(args),
-                                capture_output=True, text=True, timeout=300, cwd=self.folder)
+                                capture_output=True, text=True, timeout=300, cwd=self.folder, env=env)
         return result.returncode, result.stdout + result.stderr
 
     def frames_follow_the_music(self, video):
@@ -156,6 +159,65 @@ class RenderRuns:
         self.assertLess(loud[1], 12, loud)
         return frames, width, height
 
+    def stopped_runs_leave_nothing(self, args, stops):
+        """Renders stopped by each signal: Ctrl-C, kill -9 of the command, or SIGABRT of the native
+        program (a crash) leave no output, run folder or process."""
+        for stop in stops:
+            process, record = self.start_render_of_its_own(args)
+            try:
+                time.sleep(1)
+                if stop == signal.SIGABRT:
+                    os.kill(child_pid(record, "halcyon_native"), stop)
+                else:
+                    process.send_signal(stop)
+                text = process.communicate(timeout=60)[0]
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.communicate()
+            if stop == signal.SIGKILL:
+                # What the killed run left is ended by the next run to start.
+                self.render("--out", "out/x.mp4", "--size", "3x3")
+            elif stop == signal.SIGINT:
+                self.assertEqual(process.returncode, 130, text)
+                self.assertIn("interrupted", text)
+            else:
+                self.assertEqual(process.returncode, 1, text)
+                self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the native player crashed: SIGABRT "
+                                 r"\(Aborted\) during Render, after \d+ frames \(\d+ of \d+ frames drawn\)$")
+            self.assertEqual(os.listdir(self.out), [], stop)
+            self.assertEqual(os.listdir(self.temporary), [], stop)
+            self.assertFalse(os.path.exists(record["folder"]), stop)
+            self.assertEqual(processes_of(record, wait=10), [], stop)
+
+    def start_render_of_its_own(self, args):
+        """A render (under Wine: in a session of its own), once its frames flow: (process, its run's
+        record with the run's folder)."""
+        # The native program gets a TMPDIR of the test's, to see that it leaves nothing there. Wine's
+        # runs keep theirs: the Wine server makes a folder of its own there (wine-XXXXXX).
+        native_tmpdir = {} if "--plugin" in args or "--wine" in args else {"TMPDIR": self.temporary}
+        process = subprocess.Popen([sys.executable, VIDEO, "render", self.clip, "--out", "out/x.mp4"] + args,
+                                   cwd=self.folder, env=own_session_env(**native_tmpdir),
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        deadline = time.monotonic() + 120
+        while not os.listdir(self.out) and process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertIsNone(process.poll(), "the render ended before the frames flowed")
+        time.sleep(1)  # the frames flow into the temporary output
+        for name in os.listdir(RUNS):  # other tests' runs are there too
+            try:
+                with open(os.path.join(RUNS, name, "run.json")) as f:
+                    record = dict(json.load(f), folder=os.path.join(RUNS, name))
+            except (OSError, ValueError):
+                continue
+            if record["owner"] == process.pid:
+                self.assertTrue(processes_of(record), record)
+                self.assertEqual(bool(record["prefixes"]), "--plugin" in args or "--wine" in args, record)
+                return process, record
+        self.fail("no run folder of the render")
+
 
 class RenderTest(RenderRuns, unittest.TestCase):
     def test_video_of_a_two_second_clip(self):
@@ -169,7 +231,7 @@ class RenderTest(RenderRuns, unittest.TestCase):
 
     def test_our_plugin_to_png_frames(self):
         status, text = self.render("--out", os.path.join(self.out, "frames") + "/", "--size", "320x240",
-                                   "--seconds", "0.5", "--start", "1")
+                                   "--seconds", "0.5", "--start", "1", "--wine")
         self.assertEqual(status, 0, text)
         names = sorted(os.listdir(os.path.join(self.out, "frames")))
         self.assertEqual(names, ["frame_%05d.png" % i for i in range(15)])
@@ -182,25 +244,21 @@ class RenderTest(RenderRuns, unittest.TestCase):
 
     def test_interrupted_and_killed_runs_leave_nothing(self):
         plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", render_sleep=40)
-        for stop in (signal.SIGINT, signal.SIGKILL):
-            process, record = self.start_render_of_its_own(plugin)
-            try:
-                time.sleep(1)
-                process.send_signal(stop)
-                text = process.communicate(timeout=60)[0]
-            finally:
-                if process.poll() is None:
-                    process.kill()
-                    process.communicate()
-            if stop == signal.SIGKILL:
-                # What the killed run left is ended by the next run to start.
-                self.render("--out", "out/x.mp4", "--size", "3x3")
-            else:
-                self.assertEqual(process.returncode, 130, text)
-                self.assertIn("interrupted", text)
-            self.assertEqual(os.listdir(self.out), [], stop)
-            self.assertFalse(os.path.exists(record["folder"]), stop)
-            self.assertEqual(processes_of(record, wait=10), [], stop)
+        self.stopped_runs_leave_nothing(["--plugin", plugin, "--fps", "120"], (signal.SIGINT, signal.SIGKILL))
+
+
+def child_pid(record, name):
+    """The pid of the run's child of that name, from its record as it is now."""
+    with open(os.path.join(record["folder"], "run.json")) as f:
+        return [c["pid"] for c in json.load(f)["children"] if c["name"] == name][0]
+
+
+def in_mounts_of_its_own(script, *args):
+    """A command line that runs the shell script in a mount namespace of its own (root only):
+    a test mounts small file systems there that vanish with it."""
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        raise unittest.SkipTest("mounting a file system needs root and unshare")
+    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
 
     def test_ctrl_c_at_early_moments_ends_with_one_line(self):
         """./halcyon render interrupted while its wrapper checks the set-up, as the interpreter
@@ -235,7 +293,7 @@ class RenderTest(RenderRuns, unittest.TestCase):
         for link, target in (("halcyon", os.path.join(REPO, "halcyon")), ("scripts", os.path.join(REPO, "scripts")),
                              ("build/win32/bin", os.path.join(BUILDS["i686"].folder, "bin")),
                              ("build/win64/bin", os.path.join(BUILDS["x86_64"].folder, "bin")),
-                             ("build/release/tools", os.environ["HALCYON_TOOLS_DIR"]),
+                             ("build/release/tools", os.environ["HALCYON_TOOLS_DIR"]), ("build/release/native", NATIVE_DIR),
                              ("build/runs", RUNS), ("build/wine", os.path.join(REPO, "build", "wine"))):
             os.symlink(target, os.path.join(tree, link))
         marker = os.path.join(self.folder, "dpkg-query-ran")
@@ -247,38 +305,6 @@ class RenderTest(RenderRuns, unittest.TestCase):
         self.addCleanup(os.environ.__setitem__, "PATH", os.environ["PATH"])
         os.environ["PATH"] = fakes + os.pathsep + os.environ["PATH"]
         return os.path.join(tree, "halcyon")
-
-    def start_render_of_its_own(self, plugin):
-        """A render in a Wine session of its own, once its frames flow: (process, its run's record
-        with the run's folder)."""
-        process = subprocess.Popen([sys.executable, VIDEO, "render", self.clip, "--out", "out/x.mp4", "--plugin",
-                                    plugin, "--fps", "120"], cwd=self.folder, env=own_session_env(),
-                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.addCleanup(process.stdout.close)
-        self.addCleanup(lambda: process.poll() is None and process.kill())
-        deadline = time.monotonic() + 120
-        while not os.listdir(self.out) and process.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
-        self.assertIsNone(process.poll(), "the render ended before the frames flowed")
-        time.sleep(1)  # the frames flow into the temporary output
-        for name in os.listdir(RUNS):  # other tests' runs are there too
-            try:
-                with open(os.path.join(RUNS, name, "run.json")) as f:
-                    record = dict(json.load(f), folder=os.path.join(RUNS, name))
-            except (OSError, ValueError):
-                continue
-            if record["owner"] == process.pid:
-                self.assertTrue(record["prefixes"] and processes_of(record), record)
-                return process, record
-        self.fail("no run folder of the render")
-
-
-def in_mounts_of_its_own(script, *args):
-    """A command line that runs the shell script in a mount namespace of its own (root only):
-    a test mounts small file systems there that vanish with it."""
-    if os.geteuid() != 0 or shutil.which("unshare") is None:
-        raise unittest.SkipTest("mounting a file system needs root and unshare")
-    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
 
 
 class FailureTest(RenderRuns, unittest.TestCase):
@@ -301,7 +327,10 @@ class FailureTest(RenderRuns, unittest.TestCase):
             (x, "notes.mp3", 1, "not an audio file libsndfile can read"),
             (x, "fifo.wav", 1, "is not a regular file"),
             (x + ["--size", "641x360"], None, 2, "even numbers"),
-            (x + ["--size", "64x64"], None, 2, "112 to 4096 pixels wide"),
+            (x + ["--size", "64x64", "--wine"], None, 2, "112 to 4096 pixels wide"),
+            (x + ["--size", "8x8"], None, 2, "16 to 4096 pixels wide"),
+            (x + ["--gl", "cuda"], None, 2, "give auto, software or device:N"),
+            (x + ["--gl", "software", "--wine"], None, 2, "under Wine the plug-in draws with Mesa's llvmpipe"),
             (["--out", "out/x.avi"], None, 2, "name a .mp4"),
             (x + ["--plugin", "none.dll"], None, 1, "no such plug-in"),
             (x + ["--plugin", "text.dll"], None, 1, "text.dll is not a Windows DLL (no MZ header)"),
@@ -504,6 +533,83 @@ class OtherPluginsTest(RenderRuns, unittest.TestCase):
                          + [("quit", 0, 1400, 2)])
         texts = {(f["number"], f["value"]) for w, f in log if w == "text"}
         self.assertEqual(texts, {("211", windows_path(self.clip)), ("212", "clip")})
+
+
+
+class NativeRenderTest(RenderRuns, unittest.TestCase):
+    """Our plug-in in the native program, render's default."""
+
+    def test_a_clip_with_its_sound_where_no_wine_or_display_is(self):
+        # Only ffmpeg on the PATH (no Xvfb, no Wine), no display, and a Windows build that cannot be
+        # chosen: the native path needs none of them.
+        tools = os.path.join(self.folder, "bin")
+        os.makedirs(tools)
+        for name in ("ffmpeg", "ffprobe"):
+            os.symlink(shutil.which(name), os.path.join(tools, name))
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "HALCYON_WINE_SESSION", "WINEPREFIX")}
+        env.update(PATH=tools, HALCYON_WINDOWS_BUILD="none")
+        video = os.path.join(self.out, "clip.mp4")
+        status, text = self.render("--out", video, "--size", "160x120", "--gl", "software", env=env)
+        self.assertEqual(status, 0, text)
+        self.assertEqual(len(re.findall(r"(?m)^Drawn with llvmpipe .*: software rendering on the CPU", text)), 1, text)
+        self.assertEqual(os.listdir(self.out), ["clip.mp4"])
+        v = probe(video, "v:0", "codec_name,width,height,nb_read_frames")
+        a = probe(video, "a:0", "codec_name,duration")
+        self.assertEqual((v["codec_name"], v["width"], v["height"], v["nb_read_frames"], a["codec_name"]),
+                         ("h264", "160", "120", "60", "aac"))
+        self.assertAlmostEqual(float(a["duration"]), 2.0, delta=0.05)
+        brightness = [sum(frame) / len(frame) for frame in decoded_frames(video, 160, 120)]
+        self.assertGreater(min(brightness[:30]), 2, "the sphere is lit in the silence")
+        self.assertGreater(max(brightness[30:]), max(brightness[:30]) + 5, "the music brightens the frames")
+
+    def test_a_failed_start_in_one_line(self):
+        # The program without its asset folder: the plug-in's Init fails, and its box says why.
+        lonely = os.path.join(self.folder, "lonely")
+        os.makedirs(lonely)
+        shutil.copy2(os.path.join(NATIVE_DIR, "halcyon_native"), lonely)
+        status, text = self.render("--out", "out/x.mp4", "--size", "160x120", "--gl", "software",
+                                   env=dict(os.environ, HALCYON_NATIVE_DIR=lonely))
+        self.assertEqual(status, 1, text)
+        self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the plug-in failed to start: \"Unable to "
+                         r"locate fragment program at 'vis_halcyonsphere_assets/light_std.fp'.\"$")
+        self.assertEqual(os.listdir(self.out), [])
+
+    def test_interrupted_killed_and_crashed_runs_leave_nothing(self):
+        self.stopped_runs_leave_nothing(["--size", "320x240", "--fps", "240", "--gl", "software"],
+                                        (signal.SIGINT, signal.SIGKILL, signal.SIGABRT))
+
+
+# How far the native program's frames may lie from the DLL's under Wine, per channel (red, green,
+# blue) on 0-255: the mean absolute difference over every pixel, and the largest. Measured over the
+# demo's 600 frames at 640x360: against the x86_64 DLL every frame is the same; against the i686 DLL
+# 362 are, and the rest differ along a few triangle edges (the 32-bit Mesa rasterizes some edge
+# pixels differently), mean 0.0000/0.0001/0.0002, largest 28/30/71; this clip: mean
+# 0.0006/0.0008/0.0012, largest 34/41/68. The tolerances allow four times that mean, and edges:
+# frames a step brighter over the blur (a frame copy without alpha) lie at a mean of 0.05 and more.
+MEAN_TOLERANCE = 0.005
+LARGEST_TOLERANCE = 100
+
+
+class SamePicturesTest(RenderRuns, unittest.TestCase):
+    def test_the_native_frames_are_the_dlls(self):
+        music = os.path.join(self.folder, "music.wav")
+        subprocess.run([os.path.join(TOOLS, "make_demo_music"), music, "--seconds", "20"], check=True,
+                       stdout=subprocess.DEVNULL)
+        folders = [os.path.join(self.out, name) for name in ("native", "dll")]
+        for folder, player in zip(folders, (["--gl", "software"], ["--wine"])):
+            status, text = self.render("--out", folder + "/", "--size", "320x180", "--start", "14", "--seconds", "3",
+                                       *player, audio=music)
+            self.assertEqual(status, 0, text)
+        [last] = decoded_frames(os.path.join(folders[0], "frame_00089.png"), 320, 180)
+        self.assertGreater(sum(last) / len(last), 20, "the drop lights the frame")
+        result = subprocess.run([os.path.join(TOOLS, "compare_frames")] + folders, capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        figures = json.loads(result.stdout)
+        self.assertEqual(figures["frames"], 90)
+        if BUILD.name == "x86_64":
+            self.assertEqual(figures["differing"], 0, figures)
+        self.assertLessEqual(max(figures["mean"]), MEAN_TOLERANCE, figures)
+        self.assertLessEqual(max(figures["largest"]), LARGEST_TOLERANCE, figures)
 
 
 if __name__ == "__main__":
