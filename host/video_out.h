@@ -1,7 +1,4 @@
-// Raw frames for an encoder, written to a file or a pipe as the frames are drawn, so that no
-// frame goes through an image file. Layout: a 16-byte header ("HRAW", width and height as 32-bit
-// little-endian numbers, "BGRA"), then width x height x 4 bytes per frame, top row first. The
-// first frame fixes the size; a later frame of another size is cut or padded with black to it.
+// The raw video stream (frame_files.h) of the frames the host reads back, to a file or a pipe.
 #pragma once
 
 #include <string>
@@ -14,6 +11,3 @@ bool video_out_begin();
 // to read or the write failed (the reader went away).
 bool video_out_frame(std::string *error);
 void video_out_close();
-// The size fixed by the first frame (0 before it).
-int video_out_width();
-int video_out_height();

@@ -1,0 +1,195 @@
+#include "host/run_steps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "host/player_answers.h"
+#include "host/player_platform.h"
+
+void log_error(const char *program, const char *what, const char *text) {
+    JsonLine line = json_begin("error");
+    json_string(line, "what", what);
+    json_string(line, "text", text);
+    event_write(line);
+    std::fprintf(stderr, "%s: %s\n", program, text);
+}
+
+bool spectrum_stream_prepare(RunOptions *options, const char *program) {
+    if (options->spectrum.kind != SpectrumKind::stream) return true;
+    std::string error;
+    if (!spectrum_stream_load(options->spectrum, &error)) {
+        JsonLine line = json_begin("error");
+        json_string(line, "what", "spectrum_stream");
+        json_string(line, "text", error.c_str());
+        event_write(line);
+        event_log_close();
+        std::fprintf(stderr, "%s: spectrum stream %s: %s\n", program, options->spectrum.path, error.c_str());
+        return false;
+    }
+    const SpectrumStream &stream = spectrum_stream_loaded();
+    if (!options->frames_given) options->frames = int(std::min<uint32_t>(stream.frame_count, 100000000));
+    if (!options->channels_given) options->channels = int(stream.channel_count);
+    return true;
+}
+
+VisModule *log_loaded(VisHeader *header, JsonLine &line) {
+    VisModule *module = header->get_module(0);
+    VisModule *again = header->get_module(0);
+    VisModule *one = header->get_module(1);
+    VisModule *minus_one = header->get_module(-1);
+    json_int(line, "header_version", header->version);
+    json_string(line, "description", header->description);
+    json_int(line, "module0", reinterpret_cast<intptr_t>(module));
+    json_bool(line, "module0_same", module == again);
+    json_bool(line, "module1_null", one == nullptr);
+    json_bool(line, "module_minus1_null", minus_one == nullptr);
+    if (module != nullptr) {
+        json_string(line, "module_description", module->description);
+        json_int(line, "latency_ms", module->latency_ms);
+        json_int(line, "delay_ms", module->delay_ms);
+        json_int(line, "spectrum_channels", module->spectrum_channels);
+        json_int(line, "waveform_channels", module->waveform_channels);
+        json_bool(line, "user_data_null", module->user_data == nullptr);
+    }
+    event_write(line);
+    return module;
+}
+
+void json_clock(JsonLine &line, const VirtualClockSetting &clock) {
+    json_int(line, "start", clock.start);
+    char step[32];
+    std::snprintf(step, sizeof step, "%.6f", clock.step_ms);
+    json_raw(line, "step_ms", step);
+}
+
+void tell_player_time(const RunOptions &options, long long row) {
+    if (options.spectrum.kind != SpectrumKind::stream) return;
+    const SpectrumStream &stream = spectrum_stream_loaded();
+    const double position = stream.start_ms + double(row) * 1000.0 * stream.rate_denominator / stream.rate_numerator;
+    player_set_time(uint32_t(std::min<double>(std::llround(position), stream.length_ms)),
+                    (stream.length_ms + 500) / 1000);
+}
+
+void feed_frame(const RunOptions &options, VisModule *module, long long row) {
+    spectrum_fill(options.spectrum, int(row), module->spectrum_data);
+    waveform_fill(options.spectrum, int(row), module->waveform_channels, module->waveform_data);
+    virtual_clock_set_frame(row);
+    tell_player_time(options, row);
+}
+
+int init_module(VisModule *module) {
+    event_log_set_phase("init");
+    const int result = module->init(module);
+    JsonLine line = json_begin("init");
+    json_int(line, "result", result);
+    json_int(line, "delay_ms", module->delay_ms);
+    if (result != 0) {  // what a failed Init left behind
+        json_bool(line, "render_window_alive", registered_window_alive());
+        json_bool(line, "window_class_registered", registered_class_alive());
+    }
+    event_write(line);
+    return result;
+}
+
+void quit_module(VisModule *module) {
+    event_log_set_phase("quit");
+    module->quit(module);
+    JsonLine line = json_begin("quit");
+    json_bool(line, "returned", true);
+    json_bool(line, "render_window_alive", registered_window_alive());
+    json_bool(line, "window_class_registered", registered_class_alive());
+    json_process_figures(line);
+    event_write(line);
+}
+
+bool wait_for_start(const char *path, const char **reason) {
+    JsonLine ready = json_begin("ready");
+    event_write(ready);
+    const double give_up = seconds_now() + 120;
+    while (!file_exists(path)) {
+        if (pump_messages(0)) {
+            *reason = "quit_message";
+            return false;
+        }
+        if (seconds_now() > give_up) {
+            *reason = "no_start";
+            return false;
+        }
+        sleep_seconds(0.002);
+    }
+    return true;
+}
+
+void log_quit_message(long long exit_code, int after_frames) {
+    JsonLine line = json_begin("quit_message");
+    json_string(line, "phase", event_log_phase());
+    json_int(line, "exit_code", exit_code);
+    json_int(line, "after_frames", after_frames);
+    event_write(line);
+}
+
+void log_poke(const char *what, int frame, intptr_t window, bool posted) {
+    JsonLine line = json_begin("poke");
+    json_string(line, "what", what);
+    json_int(line, "frame", frame);
+    json_int(line, "window", window);
+    json_bool(line, "posted", posted);
+    event_write(line);
+}
+
+void log_pacing(bool wall, bool gl_on_player_thread) {
+    JsonLine line = json_begin("pacing");
+    json_string(line, "mode", wall ? "wall" : "clock");
+    json_bool(line, "gl_on_host_thread", gl_on_player_thread);
+    event_write(line);
+}
+
+void log_frame(const RunOptions &options, int frame, int result, long long row) {
+    JsonLine line = json_begin("frame");
+    json_int(line, "index", frame);
+    json_int(line, "result", result);
+    if (options.realtime) json_int(line, "row", row);
+    event_write(line);
+}
+
+void log_capture(int frame, const CaptureResult &capture) {
+    JsonLine line = json_begin("capture");
+    json_int(line, "index", frame);
+    json_bool(line, "captured", capture.captured);
+    if (capture.captured) {
+        json_string(line, "path", capture.path.c_str());
+        json_int(line, "width", capture.width);
+        json_int(line, "height", capture.height);
+        char mean[96];
+        std::snprintf(mean, sizeof mean, "[%.3f, %.3f, %.3f]", capture.mean_red, capture.mean_green,
+                      capture.mean_blue);
+        json_raw(line, "mean_rgb", mean);
+        json_string(line, "source", capture.source);
+    }
+    event_write(line);
+}
+
+void render_after_quit(const RunOptions &options, VisModule *module, int frame) {
+    event_log_set_phase("after_quit");
+    for (int i = 0; i < options.render_after_quit; ++i) {
+        feed_frame(options, module, frame + i);
+        JsonLine late = json_begin("frame");
+        json_int(late, "index", frame + i);
+        json_int(late, "result", module->render(module));
+        json_bool(late, "after_quit", true);
+        event_write(late);
+    }
+}
+
+void log_end(const char *reason, const RunTotals &totals, int dialogs, bool parent_minimized) {
+    JsonLine line = json_begin("end");
+    json_string(line, "reason", reason);
+    json_int(line, "frames", totals.frames);
+    char loop_ms[32];
+    std::snprintf(loop_ms, sizeof loop_ms, "%.3f", totals.loop_seconds * 1000);
+    json_raw(line, "loop_ms", loop_ms);
+    json_int(line, "dialogs", dialogs);
+    json_bool(line, "parent_minimized", parent_minimized);
+    event_write(line);
+}
