@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/frame_files.h"
+#include "host/player_platform.h"
 #include "host/window_capture.h"
 
 // Whether the plug-in draws with GL on this thread: a context of its own is current here.
@@ -23,5 +23,4 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
 // first swap: its window counts once it shows something, or after gl_start_seconds of waiting.
 bool frame_picture_ready(double waited_seconds, double gl_start_seconds);
 
-// Reads the frame into DIR\frame_NNNNN.png (frame_files.h); its source is frame_read_back's.
-CaptureResult frame_capture(const char *folder, int frame_index);
+// frame_capture (player_platform.h) reads the frame with frame_read_back, its source too.

@@ -32,7 +32,7 @@
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
 
-static const char kProgram[] = "halcyon_host";
+const char kProgramName[] = "halcyon_host";
 static VisModule *g_module = nullptr;
 
 // Called by the dialog hook with the first dialog: a second Config while the first is open.
@@ -44,16 +44,10 @@ static void reenter_config(HWND dialog) {
     event_write(line);
 }
 
-static void poke_render_window(const char *what, UINT message, WPARAM wparam, LPARAM lparam,
-                               int frame) {
+intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
     HWND target = window_of_plugin();
-    log_poke(what, frame, reinterpret_cast<intptr_t>(target),
-             target != nullptr && PostMessageA(target, message, wparam, lparam));
-}
-
-static void capture_frame(const RunOptions &options, int cycle, int frame) {
-    if (!options.capture || frame % options.capture_every != 0) return;
-    log_capture(frame, frame_capture(options.capture, cycle * 100000 + frame));
+    *posted = target != nullptr && PostMessageA(target, message, wparam, lparam);
+    return reinterpret_cast<intptr_t>(target);
 }
 
 // Whether frames take their step of real time: decided by the first one in automatic pacing.
@@ -112,12 +106,9 @@ static const char *run_module(const RunOptions &options, VisModule *module, int 
     int frame = 0;
     player_set_playing(true);
     while (reason == nullptr && !quit_seen && (options.realtime || frame < options.frames)) {
-        if (frame == options.escape_at)
-            poke_render_window("escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001, frame);
-        if (frame == options.close_at) poke_render_window("close", WM_CLOSE, 0, 0, frame);
-        if (frame == options.escape_at || frame == options.close_at) {
-            quit_seen = pump_messages(frame);
-            if (quit_seen) break;
+        if (poke_before_frame(options, frame)) {
+            quit_seen = true;
+            break;
         }
         // In real time the rows follow the clock: a slow frame skips rows instead of lagging.
         long long row = frame;
@@ -144,11 +135,7 @@ static const char *run_module(const RunOptions &options, VisModule *module, int 
             reason = "render_ended";
             break;
         }
-        capture_frame(options, cycle, frame);
-        std::string video_error;
-        if (options.video != nullptr && !video_out_frame(&video_error)) {
-            log_error(kProgram, "video", video_error.c_str());
-            totals->video_failed = true;
+        if (!keep_frame(options, cycle, frame, totals)) {
             reason = "video_failed";
             ++frame;
             break;
@@ -173,30 +160,20 @@ static const char *run_module(const RunOptions &options, VisModule *module, int 
 int main(int argc, char **argv) {
     HostOptions options;
     std::string error;
-    if (!host_options_parse(argc, argv, &options, &error)) {
-        if (error.empty()) {
-            std::fputs(kHostUsage, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), kHostUsage);
-        return 2;
-    }
+    if (!host_options_parse(argc, argv, &options, &error)) return refuse_command_line(error, kHostUsage);
     RunOptions &run = options.run;
-    if (!event_log_open(run.log)) {
-        std::fprintf(stderr, "%s: cannot write %s\n", kProgram, run.log);
-        return 2;
-    }
+    if (!run_log_open(run.log)) return 2;
     crash_report_install();
 
     if (run.capture) CreateDirectoryA(run.capture, nullptr);  // an existing folder is fine
-    if (!spectrum_stream_prepare(&run, kProgram)) return 2;
+    if (!spectrum_stream_prepare(&run)) return 2;
     if (run.video != nullptr && !video_out_open(run.video)) {
         JsonLine line = json_begin("error");
         json_string(line, "what", "video");
         json_string(line, "text", "cannot open the video output");
         event_write(line);
         event_log_close();
-        std::fprintf(stderr, "%s: cannot open %s\n", kProgram, run.video);
+        std::fprintf(stderr, "%s: cannot open %s\n", kProgramName, run.video);
         return 3;
     }
 
@@ -242,12 +219,7 @@ int main(int argc, char **argv) {
         json_clock(clock, run.clock);
         event_write(clock);
     }
-    module->parent_window = parent;
-    module->library_instance = loaded.library;
-    module->sample_rate = run.sample_rate;
-    module->channel_count = run.channels;
-    spectrum_fill(run.spectrum, 0, module->spectrum_data);
-    tell_player_time(run, 0);  // the track is known before its first frame
+    module_setup(module, run, parent, loaded.library);
 
     const char *reason = "config_done";
     RunTotals totals;

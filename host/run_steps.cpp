@@ -6,16 +6,32 @@
 
 #include "host/player_answers.h"
 #include "host/player_platform.h"
+#include "shell/platform.h"
 
-void log_error(const char *program, const char *what, const char *text) {
+int refuse_command_line(const std::string &error, const char *usage) {
+    if (error.empty()) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "%s: %s\n%s", kProgramName, error.c_str(), usage);
+    return 2;
+}
+
+bool run_log_open(const char *path) {
+    if (event_log_open(path)) return true;
+    std::fprintf(stderr, "%s: cannot write %s\n", kProgramName, path);
+    return false;
+}
+
+void log_error(const char *what, const char *text) {
     JsonLine line = json_begin("error");
     json_string(line, "what", what);
     json_string(line, "text", text);
     event_write(line);
-    std::fprintf(stderr, "%s: %s\n", program, text);
+    std::fprintf(stderr, "%s: %s\n", kProgramName, text);
 }
 
-bool spectrum_stream_prepare(RunOptions *options, const char *program) {
+bool spectrum_stream_prepare(RunOptions *options) {
     if (options->spectrum.kind != SpectrumKind::stream) return true;
     std::string error;
     if (!spectrum_stream_load(options->spectrum, &error)) {
@@ -24,7 +40,7 @@ bool spectrum_stream_prepare(RunOptions *options, const char *program) {
         json_string(line, "text", error.c_str());
         event_write(line);
         event_log_close();
-        std::fprintf(stderr, "%s: spectrum stream %s: %s\n", program, options->spectrum.path, error.c_str());
+        std::fprintf(stderr, "%s: spectrum stream %s: %s\n", kProgramName, options->spectrum.path, error.c_str());
         return false;
     }
     const SpectrumStream &stream = spectrum_stream_loaded();
@@ -63,7 +79,8 @@ void json_clock(JsonLine &line, const VirtualClockSetting &clock) {
     json_raw(line, "step_ms", step);
 }
 
-void tell_player_time(const RunOptions &options, long long row) {
+// Where in the track a row of the stream lies, and the track's length, for the plug-in's questions.
+static void tell_player_time(const RunOptions &options, long long row) {
     if (options.spectrum.kind != SpectrumKind::stream) return;
     const SpectrumStream &stream = spectrum_stream_loaded();
     const double position = stream.start_ms + double(row) * 1000.0 * stream.rate_denominator / stream.rate_numerator;
@@ -76,6 +93,15 @@ void feed_frame(const RunOptions &options, VisModule *module, long long row) {
     waveform_fill(options.spectrum, int(row), module->waveform_channels, module->waveform_data);
     virtual_clock_set_frame(row);
     tell_player_time(options, row);
+}
+
+void module_setup(VisModule *module, const RunOptions &options, void *parent_window, void *library_instance) {
+    module->parent_window = parent_window;
+    module->library_instance = library_instance;
+    module->sample_rate = options.sample_rate;
+    module->channel_count = options.channels;
+    spectrum_fill(options.spectrum, 0, module->spectrum_data);
+    tell_player_time(options, 0);
 }
 
 int init_module(VisModule *module) {
@@ -129,13 +155,20 @@ void log_quit_message(long long exit_code, int after_frames) {
     event_write(line);
 }
 
-void log_poke(const char *what, int frame, intptr_t window, bool posted) {
+static void poke(const char *what, uint32_t message, uintptr_t wparam, intptr_t lparam, int frame) {
     JsonLine line = json_begin("poke");
     json_string(line, "what", what);
     json_int(line, "frame", frame);
-    json_int(line, "window", window);
+    bool posted = false;
+    json_int(line, "window", post_to_render_window(message, wparam, lparam, &posted));
     json_bool(line, "posted", posted);
     event_write(line);
+}
+
+bool poke_before_frame(const RunOptions &options, int frame) {
+    if (frame == options.escape_at) poke("escape", win32::WM_KEYDOWN, win32::VK_ESCAPE, 0x00010001, frame);
+    if (frame == options.close_at) poke("close", win32::WM_CLOSE, 0, 0, frame);
+    return (frame == options.escape_at || frame == options.close_at) && pump_messages(frame);
 }
 
 void log_pacing(bool wall, bool gl_on_player_thread) {
@@ -153,7 +186,7 @@ void log_frame(const RunOptions &options, int frame, int result, long long row) 
     event_write(line);
 }
 
-void log_capture(int frame, const CaptureResult &capture) {
+static void log_capture(int frame, const CaptureResult &capture) {
     JsonLine line = json_begin("capture");
     json_int(line, "index", frame);
     json_bool(line, "captured", capture.captured);
@@ -168,6 +201,16 @@ void log_capture(int frame, const CaptureResult &capture) {
         json_string(line, "source", capture.source);
     }
     event_write(line);
+}
+
+bool keep_frame(const RunOptions &options, int cycle, int frame, RunTotals *totals) {
+    if (options.capture && frame % options.capture_every == 0)
+        log_capture(frame, frame_capture(options.capture, cycle * 100000 + frame));
+    std::string error;
+    if (options.video == nullptr || video_out_frame(&error)) return true;
+    log_error("video", error.c_str());
+    totals->video_failed = true;
+    return false;
 }
 
 void render_after_quit(const RunOptions &options, VisModule *module, int frame) {

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "host/event_log.h"
-#include "host/frame_files.h"
 #include "host/run_options.h"
 #include "shell/vis_module.h"
 
@@ -19,26 +18,33 @@ struct RunTotals {
     bool init_failed = false;
 };
 
+// After the command line's parser said no (error empty for --help): the usage on stdout and exit
+// status 0, else the error and the usage on stderr and 2.
+int refuse_command_line(const std::string &error, const char *usage);
+// Opens the event log (null: stdout); false after a line on stderr.
+bool run_log_open(const char *path);
+
 // An "error" event, and the same text on stderr after the program's name.
-void log_error(const char *program, const char *what, const char *text);
+void log_error(const char *what, const char *text);
 
 // Loads the stream of a --spectrum stream:FILE, which then sets the frames and channels that were
 // not given. False, with an "error" event, the event log closed and a line on stderr, when it is bad.
-bool spectrum_stream_prepare(RunOptions *options, const char *program);
+bool spectrum_stream_prepare(RunOptions *options);
 
 // Asks the header for module 0 (twice), 1 and -1, as the player does, and writes the "loaded"
 // event begun in line (with what the program knows of the library) with what they are. Returns
 // module 0.
 VisModule *log_loaded(VisHeader *header, JsonLine &line);
 
+// Hands module 0 the player's window and the plug-in's instance as the player does, with the
+// sound's format and the first frame's rows; the track's time is known before its first frame.
+void module_setup(VisModule *module, const RunOptions &options, void *parent_window, void *library_instance);
+
 // Adds the deterministic clock's start and step to a "clock" event.
 void json_clock(JsonLine &line, const VirtualClockSetting &clock);
 
-// Where in the track a row of the stream lies, and the track's length, for the plug-in's
-// questions; without a stream, 0 and 0.
-void tell_player_time(const RunOptions &options, long long row);
 // What the player holds for a frame: the rows of the stream (or the synthetic ones), the clock,
-// and where in the track the frame lies.
+// and where in the track the frame lies (player_set_time; without a stream, 0 and 0).
 void feed_frame(const RunOptions &options, VisModule *module, long long row);
 
 // Init, logged as "init" (with what a failed one left behind). Returns its result.
@@ -52,13 +58,16 @@ void quit_module(VisModule *module);
 bool wait_for_start(const char *path, const char **reason);
 
 void log_quit_message(long long exit_code, int after_frames);
-// Escape or close posted to the render window (window: its handle, 0 for none) before a frame.
-void log_poke(const char *what, int frame, intptr_t window, bool posted);
+// Before a frame: Escape (--escape-at) or WM_CLOSE (--close-at) posted to the render window, as a
+// user would, each logged as "poke", and the queue run. True on the plug-in's quit message.
+bool poke_before_frame(const RunOptions &options, int frame);
 // How frames follow each other (wall or clock), and whether the plug-in draws with GL on the
 // player's thread, which decides it in automatic pacing.
 void log_pacing(bool wall, bool gl_on_player_thread);
 void log_frame(const RunOptions &options, int frame, int result, long long row);
-void log_capture(int frame, const CaptureResult &capture);
+// After a frame is logged and the player keeps it: its capture, when one is due, and its raw
+// video. False, with an "error" event and totals->video_failed, when the video cannot be written.
+bool keep_frame(const RunOptions &options, int cycle, int frame, RunTotals *totals);
 // After Quit, as a careless player might: options.render_after_quit more frames from frame on.
 void render_after_quit(const RunOptions &options, VisModule *module, int frame);
 void log_end(const char *reason, const RunTotals &totals, int dialogs, bool parent_minimized);

@@ -57,7 +57,7 @@ CaptureResult frame_capture(const char *folder, int frame_index) {
     return capture_write(folder, '/', frame_index, &rows, width, height, "gl");
 }
 
-bool frame_video_open(const char *path) {
+bool video_out_open(const char *path) {
     if (std::strcmp(path, "-") == 0) {
         g_video_file = STDOUT_FILENO;
         g_video_owned = false;
@@ -69,13 +69,13 @@ bool frame_video_open(const char *path) {
     return g_video_file >= 0;
 }
 
-bool frame_video_begin() {
+bool video_out_begin() {
     GLint viewport[4] = {};
     if (g_video.width != 0 || !current_viewport(viewport)) return false;  // else the first frame's size
     return raw_video_begin(&g_video, viewport[2], viewport[3]);
 }
 
-bool frame_video_write(std::string *error) {
+bool video_out_frame(std::string *error) {
     int width = 0, height = 0;
     if (!frame_read_back(true, &g_pixels, &width, &height)) {
         *error = "no frame to read: the plug-in has no GL context";
@@ -84,7 +84,7 @@ bool frame_video_write(std::string *error) {
     return raw_video_frame(&g_video, g_pixels, width, height, error);
 }
 
-void frame_video_close() {
+void video_out_close() {
     if (g_video_owned) close(g_video_file);
     g_video_file = -1;
     g_video_owned = false;

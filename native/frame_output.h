@@ -7,18 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "host/frame_files.h"
+#include "host/player_platform.h"
 
 // The frame, top row first, BGRA or RGBA; false when no context is current or the viewport is odd.
 bool frame_read_back(bool bgra, std::vector<uint8_t> *pixels, int *width, int *height);
 
-// Reads the frame into FOLDER/frame_NNNNN.png; its source is "gl".
-CaptureResult frame_capture(const char *folder, int frame_index);
+// frame_capture and video_out_frame (host/player_platform.h) read the frame the same way; a
+// capture's source is "gl".
 
 // The raw video stream to path, a file or a FIFO; "-" is stdout.
-bool frame_video_open(const char *path);
+bool video_out_open(const char *path);
 // After Init: the header from the viewport, so the encoder starts while the first frame is drawn.
-bool frame_video_begin();
-// False with a reason when there was nothing to read or the reader went away.
-bool frame_video_write(std::string *error);
-void frame_video_close();
+bool video_out_begin();
+void video_out_close();

@@ -26,19 +26,7 @@
 
 namespace {
 
-const char kProgram[] = "halcyon_native";
 bool g_sound = false;  // the track's sound is playing with the frames
-
-void poke_render_window(const char *what, uint32_t message, uintptr_t wparam, intptr_t lparam, int frame) {
-    WindowHandle target = player_registered_window();
-    log_poke(what, frame, reinterpret_cast<intptr_t>(target),
-             target && platform_linux_post(target, message, wparam, lparam));
-}
-
-void capture_frame(const RunOptions &options, int cycle, int frame) {
-    if (!options.capture || frame % options.capture_every != 0) return;
-    log_capture(frame, frame_capture(options.capture, cycle * 100000 + frame));
-}
 
 // The GL the frames are drawn with, once: the card's driver, or llvmpipe.
 void log_renderer() {
@@ -66,7 +54,7 @@ void start_sound(const char *sound) {
     json_bool(line, "playing", g_sound);
     if (!g_sound) json_string(line, "text", error.c_str());
     event_write(line);
-    if (!g_sound) std::fprintf(stderr, "%s: %s: playing silently\n", kProgram, error.c_str());
+    if (!g_sound) std::fprintf(stderr, "%s: %s: playing silently\n", kProgramName, error.c_str());
 }
 
 // Init, the frames, Quit. Returns the reason the run ended.
@@ -83,7 +71,7 @@ const char *run_module(const NativeOptions &native, VisModule *module, int cycle
     log_renderer();
     start_sound(native.sound);
 
-    if (options.video) frame_video_begin();
+    if (options.video) video_out_begin();
     const char *reason = nullptr;
     if (!quit_seen && options.wait_for && !wait_for_start(options.wait_for, &reason))
         quit_seen = std::strcmp(reason, "quit_message") == 0;
@@ -97,12 +85,9 @@ const char *run_module(const NativeOptions &native, VisModule *module, int cycle
     int frame = 0;
     player_set_playing(true);
     while (!reason && !quit_seen && (options.realtime || frame < options.frames)) {
-        if (frame == options.escape_at)
-            poke_render_window("escape", win32::WM_KEYDOWN, win32::VK_ESCAPE, 0x00010001, frame);
-        if (frame == options.close_at) poke_render_window("close", win32::WM_CLOSE, 0, 0, frame);
-        if (frame == options.escape_at || frame == options.close_at) {
-            quit_seen = pump_messages(frame);
-            if (quit_seen) break;
+        if (poke_before_frame(options, frame)) {
+            quit_seen = true;
+            break;
         }
         // In real time the rows follow the sound heard (or the clock): a slow frame skips rows.
         long long row = frame;
@@ -122,11 +107,7 @@ const char *run_module(const NativeOptions &native, VisModule *module, int cycle
             reason = "render_ended";
             break;
         }
-        capture_frame(options, cycle, frame);
-        std::string video_error;
-        if (options.video && !frame_video_write(&video_error)) {
-            log_error(kProgram, "video", video_error.c_str());
-            totals->video_failed = true;
+        if (!keep_frame(options, cycle, frame, totals)) {
             reason = "video_failed";
             ++frame;
             break;
@@ -149,24 +130,22 @@ const char *run_module(const NativeOptions &native, VisModule *module, int cycle
 
 }  // namespace
 
+const char kProgramName[] = "halcyon_native";
+
+intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
+    WindowHandle target = player_registered_window();
+    *posted = target && platform_linux_post(target, message, wparam, lparam);
+    return reinterpret_cast<intptr_t>(target);
+}
+
 int main(int argc, char **argv) {
     NativeOptions options;
     std::string error;
-    if (!native_options_parse(argc, argv, &options, &error)) {
-        if (error.empty()) {
-            std::fputs(kNativeUsage, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), kNativeUsage);
-        return 2;
-    }
+    if (!native_options_parse(argc, argv, &options, &error)) return refuse_command_line(error, kNativeUsage);
     RunOptions &run = options.run;
     // A reader that goes away (the encoder) shows as a failed write, not as a signal.
     signal(SIGPIPE, SIG_IGN);
-    if (!event_log_open(run.log)) {
-        std::fprintf(stderr, "%s: cannot write %s\n", kProgram, run.log);
-        return 2;
-    }
+    if (!run_log_open(run.log)) return 2;
     // Every path the user gave is taken from the folder the player started in.
     const std::string run_folder = absolute_path(".");
     const std::string capture = run.capture ? absolute_path(run.capture) : "";
@@ -180,9 +159,9 @@ int main(int argc, char **argv) {
     if (run.wait_for) run.wait_for = wait_for.c_str();
     if (run.track) run.track = track.c_str();
     if (options.sound) options.sound = sound.c_str();
-    if (!spectrum_stream_prepare(&run, kProgram)) return 2;
-    if (run.video && !frame_video_open(run.video)) {
-        log_error(kProgram, "video", "cannot open the video output");
+    if (!spectrum_stream_prepare(&run)) return 2;
+    if (run.video && !video_out_open(run.video)) {
+        log_error("video", "cannot open the video output");
         event_log_close();
         return 3;
     }
@@ -191,7 +170,7 @@ int main(int argc, char **argv) {
                                         options.options_file, options.width, options.height};
     const std::string plugin_folder = absolute_path(folder.folder.c_str());
     if (!plugin_folder_enter(folder, &error)) {
-        log_error(kProgram, "plugin_folder", error.c_str());
+        log_error("plugin_folder", error.c_str());
         event_log_close();
         return 2;
     }
@@ -204,7 +183,7 @@ int main(int argc, char **argv) {
     setup.answer_box = player_answer_box;
     if (run.clock.enabled) setup.tick_count = virtual_clock_now;
     if (!platform_linux_start(setup, &error)) {
-        log_error(kProgram, "window", error.c_str());
+        log_error("window", error.c_str());
         plugin_folder_leave();
         event_log_close();
         return 1;
@@ -224,12 +203,7 @@ int main(int argc, char **argv) {
         json_clock(clock, run.clock);
         event_write(clock);
     }
-    module->parent_window = player_window();
-    module->library_instance = header;  // any token: the seam has one plug-in
-    module->sample_rate = run.sample_rate;
-    module->channel_count = run.channels;
-    spectrum_fill(run.spectrum, 0, module->spectrum_data);
-    tell_player_time(run, 0);
+    module_setup(module, run, player_window(), header);  // any instance token: the seam has one plug-in
 
     const char *reason = "frames";
     RunTotals totals;
@@ -249,6 +223,6 @@ int main(int argc, char **argv) {
     platform_linux_stop();
     plugin_folder_leave();
     event_log_close();
-    frame_video_close();
+    video_out_close();
     return totals.video_failed ? 3 : totals.init_failed ? 1 : 0;
 }
