@@ -129,18 +129,8 @@ static const char *run_module(const RunOptions &options, VisModule *module, int 
             quit_while_waiting = wait_for_picture(frame + 1);
             started = seconds_now() - options.clock.step_ms / 1000;  // the frames keep their pace from here
         }
-        log_frame(options, frame, result, row);
-        // A nonzero result is the plug-in asking to end, and the player stops it: no more frames.
-        if (result != 0) {
-            reason = "render_ended";
-            break;
-        }
-        if (!keep_frame(options, cycle, frame, totals)) {
-            reason = "video_failed";
-            ++frame;
-            break;
-        }
-        ++frame;
+        reason = finish_frame(options, cycle, &frame, result, row, totals);
+        if (reason != nullptr) break;
         quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
@@ -232,11 +222,7 @@ int main(int argc, char **argv) {
         pump_messages(0);
     }
     for (int cycle = 0; options.init && cycle < run.cycles; ++cycle) {
-        if (run.cycles > 1) {
-            JsonLine line = json_begin("cycle");
-            json_int(line, "index", cycle);
-            event_write(line);
-        }
+        log_cycle(run, cycle);
         reason = run_module(run, module, cycle, &totals);
         if (totals.init_failed || totals.video_failed) break;
     }

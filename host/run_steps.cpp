@@ -104,6 +104,13 @@ void module_setup(VisModule *module, const RunOptions &options, void *parent_win
     tell_player_time(options, 0);
 }
 
+void log_cycle(const RunOptions &options, int cycle) {
+    if (options.cycles < 2) return;
+    JsonLine line = json_begin("cycle");
+    json_int(line, "index", cycle);
+    event_write(line);
+}
+
 int init_module(VisModule *module) {
     event_log_set_phase("init");
     const int result = module->init(module);
@@ -178,14 +185,6 @@ void log_pacing(bool wall, bool gl_on_player_thread) {
     event_write(line);
 }
 
-void log_frame(const RunOptions &options, int frame, int result, long long row) {
-    JsonLine line = json_begin("frame");
-    json_int(line, "index", frame);
-    json_int(line, "result", result);
-    if (options.realtime) json_int(line, "row", row);
-    event_write(line);
-}
-
 static void log_capture(int frame, const CaptureResult &capture) {
     JsonLine line = json_begin("capture");
     json_int(line, "index", frame);
@@ -203,14 +202,23 @@ static void log_capture(int frame, const CaptureResult &capture) {
     event_write(line);
 }
 
-bool keep_frame(const RunOptions &options, int cycle, int frame, RunTotals *totals) {
-    if (options.capture && frame % options.capture_every == 0)
-        log_capture(frame, frame_capture(options.capture, cycle * 100000 + frame));
+const char *finish_frame(const RunOptions &options, int cycle, int *frame, int result, long long row,
+                         RunTotals *totals) {
+    JsonLine line = json_begin("frame");
+    json_int(line, "index", *frame);
+    json_int(line, "result", result);
+    if (options.realtime) json_int(line, "row", row);
+    event_write(line);
+    if (result != 0) return "render_ended";
+    if (options.capture && *frame % options.capture_every == 0)
+        log_capture(*frame, frame_capture(options.capture, cycle * 100000 + *frame));
     std::string error;
-    if (options.video == nullptr || video_out_frame(&error)) return true;
+    const bool video_failed = options.video != nullptr && !video_out_frame(&error);
+    ++*frame;  // drawn, even when the video lost it
+    if (!video_failed) return nullptr;
     log_error("video", error.c_str());
     totals->video_failed = true;
-    return false;
+    return "video_failed";
 }
 
 void render_after_quit(const RunOptions &options, VisModule *module, int frame) {

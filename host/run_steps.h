@@ -47,6 +47,8 @@ void json_clock(JsonLine &line, const VirtualClockSetting &clock);
 // and where in the track the frame lies (player_set_time; without a stream, 0 and 0).
 void feed_frame(const RunOptions &options, VisModule *module, long long row);
 
+// The start of a cycle of Init, frames and Quit, logged when a run has more than one.
+void log_cycle(const RunOptions &options, int cycle);
 // Init, logged as "init" (with what a failed one left behind). Returns its result.
 int init_module(VisModule *module);
 // Quit, logged as "quit" with what the process holds after it.
@@ -64,10 +66,13 @@ bool poke_before_frame(const RunOptions &options, int frame);
 // How frames follow each other (wall or clock), and whether the plug-in draws with GL on the
 // player's thread, which decides it in automatic pacing.
 void log_pacing(bool wall, bool gl_on_player_thread);
-void log_frame(const RunOptions &options, int frame, int result, long long row);
-// After a frame is logged and the player keeps it: its capture, when one is due, and its raw
-// video. False, with an "error" event and totals->video_failed, when the video cannot be written.
-bool keep_frame(const RunOptions &options, int cycle, int frame, RunTotals *totals);
+// After a frame's Render and its pacing: logs the frame (with the stream's row in real time) and,
+// unless the plug-in asked to end (a nonzero result: the player stops it, "render_ended"), keeps
+// it: its capture when one is due, its raw video, and *frame counts it. Returns the reason the
+// run ends with this frame, or null; "video_failed", with an "error" event and
+// totals->video_failed, when the video cannot be written.
+const char *finish_frame(const RunOptions &options, int cycle, int *frame, int result, long long row,
+                         RunTotals *totals);
 // After Quit, as a careless player might: options.render_after_quit more frames from frame on.
 void render_after_quit(const RunOptions &options, VisModule *module, int frame);
 void log_end(const char *reason, const RunTotals &totals, int dialogs, bool parent_minimized);

@@ -102,17 +102,8 @@ const char *run_module(const NativeOptions &native, VisModule *module, int cycle
         feed_frame(options, module, row);
         const int result = module->render(module);
         if (wall) sleep_seconds(started + (frame + 1) * options.clock.step_ms / 1000 - seconds_now());
-        log_frame(options, frame, result, row);
-        if (result != 0) {  // the plug-in asking to end: the player stops it
-            reason = "render_ended";
-            break;
-        }
-        if (!keep_frame(options, cycle, frame, totals)) {
-            reason = "video_failed";
-            ++frame;
-            break;
-        }
-        ++frame;
+        reason = finish_frame(options, cycle, &frame, result, row, totals);
+        if (reason != nullptr) break;
         quit_seen = pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         const int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
@@ -208,11 +199,7 @@ int main(int argc, char **argv) {
     const char *reason = "frames";
     RunTotals totals;
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
-        if (run.cycles > 1) {
-            JsonLine line = json_begin("cycle");
-            json_int(line, "index", cycle);
-            event_write(line);
-        }
+        log_cycle(run, cycle);
         reason = run_module(options, module, cycle, &totals);
         if (totals.init_failed || totals.video_failed) break;
     }
