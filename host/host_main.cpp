@@ -84,16 +84,9 @@ static bool wait_for_picture(int after_frames) {
 
 // Init, the frames, Quit. Returns the reason the run ended.
 static const char *run_module(const RunOptions &options, VisModule *module, int cycle, RunTotals *totals) {
-    virtual_clock_set_frame(0);
     swap_capture_reset();
-    const int init_result = init_module(module);
-    bool quit_seen = pump_messages(0);
-    if (init_result != 0) {
-        // The player does not call Render after a failed Init, nor (by default) Quit.
-        totals->init_failed = true;
-        if (options.quit_after_failed_init) quit_module(module);
-        return "init_failed";
-    }
+    bool quit_seen = false;
+    if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
 
     if (options.video != nullptr) video_out_begin();
     const char *reason = nullptr;

@@ -111,7 +111,8 @@ void log_cycle(const RunOptions &options, int cycle) {
     event_write(line);
 }
 
-int init_module(VisModule *module) {
+bool start_module(const RunOptions &options, VisModule *module, bool *quit_seen, RunTotals *totals) {
+    virtual_clock_set_frame(0);
     event_log_set_phase("init");
     const int result = module->init(module);
     JsonLine line = json_begin("init");
@@ -122,7 +123,11 @@ int init_module(VisModule *module) {
         json_bool(line, "window_class_registered", registered_class_alive());
     }
     event_write(line);
-    return result;
+    *quit_seen = pump_messages(0);
+    if (result == 0) return true;
+    totals->init_failed = true;
+    if (options.quit_after_failed_init) quit_module(module);
+    return false;
 }
 
 void quit_module(VisModule *module) {

@@ -49,8 +49,10 @@ void feed_frame(const RunOptions &options, VisModule *module, long long row);
 
 // The start of a cycle of Init, frames and Quit, logged when a run has more than one.
 void log_cycle(const RunOptions &options, int cycle);
-// Init, logged as "init" (with what a failed one left behind). Returns its result.
-int init_module(VisModule *module);
+// The clock at its start, Init, logged as "init" (with what a failed one left behind), and the
+// queue run once (*quit_seen: the plug-in's quit message came). False when Init failed: then the
+// player calls no Render, nor Quit unless asked to (--quit-after-failed-init).
+bool start_module(const RunOptions &options, VisModule *module, bool *quit_seen, RunTotals *totals);
 // Quit, logged as "quit" with what the process holds after it.
 void quit_module(VisModule *module);
 

@@ -60,14 +60,8 @@ void start_sound(const char *sound) {
 // Init, the frames, Quit. Returns the reason the run ended.
 const char *run_module(const NativeOptions &native, VisModule *module, int cycle, RunTotals *totals) {
     const RunOptions &options = native.run;
-    virtual_clock_set_frame(0);
-    const int init_result = init_module(module);
-    bool quit_seen = pump_messages(0);
-    if (init_result != 0) {
-        totals->init_failed = true;
-        if (options.quit_after_failed_init) quit_module(module);
-        return "init_failed";
-    }
+    bool quit_seen = false;
+    if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
     log_renderer();
     start_sound(native.sound);
 
