@@ -11,8 +11,8 @@
 #include "host/dialog_answers.h"
 #include "host/dialog_script.h"
 
-// answers (dialog_answers.h) are used one per dialog in order; when they run out, or the dialog lacks the button,
-// the safe default applies: No, else Cancel, else OK, else the first button present.
+// answers (dialog_answers.h) are used one per dialog in order; when they run out, or the dialog
+// lacks the button, the safe default applies: No, else Cancel, else OK, else the first button present.
 // on_dialog, when set, is called once, with the first dialog, before it is answered.
 bool dialog_hook_install(HWND parent, const std::vector<int> &answers, void (*on_dialog)(HWND));
 void dialog_hook_remove();

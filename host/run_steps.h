@@ -61,6 +61,7 @@ void quit_module(VisModule *module);
 // when the wait ended otherwise.
 bool wait_for_start(const char *path, const char **reason);
 
+// The plug-in's quit message, as pump_messages found it.
 void log_quit_message(long long exit_code, int after_frames);
 // Before a frame: Escape (--escape-at) or WM_CLOSE (--close-at) posted to the render window, as a
 // user would, each logged as "poke", and the queue run. True on the plug-in's quit message.

@@ -80,7 +80,7 @@ int player_answer_box(WindowHandle owner, const char *text, const char *caption,
     const bool yes_no = (type & 0xF) == win32::MB_YESNO;
     const char *const present[2] = {yes_no ? "yes" : "ok", "no"};
     int requested = g_next_answer < g_answers.size() ? g_answers[g_next_answer++] : kAnswerDefault;
-    // Such a box's close box gives what its default does (OK; Yes and No have none).
+    // A box's close box answers as its default does: an OK box closes with OK, a Yes/No box has none.
     if (requested == kAnswerCloseBox) requested = kAnswerDefault;
     int pressed = yes_no ? win32::IDNO : win32::IDOK;  // the safe answer: No, else OK
     if (requested == win32::IDOK && !yes_no) pressed = win32::IDOK;
