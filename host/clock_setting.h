@@ -1,6 +1,6 @@
-// The deterministic clock's setting and arithmetic, shared by the Windows host (which points the
-// plug-in's tick imports at it, virtual_clock.h) and the native player (which answers the seam's
-// tick count with it): frame N of either sees the same tick.
+// The deterministic clock's setting, arithmetic and current tick, shared by the Windows host (which
+// points the plug-in's tick imports at virtual_clock_now, virtual_clock.h) and the native player
+// (which answers the seam's tick count with it): frame N of either sees the same tick.
 #pragma once
 
 #include <cstdint>
@@ -20,3 +20,9 @@ bool virtual_clock_parse_step(const char *text, double *step_ms);
 
 // start + round(frame * step), modulo 2^32.
 uint32_t virtual_clock_tick(const VirtualClockSetting &setting, long long frame);
+
+// The tick the plug-in sees: set by the player's thread before each frame, read from any thread.
+void virtual_clock_use(const VirtualClockSetting &setting);
+// From now on the tick is start + round(frame * step), modulo 2^32.
+void virtual_clock_set_frame(long long frame);
+uint32_t virtual_clock_now();

@@ -7,14 +7,9 @@
 static const int kMessageBoxTextId = 0xFFFF;  // the static text control of a MessageBox
 static const int kLastStandardButton = 11;    // IDOK (1) ... IDCONTINUE (11)
 
-struct ButtonName {
-    int id;
-    const char *name;
-};
-static const ButtonName kButtons[] = {
-    {IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"}, {IDRETRY, "retry"},
-    {IDIGNORE, "ignore"}, {IDYES, "yes"},     {IDNO, "no"},
-};
+static_assert(IDOK == 1 && IDCANCEL == 2 && IDABORT == 3 && IDRETRY == 4 && IDIGNORE == 5 && IDYES == 6 &&
+                  IDNO == 7,
+              "the answers' button ids");
 static const int kSafeOrder[] = {IDNO, IDCANCEL, IDOK, IDIGNORE, IDRETRY, IDABORT, IDYES};
 
 // The hook runs on the host's thread, the watcher on its own; both answer under the lock.
@@ -35,20 +30,6 @@ struct HookState {
     int scripted_press = 0;
 };
 static HookState g_hook;
-
-int dialog_answer_parse(const char *name) {
-    if (std::strcmp(name, "default") == 0) return kAnswerDefault;
-    if (std::strcmp(name, "close") == 0) return kAnswerCloseBox;
-    for (const ButtonName &button : kButtons)
-        if (std::strcmp(name, button.name) == 0) return button.id;
-    return -1;
-}
-
-static const char *button_name(int id) {
-    for (const ButtonName &button : kButtons)
-        if (button.id == id) return button.name;
-    return "close";
-}
 
 static bool has_class(HWND window, const char *name) {
     char class_name[64] = "";
@@ -145,7 +126,7 @@ static bool answer_dialog(HWND dialog) {
 
     const char *present[8];
     int present_count = 0;
-    for (const ButtonName &button : kButtons)
+    for (const DialogButton &button : kDialogButtons)
         if (GetDlgItem(dialog, button.id) != nullptr) present[present_count++] = button.name;
 
     int requested = kAnswerDefault;
@@ -164,8 +145,8 @@ static bool answer_dialog(HWND dialog) {
     json_string(line, "caption", caption);
     json_string(line, "text", text);
     json_string_array(line, "buttons", present, present_count);
-    json_string(line, "requested", requested == kAnswerDefault ? "default" : button_name(requested));
-    json_string(line, "pressed", button_name(pressed));
+    json_string(line, "requested", requested == kAnswerDefault ? "default" : dialog_answer_name(requested));
+    json_string(line, "pressed", dialog_answer_name(pressed));
     json_bool(line, "owner_is_parent", GetWindow(dialog, GW_OWNER) == g_hook.parent);
     json_bool(line, "host_thread", GetWindowThreadProcessId(dialog, nullptr) == g_hook.host_thread);
     event_write(line);

@@ -8,18 +8,11 @@
 
 #include <vector>
 
+#include "host/dialog_answers.h"
 #include "host/dialog_script.h"
 
-// Button ids of the answers a box can be given (IDOK ... IDNO), kAnswerDefault, or kAnswerCloseBox:
-// the title bar's close box (WM_SYSCOMMAND with SC_CLOSE).
-constexpr int kAnswerDefault = 0;
-constexpr int kAnswerCloseBox = -2;
-
-// Parses "ok", "cancel", "yes", "no", "abort", "retry", "ignore", "close" or "default"; -1 when unknown.
-int dialog_answer_parse(const char *name);
-
-// answers are used one per dialog in order; when they run out, or the dialog lacks the button,
-// the safe default applies: No, else Cancel, else OK, else the first button present.
+// answers (dialog_answers.h) are used one per dialog in order; when they run out, or the dialog
+// lacks the button, the safe default applies: No, else Cancel, else OK, else the first button present.
 // on_dialog, when set, is called once, with the first dialog, before it is answered.
 bool dialog_hook_install(HWND parent, const std::vector<int> &answers, void (*on_dialog)(HWND));
 void dialog_hook_remove();

@@ -53,6 +53,11 @@ static HWND __cdecl embed_window(EmbedWindowState *state) { return embed_window_
 
 EmbedWindowFunction embed_window_function() { return embed_window; }
 
+intptr_t embed_window_answer(uintptr_t wparam) {
+    if (wparam == 0) return reinterpret_cast<intptr_t>(embed_window_function());
+    return reinterpret_cast<intptr_t>(embed_window_create(reinterpret_cast<EmbedWindowState *>(wparam)));
+}
+
 HWND embed_window_create(EmbedWindowState *state) {
     if (state == nullptr) return nullptr;
     const RECT asked = state->r;

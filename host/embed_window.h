@@ -37,6 +37,9 @@ typedef HWND(__cdecl *EmbedWindowFunction)(EmbedWindowState *state);
 // Frames are owned by parent; closing one asks the host's thread (this one) to stop the plug-in.
 void embed_windows_init(HWND parent);
 EmbedWindowFunction embed_window_function();
+// The answer to WM_USER/505 (player_answers.h): for wparam 0 the function, else the frame made
+// for the state record wparam points to.
+intptr_t embed_window_answer(uintptr_t wparam);
 // Creates the visible frame, sized by state->r, on the calling thread; stores it in state->me and
 // returns it (null for a null state). Logs an "embed" event. Callable from any thread.
 HWND embed_window_create(EmbedWindowState *state);

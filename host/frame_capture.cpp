@@ -4,11 +4,7 @@
 
 #include <GL/gl.h>
 
-#include <cstdio>
-#include <cstring>
-
 #include "host/gl_window_pixels.h"
-#include "host/png_writer.h"
 #include "host/swap_capture.h"
 
 #ifndef GL_BGRA
@@ -21,18 +17,14 @@ static bool gl_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *wi
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
     const int w = viewport[2], h = viewport[3];
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+    if (!frame_size_usable(w, h)) return false;
 
     // After SwapBuffers the back buffer still holds the frame under this stack (llvmpipe copies on
     // swap), while the front buffer may read black; what a player shows comes from that copy.
-    const size_t stride = size_t(w) * 4;
     static std::vector<uint8_t> bottom_up;
-    bottom_up.resize(stride * size_t(h));
+    bottom_up.resize(size_t(w) * 4 * size_t(h));
     gl_read_window(viewport[0], viewport[1], w, h, order == PixelOrder::bgra ? GL_BGRA : GL_RGBA, bottom_up.data());
-    // GL rows run bottom up; images top down.
-    pixels->resize(bottom_up.size());
-    for (int y = 0; y < h; ++y)
-        std::memcpy(pixels->data() + size_t(y) * stride, bottom_up.data() + size_t(h - 1 - y) * stride, stride);
+    frame_rows_top_down(bottom_up, w, h, pixels);
     *width = w;
     *height = h;
     return true;
@@ -69,29 +61,9 @@ bool frame_picture_ready(double waited_seconds, double gl_start_seconds) {
 }
 
 CaptureResult frame_capture(const char *folder, int frame_index) {
-    CaptureResult result = {};
     std::vector<uint8_t> rows;
     int width = 0, height = 0;
     const char *source = nullptr;
-    if (!frame_read_back(PixelOrder::rgba, &rows, &width, &height, &source)) return result;
-    result.source = source;
-    // Alpha is forced opaque: the window shows no alpha.
-    double sums[3] = {0, 0, 0};
-    for (size_t x = 0; x < rows.size(); x += 4) {
-        sums[0] += rows[x];
-        sums[1] += rows[x + 1];
-        sums[2] += rows[x + 2];
-        rows[x + 3] = 255;
-    }
-    char path[1024];
-    std::snprintf(path, sizeof path, "%s\\frame_%05d.png", folder, frame_index);
-    result.captured = png_write_rgba(path, width, height, rows.data());
-    result.width = width;
-    result.height = height;
-    const double count = double(width) * double(height);
-    result.mean_red = sums[0] / count;
-    result.mean_green = sums[1] / count;
-    result.mean_blue = sums[2] / count;
-    result.path = path;
-    return result;
+    if (!frame_read_back(PixelOrder::rgba, &rows, &width, &height, &source)) return CaptureResult();
+    return capture_write(folder, '\\', frame_index, &rows, width, height, source);
 }

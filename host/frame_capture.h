@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "host/player_platform.h"
 #include "host/window_capture.h"
 
 // Whether the plug-in draws with GL on this thread: a context of its own is current here.
@@ -23,13 +23,4 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
 // first swap: its window counts once it shows something, or after gl_start_seconds of waiting.
 bool frame_picture_ready(double waited_seconds, double gl_start_seconds);
 
-struct CaptureResult {
-    bool captured;
-    int width, height;
-    double mean_red, mean_green, mean_blue;  // 0..255, for quick checks in the log
-    std::string path;
-    const char *source;  // as frame_read_back's, or null when nothing was read
-};
-
-// Reads the frame into DIR/frame_NNNNN.png.
-CaptureResult frame_capture(const char *folder, int frame_index);
+// frame_capture (player_platform.h) reads the frame with frame_read_back, its source too.

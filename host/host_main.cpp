@@ -11,8 +11,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,12 +26,13 @@
 #include "host/module_loader.h"
 #include "host/parent_window.h"
 #include "host/player_answers.h"
-#include "host/process_figures.h"
-#include "host/spectrum_fill.h"
+#include "host/player_files.h"
+#include "host/run_steps.h"
 #include "host/swap_capture.h"
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
 
+const char kProgramName[] = "halcyon_host";
 static VisModule *g_module = nullptr;
 
 // Called by the dialog hook with the first dialog: a second Config while the first is open.
@@ -45,96 +44,19 @@ static void reenter_config(HWND dialog) {
     event_write(line);
 }
 
-static void poke_render_window(const char *what, UINT message, WPARAM wparam, LPARAM lparam,
-                               int frame) {
+intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
     HWND target = window_of_plugin();
-    JsonLine line = json_begin("poke");
-    json_string(line, "what", what);
-    json_int(line, "frame", frame);
-    json_int(line, "window", reinterpret_cast<intptr_t>(target));
-    json_bool(line, "posted", target != nullptr && PostMessageA(target, message, wparam, lparam));
-    event_write(line);
-}
-
-static void call_quit(VisModule *module) {
-    event_log_set_phase("quit");
-    module->quit(module);
-    JsonLine line = json_begin("quit");
-    json_bool(line, "returned", true);
-    json_bool(line, "render_window_alive", parent_window_last_registered_alive());
-    json_bool(line, "window_class_registered", parent_window_last_class_registered());
-    // What the process holds after each stop, so that many starts can be seen to leak nothing.
-    json_process_figures(line);
-    event_write(line);
-}
-
-static void capture_frame(const HostOptions &options, int cycle, int frame) {
-    if (!options.capture || frame % options.capture_every != 0) return;
-    const CaptureResult capture = frame_capture(options.capture, cycle * 100000 + frame);
-    JsonLine line = json_begin("capture");
-    json_int(line, "index", frame);
-    json_bool(line, "captured", capture.captured);
-    if (capture.captured) {
-        json_string(line, "path", capture.path.c_str());
-        json_int(line, "width", capture.width);
-        json_int(line, "height", capture.height);
-        char mean[96];
-        std::snprintf(mean, sizeof mean, "[%.3f, %.3f, %.3f]", capture.mean_red, capture.mean_green,
-                      capture.mean_blue);
-        json_raw(line, "mean_rgb", mean);
-        json_string(line, "source", capture.source);
-    }
-    event_write(line);
-}
-
-// Where in the track a row of the stream lies, and the track's length; without one, 0 and 0.
-static void tell_player_time(const HostOptions &options, long long row) {
-    if (options.spectrum.kind != SpectrumKind::stream) return;
-    const SpectrumStream &stream = spectrum_stream_loaded();
-    const double position = stream.start_ms + double(row) * 1000.0 * stream.rate_denominator / stream.rate_numerator;
-    player_set_time(static_cast<uint32_t>(std::min<double>(std::llround(position), stream.length_ms)),
-                    (stream.length_ms + 500) / 1000);
-}
-
-// What the player holds for a frame: the rows of the stream (or the synthetic ones), the clock,
-// and where in the track the frame lies.
-static void feed_frame(const HostOptions &options, VisModule *module, long long row) {
-    spectrum_fill(options.spectrum, static_cast<int>(row), module->spectrum_data);
-    waveform_fill(options.spectrum, static_cast<int>(row), module->waveform_channels, module->waveform_data);
-    virtual_clock_set_frame(row);
-    tell_player_time(options, row);
+    *posted = target != nullptr && PostMessageA(target, message, wparam, lparam);
+    return reinterpret_cast<intptr_t>(target);
 }
 
 // Whether frames take their step of real time: decided by the first one in automatic pacing.
-static bool decide_wall_pacing(const HostOptions &options) {
+static bool decide_wall_pacing(const RunOptions &options) {
     if (options.pacing == Pacing::clock) return false;
     const bool gl = frame_has_gl_context();
     const bool wall = options.pacing == Pacing::wall || !gl;
-    JsonLine line = json_begin("pacing");
-    json_string(line, "mode", wall ? "wall" : "clock");
-    json_bool(line, "gl_on_host_thread", gl);
-    event_write(line);
+    log_pacing(wall, gl);
     return wall;
-}
-
-// After Init: tells the caller the plug-in is up and waits for its signal to start, so that the
-// first frame and the sound start together. False when the wait ended otherwise.
-static bool wait_for_start(const char *path, const char **reason) {
-    JsonLine ready = json_begin("ready");
-    event_write(ready);
-    const double give_up = seconds_now() + 120;
-    while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        if (pump_messages(0)) {
-            *reason = "quit_message";
-            return false;
-        }
-        if (seconds_now() > give_up) {
-            *reason = "no_start";
-            return false;
-        }
-        Sleep(2);
-    }
-    return true;
 }
 
 static const double kGlStartSeconds = 2;  // for a plug-in that can draw with GL to start doing so
@@ -160,33 +82,11 @@ static bool wait_for_picture(int after_frames) {
     return false;
 }
 
-struct RunTotals {
-    int frames = 0;
-    double loop_seconds = 0;  // from the first Render to the end of the last frame's work
-    bool video_failed = false;
-};
-
 // Init, the frames, Quit. Returns the reason the run ended.
-static const char *run_module(const HostOptions &options, VisModule *module, int cycle, RunTotals *totals) {
-    virtual_clock_set_frame(0);
+static const char *run_module(const RunOptions &options, VisModule *module, int cycle, RunTotals *totals) {
     swap_capture_reset();
-    event_log_set_phase("init");
-    int init_result = module->init(module);
-    JsonLine line = json_begin("init");
-    json_int(line, "result", init_result);
-    json_int(line, "delay_ms", module->delay_ms);
-    if (init_result != 0) {  // what a failed Init left behind
-        json_bool(line, "render_window_alive", parent_window_last_registered_alive());
-        json_bool(line, "window_class_registered", parent_window_last_class_registered());
-    }
-    event_write(line);
-
-    bool quit_seen = pump_messages(0);
-    if (init_result != 0) {
-        // The player does not call Render after a failed Init, nor (by default) Quit.
-        if (options.quit_after_failed_init) call_quit(module);
-        return "init_failed";
-    }
+    bool quit_seen = false;
+    if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
 
     if (options.video != nullptr) video_out_begin();
     const char *reason = nullptr;
@@ -199,12 +99,9 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
     int frame = 0;
     player_set_playing(true);
     while (reason == nullptr && !quit_seen && (options.realtime || frame < options.frames)) {
-        if (frame == options.escape_at)
-            poke_render_window("escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001, frame);
-        if (frame == options.close_at) poke_render_window("close", WM_CLOSE, 0, 0, frame);
-        if (frame == options.escape_at || frame == options.close_at) {
-            quit_seen = pump_messages(frame);
-            if (quit_seen) break;
+        if (poke_before_frame(options, frame)) {
+            quit_seen = true;
+            break;
         }
         // In real time the rows follow the clock: a slow frame skips rows instead of lagging.
         long long row = frame;
@@ -225,30 +122,8 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
             quit_while_waiting = wait_for_picture(frame + 1);
             started = seconds_now() - options.clock.step_ms / 1000;  // the frames keep their pace from here
         }
-        JsonLine frame_line = json_begin("frame");
-        json_int(frame_line, "index", frame);
-        json_int(frame_line, "result", result);
-        if (options.realtime) json_int(frame_line, "row", row);
-        event_write(frame_line);
-        // A nonzero result is the plug-in asking to end, and the player stops it: no more frames.
-        if (result != 0) {
-            reason = "render_ended";
-            break;
-        }
-        capture_frame(options, cycle, frame);
-        std::string video_error;
-        if (options.video != nullptr && !video_out_frame(&video_error)) {
-            JsonLine failure = json_begin("error");
-            json_string(failure, "what", "video");
-            json_string(failure, "text", video_error.c_str());
-            event_write(failure);
-            std::fprintf(stderr, "halcyon_host: %s\n", video_error.c_str());
-            totals->video_failed = true;
-            reason = "video_failed";
-            ++frame;
-            break;
-        }
-        ++frame;
+        reason = finish_frame(options, cycle, &frame, result, row, totals);
+        if (reason != nullptr) break;
         quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
@@ -257,18 +132,10 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
     totals->loop_seconds = seconds_now() - started;
     totals->frames = frame;
     player_set_playing(false);
-    call_quit(module);
+    quit_module(module);
     pump_messages(frame);  // whatever the teardown left queued
     embed_windows_close_left();
-    event_log_set_phase("after_quit");
-    for (int i = 0; i < options.render_after_quit; ++i) {
-        feed_frame(options, module, frame + i);
-        JsonLine late = json_begin("frame");
-        json_int(late, "index", frame + i);
-        json_int(late, "result", module->render(module));
-        json_bool(late, "after_quit", true);
-        event_write(late);
-    }
+    render_after_quit(options, module, frame);
     if (reason != nullptr) return reason;
     return quit_seen ? "quit_message" : "frames";
 }
@@ -276,42 +143,20 @@ static const char *run_module(const HostOptions &options, VisModule *module, int
 int main(int argc, char **argv) {
     HostOptions options;
     std::string error;
-    if (!host_options_parse(argc, argv, &options, &error)) {
-        if (error.empty()) {
-            std::fputs(kHostUsage, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "halcyon_host: %s\n%s", error.c_str(), kHostUsage);
-        return 2;
-    }
-    if (!event_log_open(options.log)) {
-        std::fprintf(stderr, "halcyon_host: cannot write %s\n", options.log);
-        return 2;
-    }
+    if (!host_options_parse(argc, argv, &options, &error)) return refuse_command_line(error, kHostUsage);
+    RunOptions &run = options.run;
+    if (!run_log_open(run.log)) return 2;
     crash_report_install();
 
-    if (options.capture) CreateDirectoryA(options.capture, nullptr);  // an existing folder is fine
-    if (options.spectrum.kind == SpectrumKind::stream) {
-        if (!spectrum_stream_load(options.spectrum, &error)) {
-            JsonLine line = json_begin("error");
-            json_string(line, "what", "spectrum_stream");
-            json_string(line, "text", error.c_str());
-            event_write(line);
-            event_log_close();
-            std::fprintf(stderr, "halcyon_host: spectrum stream %s: %s\n", options.spectrum.path, error.c_str());
-            return 2;
-        }
-        const SpectrumStream &stream = spectrum_stream_loaded();
-        if (!options.frames_given) options.frames = static_cast<int>(std::min<uint32_t>(stream.frame_count, 100000000));
-        if (!options.channels_given) options.channels = static_cast<int>(stream.channel_count);
-    }
-    if (options.video != nullptr && !video_out_open(options.video)) {
+    if (run.capture) CreateDirectoryA(run.capture, nullptr);  // an existing folder is fine
+    if (!spectrum_stream_prepare(&run)) return 2;
+    if (run.video != nullptr && !video_out_open(run.video)) {
         JsonLine line = json_begin("error");
         json_string(line, "what", "video");
         json_string(line, "text", "cannot open the video output");
         event_write(line);
         event_log_close();
-        std::fprintf(stderr, "halcyon_host: cannot open %s\n", options.video);
+        std::fprintf(stderr, "%s: cannot open %s\n", kProgramName, run.video);
         return 3;
     }
 
@@ -319,7 +164,8 @@ int main(int argc, char **argv) {
     // As a player does at start: plug-in dialogs may use the common controls (sliders) unregistered.
     INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common_controls);
-    player_setup(options.probe_answer, options.embed, options.track);
+    player_setup(run.probe_answer, run.embed, run.track,
+                 {"\\/", embed_window_answer, parent_window_note_registration, ini_file_open});
     HWND parent = parent_window_create(GetModuleHandleA(nullptr));
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
@@ -329,7 +175,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     embed_windows_init(parent);
-    dialog_hook_install(parent, options.answers, options.config_reenter ? reenter_config : nullptr);
+    dialog_hook_install(parent, run.answers, options.config_reenter ? reenter_config : nullptr);
     dialog_hook_set_script(options.dialog);
 
     LoadedModule loaded;
@@ -344,25 +190,19 @@ int main(int argc, char **argv) {
     event_write(swaps);
     char dll_path[MAX_PATH] = "";
     GetModuleFileNameA(loaded.library, dll_path, MAX_PATH);
-    player_files_prepare(dll_path);
+    char current[MAX_PATH] = ".";
+    GetCurrentDirectoryA(MAX_PATH, current);
+    player_files_prepare(path_folder(dll_path, "\\/"), current);
     if (options.dialog_template >= 0) dialog_template_log(loaded.library, options.dialog_template);
     VisModule *module = loaded.module;
     g_module = module;
-    if (options.clock.enabled) {
+    if (run.clock.enabled) {
         JsonLine clock = json_begin("clock");
-        json_int(clock, "imports_rewritten", virtual_clock_install(loaded.library, options.clock));
-        json_int(clock, "start", options.clock.start);
-        char step[32];
-        std::snprintf(step, sizeof step, "%.6f", options.clock.step_ms);
-        json_raw(clock, "step_ms", step);
+        json_int(clock, "imports_rewritten", virtual_clock_install(loaded.library, run.clock));
+        json_clock(clock, run.clock);
         event_write(clock);
     }
-    module->parent_window = parent;
-    module->library_instance = loaded.library;
-    module->sample_rate = options.sample_rate;
-    module->channel_count = options.channels;
-    spectrum_fill(options.spectrum, 0, module->spectrum_data);
-    tell_player_time(options, 0);  // the track is known before its first frame
+    module_setup(module, run, parent, loaded.library);
 
     const char *reason = "config_done";
     RunTotals totals;
@@ -374,14 +214,10 @@ int main(int argc, char **argv) {
         event_write(line);
         pump_messages(0);
     }
-    for (int cycle = 0; options.init && cycle < options.cycles; ++cycle) {
-        if (options.cycles > 1) {
-            JsonLine line = json_begin("cycle");
-            json_int(line, "index", cycle);
-            event_write(line);
-        }
-        reason = run_module(options, module, cycle, &totals);
-        if (std::strcmp(reason, "init_failed") == 0 || totals.video_failed) break;
+    for (int cycle = 0; options.init && cycle < run.cycles; ++cycle) {
+        log_cycle(run, cycle);
+        reason = run_module(run, module, cycle, &totals);
+        if (totals.init_failed || totals.video_failed) break;
     }
 
     event_log_set_phase("end");
@@ -391,15 +227,7 @@ int main(int argc, char **argv) {
     module_unload(&loaded);
     parent_window_destroy(parent);
 
-    JsonLine line = json_begin("end");
-    json_string(line, "reason", reason);
-    json_int(line, "frames", totals.frames);
-    char loop_ms[32];
-    std::snprintf(loop_ms, sizeof loop_ms, "%.3f", totals.loop_seconds * 1000);
-    json_raw(line, "loop_ms", loop_ms);
-    json_int(line, "dialogs", dialogs);
-    json_bool(line, "parent_minimized", parent_minimized);
-    event_write(line);
+    log_end(reason, totals, dialogs, parent_minimized);
     event_log_close();
     video_out_close();
     return totals.video_failed ? 3 : 0;

@@ -1,9 +1,6 @@
 #include "host/host_options.h"
 
-#include <cstdlib>
 #include <cstring>
-
-#include "host/dialog_hook.h"
 
 const char kHostUsage[] =
     "usage: halcyon_host --dll PATH [options]\n"
@@ -64,30 +61,7 @@ const char kHostUsage[] =
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
     "loaded, 2 for a bad command line or spectrum stream, 3 when the video could not be written.\n";
 
-static bool parse_number(const char *text, long long low, long long high, long long *value) {
-    char *end = nullptr;
-    long long v = std::strtoll(text, &end, 0);  // decimal or 0x hex
-    if (end == text || *end != 0 || v < low || v > high) return false;
-    *value = v;
-    return true;
-}
-
-static bool parse_answers(const char *text, std::vector<int> *answers) {
-    std::string list(text);
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        int id = dialog_answer_parse(list.substr(start, comma - start).c_str());
-        if (id == -1) return false;  // unknown (the close box is -2)
-        answers->push_back(id);
-        start = comma + 1;
-    }
-    return true;
-}
-
 bool host_options_parse(int argc, char **argv, HostOptions *options, std::string *error) {
-    bool clock_start_given = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -108,78 +82,18 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         } else if (std::strcmp(arg, "--config-reenter") == 0) {
             options->config_reenter = true;
             takes_value = false;
-        } else if (std::strcmp(arg, "--no-embed") == 0) {
-            options->embed = false;
-            takes_value = false;
-        } else if (std::strcmp(arg, "--realtime") == 0) {
-            options->realtime = true;
-            takes_value = false;
         } else if (std::strcmp(arg, "--dialog-dump") == 0) {
             options->dialog.active = true;
             takes_value = false;
-        } else if (std::strcmp(arg, "--quit-after-failed-init") == 0) {
-            options->quit_after_failed_init = true;
+        } else if (run_option_flag(arg, &options->run)) {
             takes_value = false;
         } else if (value == nullptr) {
             *error = std::string("missing value or unknown option: ") + arg;
             return false;
+        } else if (run_option_value(arg, value, &options->run, &ok)) {
+            // one the native program takes too
         } else if (std::strcmp(arg, "--dll") == 0) {
             options->dll = value;
-        } else if (std::strcmp(arg, "--log") == 0) {
-            options->log = value;
-        } else if (std::strcmp(arg, "--frames") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->frames = static_cast<int>(number);
-            options->frames_given = true;
-        } else if (std::strcmp(arg, "--delay") == 0) {
-            ok = parse_number(value, 0, 10000, &number);
-            options->delay_override = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--probe-answer") == 0) {
-            ok = parse_number(value, INT32_MIN, UINT32_MAX, &number);
-            options->probe_answer = static_cast<intptr_t>(number);
-        } else if (std::strcmp(arg, "--sample-rate") == 0) {
-            ok = parse_number(value, 0, INT32_MAX, &number);
-            options->sample_rate = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--channels") == 0) {
-            ok = parse_number(value, 0, 64, &number);
-            options->channels = static_cast<int>(number);
-            options->channels_given = true;
-        } else if (std::strcmp(arg, "--spectrum") == 0) {
-            ok = spectrum_parse(value, &options->spectrum);
-        } else if (std::strcmp(arg, "--answer") == 0) {
-            ok = parse_answers(value, &options->answers);
-        } else if (std::strcmp(arg, "--escape-at") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->escape_at = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--render-after-quit") == 0) {
-            ok = parse_number(value, 0, 1000, &number);
-            options->render_after_quit = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--capture") == 0) {
-            options->capture = value;
-        } else if (std::strcmp(arg, "--capture-every") == 0) {
-            ok = parse_number(value, 1, 100000000, &number);
-            options->capture_every = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--cycles") == 0) {
-            ok = parse_number(value, 1, 1000, &number);
-            options->cycles = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--video") == 0) {
-            options->video = value;
-        } else if (std::strcmp(arg, "--track") == 0) {
-            options->track = value;
-        } else if (std::strcmp(arg, "--pacing") == 0) {
-            ok = std::strcmp(value, "clock") == 0 || std::strcmp(value, "wall") == 0 || std::strcmp(value, "auto") == 0;
-            options->pacing = std::strcmp(value, "wall") == 0   ? Pacing::wall
-                              : std::strcmp(value, "auto") == 0 ? Pacing::automatic
-                                                                : Pacing::clock;
-        } else if (std::strcmp(arg, "--wait-for") == 0) {
-            options->wait_for = value;
-        } else if (std::strcmp(arg, "--clock-ms") == 0) {
-            ok = virtual_clock_parse_step(value, &options->clock.step_ms);
-            options->clock.enabled = true;
-        } else if (std::strcmp(arg, "--clock-start") == 0) {
-            ok = parse_number(value, 0, UINT32_MAX, &number);
-            options->clock.start = static_cast<uint32_t>(number);
-            clock_start_given = true;
         } else if (std::strcmp(arg, "--dialog-text") == 0 || std::strcmp(arg, "--dialog-click") == 0 ||
                    std::strcmp(arg, "--dialog-slider") == 0) {
             const DialogAction::Kind kind = std::strcmp(arg, "--dialog-text") == 0    ? DialogAction::kText
@@ -193,11 +107,8 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
             options->dialog.shot = value;
             options->dialog.active = true;
         } else if (std::strcmp(arg, "--dialog-template") == 0) {
-            ok = parse_number(value, 0, 0xFFFF, &number);
+            ok = option_number(value, 0, 0xFFFF, &number);
             options->dialog_template = static_cast<int>(number);
-        } else if (std::strcmp(arg, "--close-at") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->close_at = static_cast<int>(number);
         } else {
             *error = std::string("unknown option: ") + arg;
             return false;
@@ -212,17 +123,5 @@ bool host_options_parse(int argc, char **argv, HostOptions *options, std::string
         *error = "--dll PATH is required";
         return false;
     }
-    if (options->realtime && options->spectrum.kind != SpectrumKind::stream) {
-        *error = "--realtime needs --spectrum stream:FILE";
-        return false;
-    }
-    if (options->pacing != Pacing::clock && (!options->clock.enabled || options->realtime)) {
-        *error = "--pacing wall or auto needs --clock-ms (the step) and goes without --realtime";
-        return false;
-    }
-    if (clock_start_given && !options->clock.enabled) {
-        *error = "--clock-start needs --clock-ms";
-        return false;
-    }
-    return true;
+    return run_options_check(options->run, error);
 }

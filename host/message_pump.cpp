@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
-#include "host/event_log.h"
+#include <cmath>
+
+#include "host/run_steps.h"
 
 double seconds_now() {
     LARGE_INTEGER count, frequency;
@@ -11,15 +13,15 @@ double seconds_now() {
     return double(count.QuadPart) / double(frequency.QuadPart);
 }
 
+void sleep_seconds(double seconds) {
+    if (seconds > 0) Sleep(static_cast<DWORD>(std::llround(seconds * 1000)));
+}
+
 bool pump_messages(int after_frames) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            JsonLine line = json_begin("quit_message");
-            json_string(line, "phase", event_log_phase());
-            json_int(line, "exit_code", static_cast<long long>(message.wParam));
-            json_int(line, "after_frames", after_frames);
-            event_write(line);
+            log_quit_message(static_cast<long long>(message.wParam), after_frames);
             return true;
         }
         TranslateMessage(&message);

@@ -1,11 +1,10 @@
 #include "host/parent_window.h"
 
-#include <set>
 #include <string>
-#include <utility>
 
 #include "host/event_log.h"
 #include "host/player_answers.h"
+#include "host/player_platform.h"
 #include "shell/vis_module.h"
 
 static const char kClassName[] = "HalcyonHostParent";
@@ -15,64 +14,36 @@ static HWND g_last_registered = nullptr;  // survives the withdrawal, to check t
 static std::string g_registered_class;
 static HINSTANCE g_registered_instance = nullptr;
 
-// Plug-ins ask some questions every frame: each number is logged the first time it comes with each
-// wParam (an unknown number only the first time it comes at all), the registrations every time.
-static bool worth_logging(LPARAM number, WPARAM wparam, bool known) {
-    static std::set<std::pair<intptr_t, uintptr_t>> seen;
-    if (number == kHostRegisterWindow) return true;
-    if (seen.size() >= 4096) return false;  // a plug-in asking with ever new wParams
-    return seen.insert({number, known ? wparam : 0}).second;
-}
-
-static LRESULT answer_host_message(WPARAM wparam, LPARAM lparam) {
-    LRESULT result = 0;
-    bool known = true;
-    const char *text = nullptr;
-    JsonLine line = json_begin("host_message");
-    json_string(line, "phase", event_log_phase());
-    json_int(line, "lparam", static_cast<long long>(lparam));
-    json_int(line, "wparam", static_cast<long long>(static_cast<uintptr_t>(wparam)));
-    if (lparam == kHostRegisterWindow) {
-        HWND window = reinterpret_cast<HWND>(wparam);
-        bool is_window = window != nullptr && IsWindow(window);
-        json_bool(line, "is_window", is_window);
-        if (is_window) {
-            char class_name[256] = "";
-            char title[256] = "";
-            GetClassNameA(window, class_name, sizeof class_name);
-            GetWindowTextA(window, title, sizeof title);
-            json_string(line, "window_class", class_name);
-            json_string(line, "window_title", title);
-            json_bool(line, "same_thread",
-                      GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId());
-            RECT client = {}, frame = {};
-            GetClientRect(window, &client);
-            GetWindowRect(window, &frame);
-            json_int(line, "client_width", client.right - client.left);
-            json_int(line, "client_height", client.bottom - client.top);
-            json_int(line, "x", frame.left);
-            json_int(line, "y", frame.top);
-            json_int(line, "style", static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_STYLE))));
-            json_int(line, "ex_style",
-                     static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_EXSTYLE))));
-            g_registered_class = class_name;
-            g_registered_instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-        }
-        g_registered = window;
-        if (window != nullptr) g_last_registered = window;
-    } else {
-        known = player_answer(wparam, lparam, &result, &text);
+void parent_window_note_registration(uintptr_t wparam, JsonLine &line) {
+    HWND window = reinterpret_cast<HWND>(wparam);
+    bool is_window = window != nullptr && IsWindow(window);
+    json_bool(line, "is_window", is_window);
+    if (is_window) {
+        char class_name[256] = "";
+        char title[256] = "";
+        GetClassNameA(window, class_name, sizeof class_name);
+        GetWindowTextA(window, title, sizeof title);
+        json_string(line, "window_class", class_name);
+        json_string(line, "window_title", title);
+        json_bool(line, "same_thread", GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId());
+        RECT client = {}, frame = {};
+        GetClientRect(window, &client);
+        GetWindowRect(window, &frame);
+        json_int(line, "client_width", client.right - client.left);
+        json_int(line, "client_height", client.bottom - client.top);
+        json_int(line, "x", frame.left);
+        json_int(line, "y", frame.top);
+        json_int(line, "style", static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_STYLE))));
+        json_int(line, "ex_style", static_cast<long long>(static_cast<uint32_t>(GetWindowLongA(window, GWL_EXSTYLE))));
+        g_registered_class = class_name;
+        g_registered_instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
     }
-    if (!worth_logging(lparam, wparam, known)) return result;
-    json_int(line, "answer", static_cast<long long>(result));
-    if (text != nullptr) json_string(line, "text", text);
-    json_bool(line, "known", known);
-    event_write(line);
-    return result;
+    g_registered = window;
+    if (window != nullptr) g_last_registered = window;
 }
 
 static LRESULT CALLBACK parent_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == kHostMessage) return answer_host_message(wparam, lparam);
+    if (message == kHostMessage) return player_host_message(wparam, lparam);
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
@@ -101,9 +72,9 @@ void parent_window_destroy(HWND window) {
 
 HWND parent_window_registered() { return g_registered; }
 
-bool parent_window_last_registered_alive() { return g_last_registered != nullptr && IsWindow(g_last_registered); }
+bool registered_window_alive() { return g_last_registered != nullptr && IsWindow(g_last_registered); }
 
-bool parent_window_last_class_registered() {
+bool registered_class_alive() {
     WNDCLASSA info;
     return !g_registered_class.empty() &&
            GetClassInfoA(g_registered_instance, g_registered_class.c_str(), &info) != 0;

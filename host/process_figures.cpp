@@ -1,4 +1,7 @@
-#include "host/process_figures.h"
+// What the process holds after the plug-in stopped, as figures that grow when a plug-in leaks:
+// working_set, peak_working_set, gdi_objects and windows (the thread's windows, with their
+// children).
+#include "host/player_platform.h"
 
 #include <windows.h>
 

@@ -9,8 +9,6 @@
 
 #include "host/clock_setting.h"
 
-// Rewrites the library's import slots of the tick functions; returns how many it rewrote.
+// Uses setting and rewrites the library's import slots of the tick functions to return
+// virtual_clock_now(); returns how many it rewrote.
 int virtual_clock_install(HMODULE library, const VirtualClockSetting &setting);
-// The value every tick call returns from now on: start + round(frame * step), modulo 2^32.
-void virtual_clock_set_frame(long long frame);
-uint32_t virtual_clock_now();

@@ -60,39 +60,6 @@ const char kNativeUsage[] =
 
 namespace {
 
-bool parse_number(const char *text, long long low, long long high, long long *value) {
-    char *end = nullptr;
-    const long long v = std::strtoll(text, &end, 0);  // decimal or 0x hex
-    if (end == text || *end != 0 || v < low || v > high) return false;
-    *value = v;
-    return true;
-}
-
-struct ButtonName {
-    const char *name;
-    int id;
-};
-const ButtonName kButtons[] = {{"default", 0}, {"close", 0}, {"ok", 1},     {"cancel", 2}, {"abort", 3},
-                               {"retry", 4},   {"ignore", 5}, {"yes", 6}, {"no", 7}};
-
-bool parse_answers(const char *text, std::vector<int> *answers) {
-    const std::string list(text);
-    for (size_t start = 0; start <= list.size();) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        const std::string name = list.substr(start, comma - start);
-        bool known = false;
-        for (const ButtonName &button : kButtons)
-            if (name == button.name) {
-                answers->push_back(button.id);
-                known = true;
-            }
-        if (!known) return false;
-        start = comma + 1;
-    }
-    return true;
-}
-
 bool parse_size(const char *text, int *width, int *height) {
     char *end = nullptr;
     const long w = std::strtol(text, &end, 10);
@@ -115,7 +82,7 @@ bool parse_gl(const char *text, NativeOptions *options) {
         return true;
     }
     long long device = 0;
-    if (std::strncmp(text, "device:", 7) != 0 || !parse_number(text + 7, 0, 1000, &device)) return false;
+    if (std::strncmp(text, "device:", 7) != 0 || !option_number(text + 7, 0, 1000, &device)) return false;
     options->gl = EglDisplayChoice::device;
     options->gl_device = int(device);
     return true;
@@ -133,11 +100,9 @@ bool windows_only(const char *arg) {
 }  // namespace
 
 bool native_options_parse(int argc, char **argv, NativeOptions *options, std::string *error) {
-    bool clock_start_given = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        long long number = 0;
         bool takes_value = true;
         bool ok = true;
         if (std::strcmp(arg, "--help") == 0) {
@@ -150,78 +115,16 @@ bool native_options_parse(int argc, char **argv, NativeOptions *options, std::st
         } else if (windows_only(arg)) {
             *error = std::string(arg) + ": the options dialog opens only on Windows; give --options FILE";
             return false;
-        } else if (std::strcmp(arg, "--no-embed") == 0) {
-            options->embed = false;
-            takes_value = false;
-        } else if (std::strcmp(arg, "--realtime") == 0) {
-            options->realtime = true;
-            takes_value = false;
-        } else if (std::strcmp(arg, "--quit-after-failed-init") == 0) {
-            options->quit_after_failed_init = true;
-            takes_value = false;
         } else if (std::strcmp(arg, "--window") == 0) {
             options->window = true;
+            takes_value = false;
+        } else if (run_option_flag(arg, &options->run)) {
             takes_value = false;
         } else if (value == nullptr) {
             *error = std::string("missing value or unknown option: ") + arg;
             return false;
-        } else if (std::strcmp(arg, "--log") == 0) {
-            options->log = value;
-        } else if (std::strcmp(arg, "--frames") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->frames = int(number);
-            options->frames_given = true;
-        } else if (std::strcmp(arg, "--delay") == 0) {
-            ok = parse_number(value, 0, 10000, &number);
-            options->delay_override = int(number);
-        } else if (std::strcmp(arg, "--probe-answer") == 0) {
-            ok = parse_number(value, INT32_MIN, UINT32_MAX, &number);
-            options->probe_answer = intptr_t(number);
-        } else if (std::strcmp(arg, "--sample-rate") == 0) {
-            ok = parse_number(value, 0, INT32_MAX, &number);
-            options->sample_rate = int(number);
-        } else if (std::strcmp(arg, "--channels") == 0) {
-            ok = parse_number(value, 0, 64, &number);
-            options->channels = int(number);
-            options->channels_given = true;
-        } else if (std::strcmp(arg, "--spectrum") == 0) {
-            ok = spectrum_parse(value, &options->spectrum);
-        } else if (std::strcmp(arg, "--answer") == 0) {
-            ok = parse_answers(value, &options->answers);
-        } else if (std::strcmp(arg, "--escape-at") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->escape_at = int(number);
-        } else if (std::strcmp(arg, "--close-at") == 0) {
-            ok = parse_number(value, 0, 100000000, &number);
-            options->close_at = int(number);
-        } else if (std::strcmp(arg, "--render-after-quit") == 0) {
-            ok = parse_number(value, 0, 1000, &number);
-            options->render_after_quit = int(number);
-        } else if (std::strcmp(arg, "--capture") == 0) {
-            options->capture = value;
-        } else if (std::strcmp(arg, "--capture-every") == 0) {
-            ok = parse_number(value, 1, 100000000, &number);
-            options->capture_every = int(number);
-        } else if (std::strcmp(arg, "--cycles") == 0) {
-            ok = parse_number(value, 1, 1000, &number);
-            options->cycles = int(number);
-        } else if (std::strcmp(arg, "--video") == 0) {
-            options->video = value;
-        } else if (std::strcmp(arg, "--track") == 0) {
-            options->track = value;
-        } else if (std::strcmp(arg, "--pacing") == 0) {
-            ok = std::strcmp(value, "clock") == 0 || std::strcmp(value, "wall") == 0 || std::strcmp(value, "auto") == 0;
-            options->wall_pacing = std::strcmp(value, "wall") == 0;
-            options->pacing_given = std::strcmp(value, "clock") != 0;
-        } else if (std::strcmp(arg, "--wait-for") == 0) {
-            options->wait_for = value;
-        } else if (std::strcmp(arg, "--clock-ms") == 0) {
-            ok = virtual_clock_parse_step(value, &options->clock.step_ms);
-            options->clock.enabled = true;
-        } else if (std::strcmp(arg, "--clock-start") == 0) {
-            ok = parse_number(value, 0, UINT32_MAX, &number);
-            options->clock.start = uint32_t(number);
-            clock_start_given = true;
+        } else if (run_option_value(arg, value, &options->run, &ok)) {
+            // one the Windows host takes too
         } else if (std::strcmp(arg, "--plugin-folder") == 0) {
             options->plugin_folder = value;
         } else if (std::strcmp(arg, "--options") == 0) {
@@ -242,23 +145,12 @@ bool native_options_parse(int argc, char **argv, NativeOptions *options, std::st
         }
         if (takes_value) ++i;
     }
-    if (options->realtime && options->spectrum.kind != SpectrumKind::stream) {
-        *error = "--realtime needs --spectrum stream:FILE";
-        return false;
-    }
-    if (options->pacing_given && (!options->clock.enabled || options->realtime)) {
-        *error = "--pacing wall or auto needs --clock-ms (the step) and goes without --realtime";
-        return false;
-    }
-    if (clock_start_given && !options->clock.enabled) {
-        *error = "--clock-start needs --clock-ms";
-        return false;
-    }
-    if (options->video && std::strcmp(options->video, "-") == 0 && !options->log) {
+    if (!run_options_check(options->run, error)) return false;
+    if (options->run.video && std::strcmp(options->run.video, "-") == 0 && !options->run.log) {
         *error = "--video - writes the frames to stdout: give the events a file with --log";
         return false;
     }
-    if (options->sound && options->spectrum.kind != SpectrumKind::stream) {
+    if (options->sound && options->run.spectrum.kind != SpectrumKind::stream) {
         *error = "--sound needs --spectrum stream:FILE (the rows of the same audio)";
         return false;
     }
