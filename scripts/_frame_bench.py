@@ -78,13 +78,7 @@ def write_figures(path, cpu_path, llvmpipe, command_ms, export=None):
     if command_ms is not None:
         figures["command_overhead_ms"] = command_ms
     figures.update(export or {})
-    temporary = _run.create_temporary(os.path.dirname(os.path.abspath(path)),
-                                      ".%s.partial-" % os.path.basename(path))
-    with open(temporary, "w") as f:
-        json.dump(figures, f, indent=2, sort_keys=True)
-        f.write("\n")
-    os.replace(temporary, path)
-    _run.release(temporary)
+    _run.write_json(path, figures)
     say("Figures written to %s" % path)
 
 

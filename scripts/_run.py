@@ -289,7 +289,7 @@ def _remove(path):
             pass
 
 
-def _write_json(path, value):
+def _write_record(path, value):
     partial = path + ".partial"
     with open(partial, "w") as f:
         json.dump(value, f)
@@ -316,7 +316,7 @@ class Run:
         # may have left processes in it.
         children = [{"pid": p.pid, "group": p.pid, "start": start, "name": name}
                     for p, start, name in self.children if not getattr(p, "ended", False)]
-        _write_json(os.path.join(self.folder, RECORD), {
+        _write_record(os.path.join(self.folder, RECORD), {
             "owner": os.getpid(), "owner_start": process_start(os.getpid()), "kind": self.kind,
             "children": children, "prefixes": self.prefixes, "paths": self.paths, "kept": self.kept})
 
@@ -665,6 +665,17 @@ def create_temporary(folder, prefix, suffix="", directory=False):
 
 def release(path):
     current().release(path)
+
+
+def write_json(path, value):
+    """A JSON file written under a temporary name of the run's beside it and renamed: whole or not
+    at all, and nothing of it left if the run ends first."""
+    temporary = create_temporary(os.path.dirname(os.path.abspath(path)), ".%s.partial-" % os.path.basename(path))
+    with open(temporary, "w") as f:
+        json.dump(value, f, indent=2, sort_keys=True)
+        f.write("\n")
+    os.replace(temporary, path)
+    release(temporary)
 
 
 # A launcher may start a script with these signals blocked, so that one that comes while the

@@ -391,7 +391,7 @@ def render(args):
             last_render["real_time"] = real_time(events)
         output.finish()
         if getattr(args, "timings", None):
-            write_json(args.timings, last_render)
+            _run.write_json(args.timings, last_render)
         elapsed = time.monotonic() - started
         if output.kind == "frames":
             tell("Wrote %d PNG frames (%dx%d) into %s in %s." % (frames, width, height, output.path,
@@ -500,7 +500,7 @@ def bench(args):
             say("  native export / Wine export  %.2f (aim: at most 1)" % (
                 figures["native"]["export"] / figures["wine"]["export"]))
         if args.json:
-            write_json(args.json, {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
+            _run.write_json(args.json, {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
                                    "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}})
         return 0
     finally:
@@ -564,15 +564,6 @@ def first_frame_seconds(render_args, folder):
         raise Failure("a render to time its first frame failed" + (": " + lines[-1].strip() if lines else ""))
     with open(timings) as f:
         return json.load(f)["first_frame_s"]
-
-
-def write_json(path, value):
-    """Written under a temporary name and renamed."""
-    temporary = path + ".part"
-    with open(temporary, "w") as f:
-        json.dump(value, f, indent=2, sort_keys=True)
-        f.write("\n")
-    os.replace(temporary, path)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -107,10 +107,12 @@ def make_template(run, display, build):
             fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.isdir(template):
             return template
-        for name in os.listdir(WINE_DIR):  # what a run killed while making one left
-            if ".partial-" in name:
+        # What a run killed while making this one left (the other build's is its own lock's).
+        partial_prefix = os.path.basename(template) + ".partial-"
+        for name in os.listdir(WINE_DIR):
+            if name.startswith(partial_prefix):
                 shutil.rmtree(os.path.join(WINE_DIR, name), ignore_errors=True)
-        partial = run.create_temporary(WINE_DIR, os.path.basename(template) + ".partial-", directory=True)
+        partial = run.create_temporary(WINE_DIR, partial_prefix, directory=True)
         run.wine_prefix(partial, _run.end_wine_prefix)
         _run.tell("Making the Wine prefix (first time only, about 20 seconds)...")
         env = base_environment(partial, build, display)

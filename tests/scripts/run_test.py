@@ -183,7 +183,7 @@ class Runs(unittest.TestCase):
             folder = os.path.join(self.runs, "abandoned-%d" % -offset)
             os.makedirs(folder)
             open(os.path.join(folder, "lock"), "w").close()
-            _run._write_json(os.path.join(folder, _run.RECORD), {
+            _run._write_record(os.path.join(folder, _run.RECORD), {
                 "owner": None, "kind": "test", "children": [{"pid": sleeper.pid, "start": start + offset}]})
             _run.reap_abandoned_runs()
             # A recorded start earlier than the live one: the pid belongs to another process now.
