@@ -60,7 +60,9 @@ class ProbeTest(unittest.TestCase):
         # The filter kills the probe at its first system call, as such a kernel refuses to start it.
         answer, reason = wb.read_probe(wb.run_probe(probe, wrapper=[WITHOUT_32BIT]))
         self.assertIs(answer, False, reason)
-        self.assertIn("SIGSYS", reason)
+        # Where the kernel itself refuses i386 programs, the filter never gets to see one.
+        if wb.runs_32bit_code()[0]:
+            self.assertIn("SIGSYS", reason)
 
 
 def pe_file(machine=0x14C, magic=0x10B, characteristics=0x2102, pe_offset=0x80, signature=b"PE\0\0", cut=None):
