@@ -150,6 +150,7 @@ i386_note() {
     no) printf '; the i386 architecture added for it stays, as something of it is installed' ;;
   esac
 }
+i386_removed=""
 trap 'remove_added_i386 interrupted; [ -z "$i386_removed" ] || say "setup: stopped before 32-bit Wine was installed$(i386_note)." >&2' EXIT
 
 # 32-bit Wine runs the i686 build, the product; without it the x86_64 build runs under 64-bit Wine,
