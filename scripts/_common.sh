@@ -17,18 +17,32 @@ mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
 
-# Debian packages every command needs; setup installs them, the others check for them. 64-bit
-# Wine and both cross compilers everywhere; 32-bit Wine only where the machine runs 32-bit code.
-# The native program: EGL, GL and GLU, Mesa's drivers (llvmpipe, and a card's), SDL2 for its
-# window, keys and sound.
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev python3
-  libgtest-dev libgmock-dev libbenchmark-dev
+# Debian packages by need, one list per set. Each command checks for its need's sets
+# (ensure_setup NEED) and ./halcyon setup NEED installs them; with no argument, everything.
+#   native: the native program and the audio, asset and model tools (demo, render, play, pictures,
+#           make-assets, check-assets, model-info, bmp-info): EGL, GL and GLU, Mesa's drivers
+#           (llvmpipe, and a card's), SDL2 for the window, keys and sound, ffmpeg for the video.
+#   wine:   native, and the Windows builds under 64-bit Wine on a virtual display (--wine,
+#           --plugin, host): both cross compilers, as every Windows build makes both.
+#   all:    wine, and the tests, fuzzers, benchmarks and release packages (test, bench, build,
+#           package).
+packages_native=(
+  cmake ninja-build g++ python3
   mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libsdl2-dev
+  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg
+)
+packages_wine=(
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth libgl1 libglx0 libglx-mesa0 libglu1-mesa
-  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg imagemagick nsis zip unzip p7zip-full
 )
+# What the tests and benchmarks build with; the release build configures them only where present.
+packages_test_libraries=(libgtest-dev libgmock-dev libbenchmark-dev)
+packages_all=(
+  clang libclang-rt-14-dev "${packages_test_libraries[@]}"
+  imagemagick nsis zip unzip p7zip-full
+)
+# 32-bit Wine and its GL, for the i686 build, wanted with Wine where the machine runs 32-bit code.
+# Never required: where they cannot be installed, the x86_64 build runs under 64-bit Wine.
 packages_32bit=(wine32:i386 libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386)
 
 # yes, no or unknown: whether this machine runs i386 programs (only running one tells; see
@@ -46,31 +60,80 @@ machine_runs_32bit_code() {
   status=$({ "$probe" >/dev/null; echo $?; } 2>/dev/null)
   if [ "$status" = 42 ]; then echo yes; else echo no; fi
 }
-if [ "$(machine_runs_32bit_code)" = yes ]; then packages+=("${packages_32bit[@]}"); fi
 
-# The packages of the list that are not installed, one per line. One dpkg-query for the whole list:
-# one per package costs seconds on a loaded machine. A name without an architecture is there when
-# any architecture of it is installed; name:arch when that one is.
-missing_packages() {
-  local -A installed=()
-  local status name arch p
+# need_packages NEED (native, wine or all): sets required, what NEED cannot do without, and
+# wanted, what it installs where it can (32-bit Wine, where the machine runs 32-bit code).
+need_packages() {
+  required=("${packages_native[@]}")
+  wanted=()
+  case "$1" in
+    wine) required+=("${packages_wine[@]}") ;;
+    all) required+=("${packages_wine[@]}" "${packages_all[@]}") ;;
+  esac
+  if [ "$1" != native ] && [ "$(machine_runs_32bit_code)" = yes ]; then wanted=("${packages_32bit[@]}"); fi
+  return 0
+}
+
+# query_installed_packages NAME...: which of them are installed, into installed_packages. One
+# dpkg-query for the whole list: one per package costs seconds on a loaded machine. A name without
+# an architecture is there when any architecture of it is installed; name:arch when that one is.
+declare -A installed_packages=()
+query_installed_packages() {
+  installed_packages=()
+  local status name arch
   while read -r status name arch; do
-    [ "$status" = ii ] && installed[$name]=1 && installed[$name:$arch]=1
-  done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package} ${Architecture}\n' "${packages[@]}" 2>/dev/null)
-  for p in "${packages[@]}"; do
-    [ -n "${installed[$p]:-}" ] || echo "$p"
+    [ "$status" = ii ] && installed_packages[$name]=1 && installed_packages[$name:$arch]=1
+  done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package} ${Architecture}\n' "$@" 2>/dev/null)
+  return 0
+}
+
+# not_installed ARRAY NAME...: sets ARRAY to the names the last query did not find installed.
+not_installed() {
+  local -n not_installed_into=$1
+  shift
+  not_installed_into=()
+  local name
+  for name in "$@"; do
+    [ -n "${installed_packages[$name]:-}" ] || not_installed_into+=("$name")
   done
 }
 
-setup_is_complete() {
-  command -v dpkg-query >/dev/null 2>&1 || return 1
-  [ -z "$(missing_packages)" ]
-}
+# Left by a set-up while the i386 architecture it added has nothing installed from it: a set-up
+# cut short there (even by kill -9) is finished by the next command that wants 32-bit Wine.
+i386_added_marker="$build_root/setup-added-i386"
+# Why the last set-up could not install 32-bit Wine, in one line, until one does.
+wine32_failure_record="$build_root/setup-32bit-wine.failed"
 
+# ensure_setup NEED: runs ./halcyon setup NEED first when a package NEED requires is missing (or
+# a set-up was cut short while adding the i386 architecture). Missing 32-bit Wine alone runs
+# nothing: it is only wanted, and the choice of Windows build says so. Afterwards wine32_reason
+# (for wine and all) says why 32-bit Wine cannot run the i686 build, empty when it can, and
+# release_tests whether the release build configures the tests and benchmarks.
 ensure_setup() {
-  setup_is_complete && return 0
-  say "Some packages are missing; running ./halcyon setup first."
-  bash "$top/scripts/setup.sh"
+  local need=${1:-all} missing=() missing_32bit=() missing_test_libraries=()
+  need_packages "$need"
+  query_installed_packages "${required[@]}" "${wanted[@]}" "${packages_test_libraries[@]}"
+  not_installed missing "${required[@]}"
+  if [ ${#missing[@]} -gt 0 ] || { [ "$need" != native ] && [ -e "$i386_added_marker" ]; }; then
+    say "Some packages are missing; running ./halcyon setup $need first."
+    bash "$top/scripts/setup.sh" "$need" || return 1
+    need_packages "$need"
+    query_installed_packages "${required[@]}" "${wanted[@]}" "${packages_test_libraries[@]}"
+  fi
+  not_installed missing_test_libraries "${packages_test_libraries[@]}"
+  release_tests=ON
+  [ ${#missing_test_libraries[@]} -eq 0 ] || release_tests=OFF
+  [ "$need" != native ] || return 0
+  not_installed missing_32bit "${wanted[@]}"
+  wine32_reason=""
+  if [ ${#missing_32bit[@]} -gt 0 ]; then
+    if [ -f "$wine32_failure_record" ]; then
+      wine32_reason="$(<"$wine32_failure_record"); './halcyon setup' tries again"
+    else
+      wine32_reason="32-bit Wine is not installed (${missing_32bit[*]}); './halcyon setup' installs it"
+    fi
+  fi
+  return 0
 }
 
 # What every build folder is configured from besides its arguments: the CMake that reads them (its
@@ -110,8 +173,9 @@ configure_and_build() {
 
 build_native() { configure_and_build "$native_dir" -DHALCYON_SANITIZE=ON \
     "-DHALCYON_WIN32_DIR=$win32_dir" "-DHALCYON_WIN64_DIR=$win64_dir" "-DHALCYON_FUZZ_DIR=$fuzz_dir"; }
-# build_release [targets...]
-build_release() { configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release -- "$@"; }
+# build_release [targets...]: the tests and benchmarks only where their libraries are installed, so
+# that the native set alone builds the native program; a set-up that adds them configures again.
+build_release() { configure_and_build "$release_dir" -DCMAKE_BUILD_TYPE=Release "-DHALCYON_TESTS=${release_tests:-ON}" -- "$@"; }
 build_fuzz() {
   configure_and_build "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DHALCYON_SANITIZE=ON -DHALCYON_FUZZ=ON
@@ -130,10 +194,19 @@ build_windows() {
 }
 
 # The Windows build that runs here, chosen once per command (i686, or x86_64 where the machine
-# runs no 32-bit code, saying so) and handed through HALCYON_WINDOWS_BUILD to everything the
-# command starts; windows_dir is its build folder.
+# runs no 32-bit code or 32-bit Wine is missing, saying so once) and handed through
+# HALCYON_WINDOWS_BUILD to everything the command starts; windows_dir is its build folder, and
+# windows_build_reason why it is not the i686 one (empty when it is, or when it was asked for).
+# What ensure_setup found of 32-bit Wine goes to the choice, and to the tests, through HALCYON_NO_WINE32.
 choose_windows_build() {
-  HALCYON_WINDOWS_BUILD=$(python3 "$top/scripts/_windows_build.py" choose) || exit 1
+  [ -z "${wine32_reason+set}" ] || export HALCYON_NO_WINE32="$wine32_reason"
+  local answer
+  answer=$(python3 "$top/scripts/_windows_build.py" choose) || exit 1
+  HALCYON_WINDOWS_BUILD=${answer%%$'\n'*}
+  windows_build_reason=${answer#"$HALCYON_WINDOWS_BUILD"}
+  windows_build_reason=${windows_build_reason#$'\n'}
+  [ -z "$windows_build_reason" ] ||
+    say "halcyon: using the 64-bit Windows build and 64-bit Wine: $windows_build_reason." >&2
   export HALCYON_WINDOWS_BUILD HALCYON_WIN32_DIR="$win32_dir" HALCYON_WIN64_DIR="$win64_dir"
   windows_dir=$win32_dir
   [ "$HALCYON_WINDOWS_BUILD" = x86_64 ] && windows_dir=$win64_dir

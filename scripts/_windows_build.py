@@ -6,10 +6,12 @@ same sources (the DLL, the host, the test plug-ins, the floor program), for mach
 runs no 32-bit code: there the 32-bit Wine loader fails with "Exec format error", and only 64-bit
 Wine runs. The kernel's configuration cannot be trusted to tell the two kinds apart (32-bit
 emulation can be built in and switched off at boot), so a tiny i386 program is run and its fate
-read. Each command chooses once, says so once when it takes the 64-bit path unasked, and hands
-the choice to everything it starts through HALCYON_WINDOWS_BUILD, which also forces either build.
+read. The x86_64 build also runs where 32-bit Wine is missing: its packages can fail to install
+(lists missing, versions that do not match, a mirror mid-sync), and it is never required. Each
+command chooses once, says so once when it takes the 64-bit path unasked, and hands the choice to
+everything it starts through HALCYON_WINDOWS_BUILD, which also forces either build.
 
-    python3 _windows_build.py choose      # prints i686 or x86_64 (the reason on stderr)
+    python3 _windows_build.py choose      # prints i686 or x86_64, then why not i686 where it is not
     python3 _windows_build.py runs-32bit  # prints yes or no (for setup)
     python3 _windows_build.py pe DLL      # prints the build a DLL needs, or why it has none
 """
@@ -25,6 +27,9 @@ from collections import namedtuple
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(REPO, "build")
 CHOICE_VARIABLE = "HALCYON_WINDOWS_BUILD"
+# Why 32-bit Wine cannot run the i686 build, empty when it can: what the command's set-up check
+# found of its packages, handed down by the command.
+NO_WINE32_VARIABLE = "HALCYON_NO_WINE32"
 
 # folder: the CMake build folder (its programs in bin/); wine_arch: the prefix's WINEARCH; loader:
 # the Wine loader to call directly, since Debian's wine and wineboot start the 32-bit loader
@@ -112,24 +117,47 @@ def runs_32bit_code():
     return read_probe(run_probe(path))
 
 
+def wine32_missing(environ):
+    """Why 32-bit Wine is missing, or "" when it is installed: the command's set-up check knows
+    (HALCYON_NO_WINE32); without it, the 32-bit loader tells."""
+    why = environ.get(NO_WINE32_VARIABLE)
+    if why is not None:
+        return why
+    loader = BUILDS["i686"].loader
+    return "" if os.path.exists(loader) else "32-bit Wine is not installed (%s is missing)" % loader
+
+
+def i686_runs(environ=None, probe=runs_32bit_code):
+    """(True, False or None for cannot tell, the reason): whether the i686 build runs here, which
+    takes a machine that runs 32-bit code and 32-bit Wine."""
+    environ = os.environ if environ is None else environ
+    runs, reason = probe()
+    if runs:
+        why = wine32_missing(environ)
+        if why:
+            return False, why
+    return runs, reason
+
+
 def choose(environ=None, probe=runs_32bit_code):
-    """(the Build to run, a note to say or None). HALCYON_WINDOWS_BUILD forces one; otherwise the
-    i686 build where the machine runs 32-bit code, and the x86_64 build, with a note, where it does
-    not or cannot tell (64-bit Wine runs on both kinds)."""
+    """(the Build to run, why it is not the i686 one or None). HALCYON_WINDOWS_BUILD forces one;
+    otherwise the i686 build where it runs, and the x86_64 build, with the reason, where the
+    machine runs no 32-bit code, cannot tell, or lacks 32-bit Wine (64-bit Wine runs on both
+    kinds)."""
     environ = os.environ if environ is None else environ
     asked = environ.get(CHOICE_VARIABLE, "")
     if asked and asked not in BUILDS:
         raise ChoiceError("%s=%s: give i686 or x86_64" % (CHOICE_VARIABLE, asked))
     if asked == "x86_64":
         return BUILDS["x86_64"], None
-    runs, reason = probe()
+    runs, reason = i686_runs(environ, probe)
     if asked == "i686":
         if runs is False:
             raise ChoiceError("%s=i686 asks for the 32-bit Windows build, but %s" % (CHOICE_VARIABLE, reason))
         return BUILDS["i686"], None
     if runs:
         return BUILDS["i686"], None
-    return BUILDS["x86_64"], "halcyon: using the 64-bit Windows build and 64-bit Wine: %s." % reason
+    return BUILDS["x86_64"], reason
 
 
 def chosen():
@@ -176,10 +204,10 @@ def pe_build(path):
 def main(argv):
     try:
         if argv[1:] == ["choose"]:
-            build, note = choose()
-            if note:
-                sys.stderr.write(note + "\n")
+            build, reason = choose()
             print(build.name)
+            if reason:
+                print(reason)
             return 0
         if argv[1:] == ["runs-32bit"]:
             print("yes" if runs_32bit_code()[0] else "no")

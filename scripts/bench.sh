@@ -14,7 +14,7 @@ if [ -n "$json" ] && [ ! -w "$(dirname -- "$json")" ]; then
   say "cannot write $json: its folder is missing or not writable"
   exit 2
 fi
-ensure_setup >&2
+ensure_setup all >&2
 build_release model_bench frame_cpu_bench >&2
 "$release_dir/bench/model_bench" "${benchmark_arguments[@]}"
 

@@ -1,7 +1,7 @@
 # about: say what the plug-in's Init makes of an asset folder: check-assets [DIR] (default: the build's)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-ensure_setup >&2
+ensure_setup native >&2
 build_release check_assets >&2
 if [ $# -eq 0 ]; then
   # The build's own folder: made (or brought up to date) first, so this works as a first command too.

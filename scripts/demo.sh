@@ -9,7 +9,7 @@ case "${1:-}" in
   --wine) player=(--wine) ;;
   *) say "usage: ./halcyon demo [--wine]"; exit 2 ;;
 esac
-ensure_setup
+ensure_setup "$(video_mode "${player[@]}")"
 started=$SECONDS
 build_for_video "$(video_mode "${player[@]}")"
 

@@ -1,7 +1,7 @@
 # about: run a visualization DLL in the stand-alone host under Wine: ./halcyon host [DLL] [host options|--help]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-ensure_setup
+ensure_setup wine
 choose_windows_build
 ( build_windows ) >/dev/null
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then

@@ -1,7 +1,7 @@
 # about: build the release packages: dist/halcyonsphere-VERSION-setup.exe and dist/halcyonsphere-VERSION.zip
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-ensure_setup
+ensure_setup all
 say "Building the plug-in..."
 build_windows >"$build_root/package-build.log" 2>&1 || { cat "$build_root/package-build.log"; exit 1; }
 # Only this version's packages are replaced: dist/ may keep earlier releases.

@@ -1,7 +1,7 @@
 # about: remake the README's pictures (docs/still.png, docs/demo-sheet.png) from the demo's video
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-ensure_setup
+ensure_setup native
 bash "$top/scripts/demo.sh"
 mkdir -p "$top/docs"
 # small_png FILTERS OUT: one picture from the demo's video (or a picture), in 256 colours to keep

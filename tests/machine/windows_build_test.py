@@ -34,23 +34,28 @@ class ProbeTest(unittest.TestCase):
 
     def test_the_choice(self):
         yes, no, unknown = (lambda: (True, "runs")), (lambda: (False, "no 32-bit")), (lambda: (None, "no idea"))
+        missing = "32-bit Wine could not be installed (held broken packages)"
 
         def never():
             raise AssertionError("a forced 64-bit build needs no probe")
-        for asked, probe, build, noted in (("", yes, "i686", False), ("", no, "x86_64", True),
-                                           ("", unknown, "x86_64", True), ("x86_64", never, "x86_64", False),
-                                           ("i686", yes, "i686", False), ("i686", unknown, "i686", False)):
-            with self.subTest(asked=asked, probe=probe()[1] if probe is not never else "none"):
-                chosen, note = wb.choose({wb.CHOICE_VARIABLE: asked} if asked else {}, probe)
-                self.assertEqual(chosen.name, build)
-                self.assertEqual(note is not None, noted)
-                if noted:
-                    self.assertIn(probe()[1], note)
-                    self.assertEqual(note.count("\n"), 0)
-        for asked, probe in (("i686", no), ("arm64", yes), ("win32", yes)):
-            with self.subTest(asked=asked), self.assertRaises(wb.ChoiceError) as caught:
-                wb.choose({wb.CHOICE_VARIABLE: asked}, probe)
+        # asked, the probe, what the command's set-up check found of 32-bit Wine, the build, why not i686
+        for asked, probe, wine32, build, why in (
+                ("", yes, "", "i686", None), ("", no, "", "x86_64", "no 32-bit"),
+                ("", unknown, "", "x86_64", "no idea"), ("", yes, missing, "x86_64", missing),
+                ("", no, missing, "x86_64", "no 32-bit"), ("x86_64", never, "", "x86_64", None),
+                ("i686", yes, "", "i686", None), ("i686", unknown, "", "i686", None)):
+            with self.subTest(asked=asked, probe=probe()[1] if probe is not never else "none", wine32=wine32):
+                environ = {wb.NO_WINE32_VARIABLE: wine32}
+                if asked:
+                    environ[wb.CHOICE_VARIABLE] = asked
+                chosen, reason = wb.choose(environ, probe)
+                self.assertEqual((chosen.name, reason), (build, why))
+        for asked, probe, wine32 in (("i686", no, ""), ("i686", yes, missing), ("arm64", yes, ""), ("win32", yes, "")):
+            with self.subTest(asked=asked, wine32=wine32), self.assertRaises(wb.ChoiceError) as caught:
+                wb.choose({wb.CHOICE_VARIABLE: asked, wb.NO_WINE32_VARIABLE: wine32}, probe)
             self.assertIn(asked, str(caught.exception))
+        # Outside a command, the 32-bit loader tells.
+        self.assertEqual(wb.i686_runs({}, yes)[0], os.path.exists(wb.BUILDS["i686"].loader))
 
     def test_this_machine_and_one_without_32bit_code(self):
         self.assertIsNotNone(wb.runs_32bit_code()[0], wb.runs_32bit_code()[1])

@@ -37,7 +37,8 @@ HOST = os.path.join(BIN, "halcyon_host.exe")
 # The product as shipped, the i686 build, whatever runs here: the checks of the file itself.
 WIN32_DIR = _windows_build.PRODUCT_BUILD.folder
 PRODUCT_BIN = os.path.join(WIN32_DIR, "bin")
-RUNS_32BIT_CODE = BUILD.name == "i686" or _windows_build.runs_32bit_code()[0] is not False
+# Whether the i686 build runs here: a machine that runs 32-bit code, with 32-bit Wine installed.
+RUNS_32BIT_CODE = BUILD.name == "i686" or _windows_build.i686_runs()[0] is not False
 PRODUCT_DLL = "vis_halcyonsphere.dll"
 ASSET_FOLDER = "vis_halcyonsphere_assets"
 EVENTS_FILE = "events.jsonl"
