@@ -230,5 +230,6 @@ int main(int argc, char **argv) {
     log_end(reason, totals, dialogs, parent_minimized);
     event_log_close();
     video_out_close();
-    return totals.video_failed ? 3 : 0;
+    // As the native program: a plug-in that would not start fails the run.
+    return totals.video_failed ? 3 : totals.init_failed ? 1 : 0;
 }

@@ -94,7 +94,7 @@ class VersionTest(HostTestCase):
         self.assertEqual(run.one("init")["result"], 0)
 
     def test_too_old_a_player_fails_init_without_render_or_quit(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0x28ff"])
+        run = self.host(MINIMAL, ["--probe-answer", "0x28ff"], expect_status=1)  # as the native program
         self.assertEqual(run.one("message_box")["text"], "This plug-in requires Winamp 2.9+")
         self.assertEqual(run.one("init")["result"], 1)
         self.assertEqual(run.of("frame"), [])
@@ -103,7 +103,7 @@ class VersionTest(HostTestCase):
         self.assertEqual(entries(run, "quit"), [])
 
     def test_quit_after_failed_init_on_request(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"])
+        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"], expect_status=1)
         self.assertEqual(run.names()[-3:], ["init", "quit", "end"])
         self.assertEqual(len(entries(run, "quit")), 1)
 
@@ -184,7 +184,7 @@ class CycleTest(HostTestCase):
         self.assertAlmostEqual(growth["gdi_objects"] / 90, 50, delta=0.5)
 
     def test_a_failed_init_ends_the_cycles(self):
-        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1))
+        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1), expect_status=1)
         self.assertEqual(len(run.of("init")), 1)
         self.assertEqual(run.one("end")["reason"], "init_failed")
 
