@@ -15,9 +15,9 @@
 //                     its import or a pointer from GetProcAddress, or in DllMain; the filter logs
 //                     "own_filter code=.." and calls the filter it replaced
 //   filter_chains=0   ... or ends the process instead (EXCEPTION_EXECUTE_HANDLER)
-//   recover=1         take the fault itself and go on from where it was about to crash, logging
-//                     "recovered code=..": an overflow by a vectored handler of its own (added
-//                     last), another fault by its own filter
+//   recover=1         take the fault itself and go on from where it was about to crash (the next
+//                     Render or Quit logs "recovered code=.."): an overflow by a vectored handler
+//                     of its own (added last), another fault by its own filter
 //   probe=0           do not ask the player's version (WM_USER/0); asked by default, and below
 //                     0x2900 a box says "This plug-in requires Winamp 2.9+" and Init returns 1
 //   window=1          create a plain window and register it with 611 (withdrawn by Quit);
