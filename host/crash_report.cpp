@@ -1,257 +1,191 @@
 #include "host/crash_report.h"
 
-#include <windows.h>
-
-#include <psapi.h>
-
-#include <cstddef>
 #include <cstdint>
 
+#include "host/crash_event.h"
 #include "host/event_log.h"
+#include "host/import_patch.h"
 
 namespace {
 
-const int kAddressDigits = int(sizeof(void *) * 2);
 // How long a faulting thread waits for the report before it ends the process itself.
 const DWORD kReportWaitMs = 10000;
-
-// A line built in place: what does not fit is dropped, never allocated.
-struct Text {
-    char bytes[4096];
-    size_t used;
-};
+// How often the reporter looks whether a thread is past its stack overflow.
+const DWORD kOverflowPollMs = 10;
 
 // Set up by crash_report_install, before any plug-in code runs.
 HANDLE g_log = INVALID_HANDLE_VALUE;  // our own handle on the event log's file
 HANDLE g_stderr = INVALID_HANDLE_VALUE;
-HANDLE g_wake = nullptr;  // set by the faulting thread
+HANDLE g_wake = nullptr;            // set by the thread whose fault nobody handled
+HANDLE g_overflow_seen = nullptr;   // set by a thread that met a stack overflow
 HANDLE g_reporter = nullptr;
 DWORD g_reporter_id = 0;
 DWORD g_host_thread = 0;
+HANDLE g_host_thread_handle = nullptr;
 HMODULE g_host_module = nullptr;
-// Handed over by the first faulting thread.
+DWORD g_chaining = TLS_OUT_OF_INDEXES;  // per thread: the fault whose plug-in filter runs now
+
+// The filter the plug-in set, called before the host decides: written by its
+// SetUnhandledExceptionFilter calls (routed here) and by crash_report_reclaim.
+void *volatile g_plugin_filter = nullptr;
+
+// Handed over by the first thread whose fault nobody handled.
 volatile LONG g_claimed = 0;
 EXCEPTION_POINTERS *volatile g_fault = nullptr;
 volatile DWORD g_fault_thread = 0;
+
+// One stack overflow at a time, copied as it was raised (its own copy is on the dying stack),
+// claimed by the overflowing thread and given up by the reporter.
+volatile LONG g_overflow_claimed = 0;
+volatile DWORD g_overflow_thread = 0;
+volatile LONG g_overflow_thread_exited = 0;  // the thread ended its own way (its TLS callback ran)
+EXCEPTION_RECORD g_overflow_record;
+CONTEXT g_overflow_context;
+EXCEPTION_POINTERS g_overflow = {&g_overflow_record, &g_overflow_context};
+
 // The reporter's working memory.
-Text g_event, g_note;
-wchar_t g_mapped_name[MAX_PATH + 1];
+CrashText g_event, g_note;
 
-void put_char(Text &text, char c) {
-    if (text.used < sizeof text.bytes) text.bytes[text.used++] = c;
-}
-
-void put(Text &text, const char *s) {
-    while (*s != 0) put_char(text, *s++);
-}
-
-void put_hex(Text &text, uint64_t value, int digits) {
-    put(text, "0x");
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) put_char(text, "0123456789ABCDEF"[(value >> shift) & 15]);
-}
-
-void put_key(Text &text, const char *key) {
-    put(text, ",\"");
-    put(text, key);
-    put(text, "\":");
-}
-
-// A JSON string of 16-bit characters: printable ASCII as it is, the rest escaped.
-void put_quoted(Text &text, const wchar_t *s) {
-    put_char(text, '"');
-    for (; *s != 0; ++s) {
-        const unsigned c = static_cast<uint16_t>(*s);
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            put_char(text, static_cast<char>(c));
-        } else {
-            put(text, "\\u");
-            for (int shift = 12; shift >= 0; shift -= 4) put_char(text, "0123456789abcdef"[(c >> shift) & 15]);
-        }
-    }
-    put_char(text, '"');
-}
-
-void put_string_field(Text &text, const char *key, const char *value) {
-    put_key(text, key);
-    put_char(text, '"');
-    for (; *value != 0; ++value)
-        if (*value != '"' && *value != '\\' && static_cast<unsigned char>(*value) >= 0x20) put_char(text, *value);
-    put_char(text, '"');
-}
-
-void put_hex_field(Text &text, const char *key, uint64_t value, int digits) {
-    put_key(text, key);
-    put_char(text, '"');
-    put_hex(text, value, digits);
-    put_char(text, '"');
-}
-
-const char *fault_name(DWORD code) {
-    switch (code) {
-        case EXCEPTION_ACCESS_VIOLATION: return "page fault";
-        case EXCEPTION_ILLEGAL_INSTRUCTION: return "illegal instruction";
-        case EXCEPTION_PRIV_INSTRUCTION: return "privileged instruction";
-        case EXCEPTION_INT_DIVIDE_BY_ZERO: return "division by zero";
-        case EXCEPTION_STACK_OVERFLOW: return "stack overflow";
-        case EXCEPTION_DATATYPE_MISALIGNMENT: return "misaligned access";
-        case EXCEPTION_IN_PAGE_ERROR: return "page fault in a mapped file";
-        default: return "unhandled exception";
-    }
-}
-
-const char *access_name(ULONG_PTR kind) {
-    switch (kind) {
-        case 0: return "read";
-        case 1: return "write";
-        case 8: return "execute";
-        default: return "access";
-    }
-}
-
-// The image that holds address, found without the loader's lock (the faulting thread may hold
-// it): the mapping's base and the name of the file it maps; null when address is in no image.
-HMODULE image_of(const void *address) {
-    MEMORY_BASIC_INFORMATION region = {};
-    if (VirtualQuery(address, &region, sizeof region) == 0 || region.Type != MEM_IMAGE) return nullptr;
-    return static_cast<HMODULE>(region.AllocationBase);
-}
-
-void put_module(Text &text, HMODULE image) {
-    put_key(text, "module");
-    const DWORD length = image != nullptr ? GetMappedFileNameW(GetCurrentProcess(), image, g_mapped_name, MAX_PATH) : 0;
-    if (length == 0 || length >= MAX_PATH) {
-        put(text, "null");
-        return;
-    }
-    g_mapped_name[length] = 0;
-    const wchar_t *name = g_mapped_name;
-    for (const wchar_t *c = g_mapped_name; *c != 0; ++c)
-        if (*c == L'\\' || *c == L'/') name = c + 1;
-    put_quoted(text, name);
-}
-
-struct Register {
-    const char *name;
-    uint64_t value;
-    int digits;
-};
-
-void put_registers(Text &text, const CONTEXT *context) {
-    const DWORD flags = context != nullptr ? context->ContextFlags : 0;
-    const bool control = (flags & CONTEXT_CONTROL) == CONTEXT_CONTROL;
-    const bool integer = (flags & CONTEXT_INTEGER) == CONTEXT_INTEGER;
-    if (!control && !integer) return;
-#if defined(_WIN64)
-    const Register registers[] = {
-        {"Rip", context->Rip, 16}, {"Rsp", context->Rsp, 16}, {"EFlags", context->EFlags, 8},
-        {"Rbp", context->Rbp, 16}, {"Rax", context->Rax, 16}, {"Rbx", context->Rbx, 16},
-        {"Rcx", context->Rcx, 16}, {"Rdx", context->Rdx, 16}, {"Rsi", context->Rsi, 16},
-        {"Rdi", context->Rdi, 16}, {"R8", context->R8, 16}, {"R9", context->R9, 16},
-        {"R10", context->R10, 16}, {"R11", context->R11, 16}, {"R12", context->R12, 16},
-        {"R13", context->R13, 16}, {"R14", context->R14, 16}, {"R15", context->R15, 16},
-    };
-    const int control_count = 3;  // the rest come with CONTEXT_INTEGER (Rbp too, unlike on x86)
-#else
-    const Register registers[] = {
-        {"Eip", context->Eip, 8}, {"Esp", context->Esp, 8}, {"Ebp", context->Ebp, 8},
-        {"EFlags", context->EFlags, 8}, {"Eax", context->Eax, 8}, {"Ebx", context->Ebx, 8},
-        {"Ecx", context->Ecx, 8}, {"Edx", context->Edx, 8}, {"Esi", context->Esi, 8},
-        {"Edi", context->Edi, 8},
-    };
-    const int control_count = 4;  // Eip, Esp, Ebp and EFlags come with CONTEXT_CONTROL
-#endif
-    put_key(text, "registers");
-    put_char(text, '{');
-    bool first = true;
-    for (int i = 0; i < int(sizeof registers / sizeof registers[0]); ++i) {
-        if (!(i < control_count ? control : integer)) continue;
-        if (!first) put_char(text, ',');
-        first = false;
-        put_char(text, '"');
-        put(text, registers[i].name);
-        put(text, "\":\"");
-        put_hex(text, registers[i].value, registers[i].digits);
-        put_char(text, '"');
-    }
-    put_char(text, '}');
-}
-
-void write_all(HANDLE file, const Text &text) {
+void write_all(HANDLE file, const CrashText &text) {
     DWORD written = 0;
     for (size_t at = 0; file != INVALID_HANDLE_VALUE && file != nullptr && at < text.used; at += written)
         if (!WriteFile(file, text.bytes + at, static_cast<DWORD>(text.used - at), &written, nullptr) || written == 0)
             return;
 }
 
-void format_report(const EXCEPTION_POINTERS *pointers, DWORD thread) {
-    const EXCEPTION_RECORD *record = pointers->ExceptionRecord;
-    const uint64_t address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
-    const HMODULE image = image_of(record->ExceptionAddress);
-    Text &event = g_event;
-    event.used = 0;
-    put(event, "{\"event\":\"crash\"");
-    put_hex_field(event, "code", record->ExceptionCode, 8);
-    put_string_field(event, "what", fault_name(record->ExceptionCode));
-    put_hex_field(event, "address", address, kAddressDigits);
-    if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
-        put_string_field(event, "access", access_name(record->ExceptionInformation[0]));
-        put_hex_field(event, "target", record->ExceptionInformation[1], kAddressDigits);
-    }
-    put_module(event, image);
-    put_key(event, "in_host");
-    put(event, image != nullptr && image == g_host_module ? "true" : "false");
-    put_key(event, "host_thread");
-    put(event, thread == g_host_thread ? "true" : "false");
-    put_string_field(event, "phase", event_log_phase());
-    put_registers(event, pointers->ContextRecord);
-    // The line ends even when the buffer is full, so the log stays one object per line.
-    if (event.used > sizeof event.bytes - 2) event.used = sizeof event.bytes - 2;
-    put(event, "}\n");
-
-    Text &note = g_note;
-    note.used = 0;
-    put(note, "halcyon_host: ");
-    put(note, fault_name(record->ExceptionCode));
-    put(note, " at ");
-    put_hex(note, address, kAddressDigits);
-    put(note, "\n");
-}
-
-DWORD WINAPI report_fault(void *) {
-    WaitForSingleObject(g_wake, INFINITE);
-    const EXCEPTION_POINTERS *pointers = g_fault;
-    format_report(pointers, g_fault_thread);
+void report(const EXCEPTION_POINTERS *fault, DWORD thread) {
+    // The host's thread goes on rendering while another one's fault is reported: stopped, it logs
+    // no frame after the crash.
+    if (thread != g_host_thread && g_host_thread_handle != nullptr) SuspendThread(g_host_thread_handle);
+    crash_event_format(*fault, thread == g_host_thread, g_host_module, &g_event, &g_note);
     write_all(g_log, g_event);
     write_all(g_stderr, g_note);
-    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
-    return 0;
+    TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+}
+
+uintptr_t stack_pointer(const CONTEXT &context) {
+#if defined(_WIN64)
+    return context.Rsp;
+#else
+    return context.Esp;
+#endif
+}
+
+// While it searches for a handler, the thread runs below the stack pointer it overflowed at; a
+// handler that took the overflow resumes it at or above.
+bool running_above_overflow(HANDLE thread) {
+    if (SuspendThread(thread) == DWORD(-1)) return false;
+    CONTEXT now = {};
+    now.ContextFlags = CONTEXT_CONTROL;
+    const bool got = GetThreadContext(thread, &now) != 0;
+    ResumeThread(thread);
+    return got && stack_pointer(now) >= stack_pointer(g_overflow_context);
+}
+
+void forget_overflow(HANDLE *thread) {
+    if (*thread != nullptr) CloseHandle(*thread);
+    *thread = nullptr;
+    g_overflow_thread_exited = 0;
+    InterlockedExchange(&g_overflow_claimed, 0);
+}
+
+DWORD WINAPI watch_faults(void *) {
+    HANDLE overflowing = nullptr;  // the thread of the kept overflow, until it is past it
+    for (;;) {
+        HANDLE waits[3] = {g_wake, g_overflow_seen, overflowing};
+        const bool watching = overflowing != nullptr;
+        const DWORD woke =
+            WaitForMultipleObjects(watching ? 3 : 2, waits, FALSE, watching ? kOverflowPollMs : INFINITE);
+        if (woke == WAIT_OBJECT_0) {
+            report(g_fault, g_fault_thread);
+        } else if (woke == WAIT_OBJECT_0 + 1) {
+            const DWORD access = SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT;
+            overflowing = OpenThread(access, FALSE, g_overflow_thread);
+            // Gone already: it died in its overflow unless it ended its own way.
+            if (overflowing == nullptr && !g_overflow_thread_exited) report(&g_overflow, g_overflow_thread);
+            if (overflowing == nullptr) forget_overflow(&overflowing);
+        } else if (woke == WAIT_OBJECT_0 + 2) {
+            if (!g_overflow_thread_exited) report(&g_overflow, g_overflow_thread);
+            forget_overflow(&overflowing);
+        } else if (watching && running_above_overflow(overflowing)) {
+            forget_overflow(&overflowing);
+        }
+    }
 }
 
 // Runs on the faulting thread, perhaps on the last page of its stack: it hands over and waits.
-LONG WINAPI on_unhandled_fault(EXCEPTION_POINTERS *pointers) {
-    const DWORD code = pointers->ExceptionRecord->ExceptionCode;
-    if (GetCurrentThreadId() != g_reporter_id) {
-        if (InterlockedCompareExchange(&g_claimed, 1, 0) == 0) {
-            g_fault = pointers;
-            g_fault_thread = GetCurrentThreadId();
-            SetEvent(g_wake);
-        }
-        // Another thread's fault is being reported, or this one's: the reporter ends the process.
-        WaitForSingleObject(g_reporter, kReportWaitMs);
+LONG hand_over(EXCEPTION_POINTERS *pointers) {
+    if (InterlockedCompareExchange(&g_claimed, 1, 0) == 0) {
+        g_fault = pointers;
+        g_fault_thread = GetCurrentThreadId();
+        SetEvent(g_wake);
     }
-    TerminateProcess(GetCurrentProcess(), code);
+    // Another thread's fault is being reported, or this one's: the reporter ends the process.
+    WaitForSingleObject(g_reporter, kReportWaitMs);
+    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// A stack overflow is reported the moment it happens, before any handler is looked for: the search
-// for one on 64-bit Wine needs more stack than the overflow leaves, and Wine ends a thread whose
-// handling overflows again without a word (a plug-in's thread, or the host's, hanging the run).
-LONG WINAPI on_stack_overflow(EXCEPTION_POINTERS *pointers) {
+// A filter of a DLL since unloaded is not called.
+bool code_is_there(const void *address) {
+    MEMORY_BASIC_INFORMATION region = {};
+    const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    return VirtualQuery(address, &region, sizeof region) != 0 && region.State == MEM_COMMIT &&
+           (region.Protect & executable) != 0;
+}
+
+// The top-level filter: nothing on the thread handled the fault. The plug-in's own filter sees it
+// first, as the top-level one it set; what it repairs goes on. When that filter calls back here
+// (chaining to the one it replaced) or faults itself, the first fault is the crash.
+LONG WINAPI on_unhandled_fault(EXCEPTION_POINTERS *pointers) {
+    const DWORD code = pointers->ExceptionRecord->ExceptionCode;
+    if (GetCurrentThreadId() == g_reporter_id) TerminateProcess(GetCurrentProcess(), code);
+    if (g_chaining == TLS_OUT_OF_INDEXES) return hand_over(pointers);
+    auto *first = static_cast<EXCEPTION_POINTERS *>(TlsGetValue(g_chaining));
+    if (first != nullptr) return hand_over(first);
+    auto plugin = reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(g_plugin_filter);
+    if (plugin != nullptr && code_is_there(reinterpret_cast<const void *>(plugin))) {
+        TlsSetValue(g_chaining, pointers);
+        const LONG verdict = plugin(pointers);
+        TlsSetValue(g_chaining, nullptr);
+        if (verdict == EXCEPTION_CONTINUE_EXECUTION) return verdict;
+    }
+    return hand_over(pointers);
+}
+
+// First in line, but deciding nothing: the plug-in's handlers may still take the overflow.
+LONG WINAPI note_stack_overflow(EXCEPTION_POINTERS *pointers) {
     if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
-    return on_unhandled_fault(pointers);
+    const DWORD thread = GetCurrentThreadId();
+    if (thread != g_reporter_id && InterlockedCompareExchange(&g_overflow_claimed, 1, 0) == 0) {
+        g_overflow_record = *pointers->ExceptionRecord;
+        g_overflow_record.ExceptionRecord = nullptr;
+        g_overflow_context = *pointers->ContextRecord;
+        g_overflow_thread = thread;
+        SetEvent(g_overflow_seen);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The plug-in's SetUnhandledExceptionFilter: what it replaces is the filter it set before.
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI set_plugin_filter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    if (filter == on_unhandled_fault) filter = nullptr;  // the host's, handed back: none of the plug-in's
+    return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(
+        InterlockedExchangePointer(&g_plugin_filter, reinterpret_cast<void *>(filter)));
+}
+
+// A thread's own end (returning, ExitThread) calls the image's TLS callbacks; Wine's ending of a
+// thread that died in its overflow does not.
+void NTAPI on_thread_event(void *, DWORD reason, void *) {
+    if (reason == DLL_THREAD_DETACH && g_overflow_claimed != 0 && GetCurrentThreadId() == g_overflow_thread)
+        g_overflow_thread_exited = 1;
 }
 
 }  // namespace
+
+// MinGW's TLS support calls every callback between .CRT$XLA and .CRT$XLZ.
+extern "C" __attribute__((section(".CRT$XLF"), used)) const PIMAGE_TLS_CALLBACK halcyon_crash_thread_event =
+    on_thread_event;
 
 void crash_report_install() {
     g_host_thread = GetCurrentThreadId();
@@ -262,8 +196,28 @@ void crash_report_install() {
     if (log == INVALID_HANDLE_VALUE || !DuplicateHandle(process, log, process, &g_log, 0, FALSE, DUPLICATE_SAME_ACCESS))
         g_log = INVALID_HANDLE_VALUE;
     g_stderr = GetStdHandle(STD_ERROR_HANDLE);
+    if (!DuplicateHandle(process, GetCurrentThread(), process, &g_host_thread_handle, THREAD_SUSPEND_RESUME, FALSE, 0))
+        g_host_thread_handle = nullptr;
+    g_chaining = TlsAlloc();
     g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    g_reporter = CreateThread(nullptr, 64 * 1024, report_fault, nullptr, 0, &g_reporter_id);
+    g_overflow_seen = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_reporter = CreateThread(nullptr, 64 * 1024, watch_faults, nullptr, 0, &g_reporter_id);
     SetUnhandledExceptionFilter(on_unhandled_fault);
-    AddVectoredExceptionHandler(1, on_stack_overflow);
+    AddVectoredExceptionHandler(1, note_stack_overflow);
+}
+
+void crash_report_watch(HMODULE library) {
+    static const char *const kErrorHandling[] = {
+        "kernel32.dll", "kernelbase.dll", "api-ms-win-core-errorhandling-l1-1-0.dll",
+        "api-ms-win-core-errorhandling-l1-1-1.dll", "api-ms-win-core-errorhandling-l1-1-2.dll",
+        "api-ms-win-core-errorhandling-l1-1-3.dll", nullptr};
+    static const ImportTarget kFilter[] = {{"SetUnhandledExceptionFilter", kErrorHandling}};
+    import_patch(library, kFilter, 1, reinterpret_cast<void *>(&set_plugin_filter));
+    crash_report_reclaim();  // one its DllMain set
+}
+
+void crash_report_reclaim() {
+    LPTOP_LEVEL_EXCEPTION_FILTER found = SetUnhandledExceptionFilter(on_unhandled_fault);
+    if (found != nullptr && found != on_unhandled_fault)
+        InterlockedExchangePointer(&g_plugin_filter, reinterpret_cast<void *>(found));
 }

@@ -86,6 +86,7 @@ static bool wait_for_picture(int after_frames) {
 static const char *run_module(const RunOptions &options, VisModule *module, int cycle, RunTotals *totals) {
     swap_capture_reset();
     bool quit_seen = false;
+    crash_report_reclaim();
     if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
 
     if (options.video != nullptr) video_out_begin();
@@ -113,6 +114,7 @@ static const char *run_module(const RunOptions &options, VisModule *module, int 
             }
         }
         feed_frame(options, module, row);
+        crash_report_reclaim();
         int result = module->render(module);
         if (frame == 0) wall = decide_wall_pacing(options);
         // The plug-in draws on its own schedule: its picture of this frame is there at the frame's end.
@@ -185,6 +187,7 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    crash_report_watch(loaded.library);
     JsonLine swaps = json_begin("swap_capture");
     json_int(swaps, "imports_rewritten", swap_capture_install(loaded.library));
     event_write(swaps);
@@ -230,5 +233,6 @@ int main(int argc, char **argv) {
     log_end(reason, totals, dialogs, parent_minimized);
     event_log_close();
     video_out_close();
-    return totals.video_failed ? 3 : 0;
+    // As the native program: a plug-in that would not start fails the run.
+    return totals.video_failed ? 3 : totals.init_failed ? 1 : 0;
 }

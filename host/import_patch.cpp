@@ -47,11 +47,33 @@ void add_addresses(const ImportTarget &target, std::vector<ULONG_PTR> *addresses
     }
 }
 
+// The protection that lets a page be written and keeps what it allowed, execution above all: in a
+// DLL with merged sections (packed plug-ins) the import table shares its page with code, which a
+// thread the plug-in started in DllMain may be running. The page's own when it is writable already,
+// 0 when it cannot be read.
+DWORD writable_twin(DWORD protection) {
+    const DWORD modifiers = protection & ~DWORD(0xFF);  // PAGE_GUARD, PAGE_NOCACHE, ...
+    switch (protection & 0xFF) {
+        case PAGE_READONLY: return PAGE_READWRITE | modifiers;
+        case PAGE_EXECUTE:
+        case PAGE_EXECUTE_READ: return PAGE_EXECUTE_READWRITE | modifiers;
+        case PAGE_READWRITE:
+        case PAGE_WRITECOPY:
+        case PAGE_EXECUTE_READWRITE:
+        case PAGE_EXECUTE_WRITECOPY: return protection;
+        default: return 0;
+    }
+}
+
 bool rewrite_slot(IMAGE_THUNK_DATA *slot, void *replacement) {
+    MEMORY_BASIC_INFORMATION page = {};
+    if (VirtualQuery(slot, &page, sizeof page) == 0) return false;
+    const DWORD writable = writable_twin(page.Protect);
+    const bool change = writable != page.Protect;
     DWORD old_protection = 0;
-    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old_protection)) return false;
+    if (writable == 0 || (change && !VirtualProtect(slot, sizeof *slot, writable, &old_protection))) return false;
     slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-    VirtualProtect(slot, sizeof *slot, old_protection, &old_protection);
+    if (change) VirtualProtect(slot, sizeof *slot, old_protection, &old_protection);
     FlushInstructionCache(GetCurrentProcess(), slot, sizeof *slot);
     return true;
 }

@@ -11,6 +11,8 @@
 // wglGetProcAddress, reading an export table); the imports of every other DLL, such as a helper
 // DLL the plug-in ships or loads, which may swap or read the clock for it; and ways of telling the
 // time that are no call (the shared user page, rdtsc).
+// A slot's page is made writable for the write alone, keeping its execute right (code may share it
+// and be running there), and then gets its own protection back.
 // Works on the host's own image format, which is the library's (PE32 on i686, PE32+ on x86_64).
 #pragma once
 

@@ -62,7 +62,7 @@ class AssetChoiceTest(HostTestCase):
     def test_a_missing_or_refused_image_stops_the_start_with_one_box(self):
         for what, files in (("missing decal", {asset("decal.bmp"): None}),
                             ("refused normal map", {asset("normal.bmp"): NOT_A_BITMAP})):
-            run = self.host(PRODUCT_DLL, ["--frames", "2"], assets=True, files=files)
+            run = self.host(PRODUCT_DLL, ["--frames", "2"], assets=True, files=files, expect_status=1)
             self.assertEqual(run.one("init")["result"], 1, what + "\n" + run.describe())
             box = run.one("message_box")
             self.assertEqual((box["caption"], box["text"]), ("Halcyonsphere", "Image load failed."), what)

@@ -105,7 +105,7 @@ class ProgramTest(HostTestCase):
 
     def test_rejected_program_shows_the_drivers_text_and_tears_down(self):
         broken = "!!ARBfp1.0\nFROB result.color, fragment.color;\nEND\n"
-        run = self.host(PRODUCT_DLL, ["--frames", "1"], assets=True, files={PROGRAM_FILE: broken})
+        run = self.host(PRODUCT_DLL, ["--frames", "1"], assets=True, files={PROGRAM_FILE: broken}, expect_status=1)
         box = run.one("message_box")
         self.assertEqual(box["caption"], "Error")
         self.assertTrue(box["text"].startswith("Fragment program error: "), box["text"])
@@ -119,7 +119,7 @@ class ProgramTest(HostTestCase):
         self.assertFalse(init["window_class_registered"], run.describe())
 
     def test_missing_program_names_its_path(self):
-        run = self.host(PRODUCT_DLL, ["--frames", "1"], assets="empty")
+        run = self.host(PRODUCT_DLL, ["--frames", "1"], assets="empty", expect_status=1)
         box = run.one("message_box")
         self.assertEqual(box["caption"], "Error")
         self.assertRegex(box["text"], r"^Unable to locate fragment program at '.*\\vis_halcyonsphere_assets/light_std\.fp'\.$")

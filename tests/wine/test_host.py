@@ -94,7 +94,7 @@ class VersionTest(HostTestCase):
         self.assertEqual(run.one("init")["result"], 0)
 
     def test_too_old_a_player_fails_init_without_render_or_quit(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0x28ff"])
+        run = self.host(MINIMAL, ["--probe-answer", "0x28ff"], expect_status=1)  # as the native program
         self.assertEqual(run.one("message_box")["text"], "This plug-in requires Winamp 2.9+")
         self.assertEqual(run.one("init")["result"], 1)
         self.assertEqual(run.of("frame"), [])
@@ -103,7 +103,7 @@ class VersionTest(HostTestCase):
         self.assertEqual(entries(run, "quit"), [])
 
     def test_quit_after_failed_init_on_request(self):
-        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"])
+        run = self.host(MINIMAL, ["--probe-answer", "0", "--quit-after-failed-init"], expect_status=1)
         self.assertEqual(run.names()[-3:], ["init", "quit", "end"])
         self.assertEqual(len(entries(run, "quit")), 1)
 
@@ -184,27 +184,35 @@ class CycleTest(HostTestCase):
         self.assertAlmostEqual(growth["gdi_objects"] / 90, 50, delta=0.5)
 
     def test_a_failed_init_ends_the_cycles(self):
-        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1))
+        run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1), expect_status=1)
         self.assertEqual(len(run.of("init")), 1)
         self.assertEqual(run.one("end")["reason"], "init_failed")
 
 
 class CrashTest(HostTestCase):
-    def test_a_fault_anywhere_is_one_crash_event_with_the_address_in_full(self):
+    def test_a_fault_nobody_handles_is_one_crash_event_with_the_address_in_full(self):
         wide = is_64_bit(MINIMAL)
         digits = 16 if wide else 8
         registers = (["Rip", "Rsp", "Rbp", "EFlags", "Rax", "Rbx", "Rcx", "Rdx", "Rsi", "Rdi"] +
                      ["R%d" % n for n in range(8, 16)] if wide else
                      ["Eip", "Esp", "Ebp", "EFlags", "Eax", "Ebx", "Ecx", "Edx", "Esi", "Edi"])
         null, overflow = (0xC0000005, "page fault"), (0xC00000FD, "stack overflow")
-        cases = [  # where, how, on the host's thread, in which phase
-            (dict(crash="init"), null, True, "init"),
-            (dict(crash=3), null, True, "render"),
-            (dict(crash="thread"), null, False, None),  # the host's thread goes on meanwhile
-            (dict(crash="init", crash_by="overflow"), overflow, True, "init"),
-            (dict(crash="thread", crash_by="overflow"), overflow, False, None),
+        cases = [  # where, how, on the host's thread, in which phase, calls of the plug-in's own filter
+            (dict(crash="init"), null, True, "init", 0),
+            (dict(crash=3), null, True, "render", 0),
+            (dict(crash="thread"), null, False, None, 0),  # the host's thread goes on meanwhile
+            (dict(crash="init", crash_by="overflow"), overflow, True, "init", 0),
+            (dict(crash="thread", crash_by="overflow"), overflow, False, None, 0),
+            # Behind a top-level filter of the plug-in's own, set through its import (the host hands
+            # back none replaced), with a pointer from GetProcAddress, or in DllMain, before the host
+            # can see it (the filter then calls the host's, which it replaced), or one that ends the
+            # process instead of calling on.
+            (dict(crash="init", own_filter="import"), null, True, "init", 1),
+            (dict(crash="thread", own_filter="lookup"), null, False, None, 1),
+            (dict(crash=2, own_filter="dllmain"), null, True, "render", 1),
+            (dict(crash="init", own_filter="dllmain", filter_chains=0), null, True, "init", 1),
         ]
-        for keys, (code, what), host_thread, phase in cases:
+        for keys, (code, what), host_thread, phase, filter_calls in cases:
             # Exit status: the fault's code, as far as a Unix status holds it. A hang fails fast.
             run = self.host(MINIMAL, ["--frames", "100", "--delay", "10"], files=control(**keys),
                             expect_status=code & 0xFF, timeout=60)
@@ -224,6 +232,35 @@ class CrashTest(HostTestCase):
             self.assertEqual(sorted(crash["registers"]), sorted(registers), keys)
             self.assertEqual(crash["registers"][registers[0]], address, keys)
             self.assertIn("halcyon_host: %s at %s" % (what, address), run.stderr, keys)
+            self.assertEqual(entries(run, "own_filter"), [{"code": "0x%08X" % code}] * filter_calls, keys)
+
+    def test_a_fault_the_plug_in_takes_itself_is_no_crash(self):
+        cases = [  # the plug-in goes on from where it was about to crash
+            # by a vectored handler of its own, added after the host's ...
+            (dict(crash="init", crash_by="overflow", recover=1), 0xC00000FD),
+            (dict(crash="thread", crash_by="overflow", recover=1), 0xC00000FD),  # ... whose thread then ends
+            (dict(crash=2, own_filter="import", recover=1), 0xC0000005),  # by its own top-level filter
+        ]
+        for keys, code in cases:
+            run = self.host(MINIMAL, ["--frames", "20"], files=control(**keys), timeout=60)
+            self.assertEqual(run.of("crash"), [], keys)
+            self.assertEqual(entries(run, "recovered"), [{"code": "0x%08X" % code}], keys)
+            self.assertEqual(run.one("end")["reason"], "frames", keys)
+            self.assertEqual(len(entries(run, "render")), 20, keys)
+
+
+class ImportPatchTest(HostTestCase):
+    def test_pages_of_code_keep_their_execute_right(self):
+        # merged_vis.dll keeps its import table on a read-and-execute page of code, where a thread it
+        # started in DllMain runs while the host patches (the clock, the swaps, the lookups, the filter).
+        run = self.host("merged_vis.dll", ["--frames", "3", "--clock-ms", "40"])
+        [merged] = entries(run, "merged")
+        self.assertEqual((merged["same_page"], merged["spinning"], merged["protection"]), ("1", "1", "0x20"))
+        self.assertEqual([f["tick"] for f in entries(run, "render")], ["10000", "10040", "10080"])
+        # Each write in PAGE_EXECUTE_READWRITE, then PAGE_EXECUTE_READ again.
+        requested = [r["requested"] for r in entries(run, "host_protect")]
+        self.assertGreaterEqual(len(requested), 2 * 5, requested)
+        self.assertEqual(requested, ["0x40", "0x20"] * (len(requested) // 2))
 
 
 class FrameLoopTest(HostTestCase):

@@ -57,7 +57,7 @@ class BinaryTest(unittest.TestCase):
 
 class ModuleRecordTest(HostTestCase):
     def test_header_and_module(self):
-        run = self.host(PRODUCT_DLL, ["--frames", "0", "--no-embed"], assets=True)
+        run = self.host(PRODUCT_DLL, ["--frames", "0", "--no-embed"], assets=True, expect_status=1)  # Init refuses
         loaded = run.events[0]
         self.assertEqual(loaded["event"], "loaded", run.describe())
         self.assertEqual((loaded["header_version"], loaded["description"]), (0x101, "Halcyonsphere"))
@@ -79,7 +79,7 @@ class StartTest(HostTestCase):
         self.assertEqual((probe["phase"], probe["wparam"]), ("init", 0))
 
     def test_old_player_is_refused(self):
-        run = self.host(PRODUCT_DLL, ["--no-embed"], assets="empty")
+        run = self.host(PRODUCT_DLL, ["--no-embed"], assets="empty", expect_status=1)
         box = run.one("message_box")
         self.assertEqual((box["caption"], box["text"]), ("Halcyonsphere", "This plugin requires Winamp 5.0+"))
         self.assertEqual((box["buttons"], box["owner_is_parent"], box["phase"]), (["ok"], True, "init"))
@@ -91,12 +91,12 @@ class StartTest(HostTestCase):
 
     def test_delay_option_sets_module_delay(self):
         for delay, expected in ((0, 0), (1, 14), (2, 25), (5, 25), (7, 25)):
-            run = self.host(PRODUCT_DLL, ["--no-embed"],
-                            files={OPTIONS_FILE: options_with(delay=delay)})
+            run = self.host(PRODUCT_DLL, ["--no-embed"], files={OPTIONS_FILE: options_with(delay=delay)},
+                            expect_status=1)
             self.assertEqual(run.one("init")["delay_ms"], expected, "delay option %d" % delay)
 
     def test_no_asset_folder_is_no_failure(self):
-        run = self.host(PRODUCT_DLL, ["--no-embed"])
+        run = self.host(PRODUCT_DLL, ["--no-embed"], expect_status=1)
         self.assertEqual(run.one("message_box")["text"], "This plugin requires Winamp 5.0+")
         self.assertFalse(os.path.exists(run.path(ASSET_FOLDER)))
 

@@ -11,6 +11,13 @@
 //                     starts (the host's thread goes on rendering)
 //   crash_by=null|overflow  how: a write through a null pointer (default), or a recursion
 //                     without end that runs out of stack
+//   own_filter=import|lookup|dllmain  set a top-level exception filter of its own: in Init through
+//                     its import or a pointer from GetProcAddress, or in DllMain; the filter logs
+//                     "own_filter code=.." and calls the filter it replaced
+//   filter_chains=0   ... or ends the process instead (EXCEPTION_EXECUTE_HANDLER)
+//   recover=1         take the fault itself and go on from where it was about to crash (the next
+//                     Render or Quit logs "recovered code=.."): an overflow by a vectored handler
+//                     of its own (added last), another fault by its own filter
 //   probe=0           do not ask the player's version (WM_USER/0); asked by default, and below
 //                     0x2900 a box says "This plug-in requires Winamp 2.9+" and Init returns 1
 //   window=1          create a plain window and register it with 611 (withdrawn by Quit);
@@ -55,6 +62,7 @@
 //   leak=1            every Init keeps 4 MB of written memory and 50 brushes, never freed
 //   ask=N[:W],...     ask the player these numbers (wParam W, default 0) in Init, every Render and
 //                     Quit; text answers (211, 212, 334-336) are logged as texts
+// merged_vis.dll, the same plug-in with code on the pages of its import table (merged_page.cpp).
 // lookalike_vis.dll, the same plug-in importing timeGetTime from lookalike_clock.dll (beside it),
 // also logs "lookalike time=.." in every Render.
 #include "minimal_vis.h"
@@ -145,6 +153,9 @@ static void read_config() {
         else if (key == "end_after") g_config.end_after = number;
         else if (key == "crash") g_config.crash_at = value == "init" ? 0 : value == "thread" ? kCrashOnThread : number;
         else if (key == "crash_by") g_config.crash_overflow = value == "overflow";
+        else if (key == "recover") g_config.recover = number != 0;
+        else if (key == "own_filter") g_config.own_filter = value;
+        else if (key == "filter_chains") g_config.filter_chains = number != 0;
         else if (key == "probe") g_config.probe = number != 0;
         else if (key == "window") g_config.window = number != 0;
         else if (key == "config") g_config.config = value;
@@ -382,23 +393,6 @@ static void use_player_ini() {
              written ? 1 : 0, GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
 }
 
-// A recursion whose end never comes: each call keeps its caller's frame in use.
-static volatile int g_never = 1000;
-static int __attribute__((noinline)) recurse(volatile char *caller) {
-    volatile char frame[1024];
-    frame[0] = static_cast<char>(caller[0] + 1);
-    if (frame[0] == g_never) return 0;  // a char is never 1000
-    return recurse(frame) + frame[1];
-}
-
-// A plug-in's bug, as the host meets it.
-static void crash() {
-    volatile char start[1] = {0};
-    if (g_config.crash_overflow) recurse(start);  // never returns
-    volatile int *nowhere = nullptr;
-    *nowhere = 1;
-}
-
 static DWORD WINAPI crashing_thread(void *) {
     crash();
     return 0;
@@ -436,6 +430,10 @@ static int HALCYON_CDECL minimal_init(VisModule *module) {
              static_cast<unsigned long>(GetTickCount()));
     module->delay_ms = g_config.delay;
     module->waveform_channels = g_config.wave_channels;
+#if defined(MINIMAL_VIS_MERGED)
+    merged_report_and_stop();
+#endif
+    set_own_filter(false);
     if (g_config.crash_at == 0) crash();
     if (g_config.crash_at == kCrashOnThread) CloseHandle(CreateThread(nullptr, 0, crashing_thread, nullptr, 0, nullptr));
     if (g_config.lookup) {
@@ -485,6 +483,7 @@ static long long microseconds() {
 
 // Per channel: the loudest bin, its value and the sum of the row; the largest waveform sample.
 static int HALCYON_CDECL minimal_render(VisModule *module) {
+    log_recovery();
     ++g_frames;
     int peak_bin[2] = {0, 0};
     int peak[2] = {0, 0};
@@ -528,6 +527,7 @@ static int HALCYON_CDECL minimal_render(VisModule *module) {
 }
 
 static void HALCYON_CDECL minimal_quit(VisModule *module) {
+    log_recovery();
     if (g_thread != nullptr) {
         g_stop_thread = 1;
         WaitForSingleObject(g_thread, 10000);
@@ -560,10 +560,25 @@ static VisHeader g_header = {kVisHeaderVersion, "Minimal vis", minimal_get_modul
 // noexport_vis.dll: the same plug-in under another export name, which the player cannot find.
 extern "C" __declspec(dllexport) VisHeader *HALCYON_CDECL otherVisGetHeader() { return &g_header; }
 #else
-extern "C" __declspec(dllexport) VisHeader *HALCYON_CDECL winampVisGetHeader() { return &g_header; }
+extern "C" __declspec(dllexport) VisHeader *HALCYON_CDECL winampVisGetHeader() {
+#if defined(MINIMAL_VIS_MERGED)
+    merged_wait_spinning();
+#endif
+    return &g_header;
+}
 #endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) g_instance = instance;
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_instance = instance;
+        read_config();
+        set_own_filter(true);
+#if defined(MINIMAL_VIS_MERGED)
+        merged_attach();
+#endif
+    }
+#if defined(MINIMAL_VIS_MERGED)
+    if (reason == DLL_PROCESS_DETACH) merged_detach();
+#endif
     return TRUE;
 }

@@ -31,6 +31,9 @@ struct MinimalConfig {
     int end_after = 0;
     int crash_at = -1;                 // 0: in Init; N: in the N-th Render; kCrashOnThread
     bool crash_overflow = false;       // by running out of stack rather than a null write
+    bool recover = false;              // take the fault itself and go on (minimal_faults.cpp)
+    std::string own_filter;            // "", "import", "lookup" or "dllmain": a top-level filter of its own
+    bool filter_chains = true;         // that filter calls the one it replaced
     bool probe = true;
     bool window = false;
     std::string embed;                 // "", "1" (through the function) or "direct"
@@ -80,6 +83,24 @@ struct FrameData {
 bool drawing_open(HWND window);
 void drawing_frame(const FrameData &data);
 void drawing_close();
+
+// A plug-in's bug, as the host meets it: in the way g_config asks, and taken by the plug-in itself
+// with recover=1 (then it returns, and the next log_recovery logs "recovered code=..").
+void crash();
+void log_recovery();  // in every Render and Quit
+// Sets the top-level filter of its own that g_config asks for, in the way it asks ("dllmain" only
+// from DllMain). Its filter logs "own_filter code=..".
+void set_own_filter(bool in_dll_main);
+
+#if defined(MINIMAL_VIS_MERGED)
+// merged_vis.dll's page of code among its imports (merged_page.cpp): started from DllMain, waited
+// for before the header is handed over, logged ("merged" and "host_protect" lines) and stopped by
+// Init, undone when the DLL is unloaded.
+void merged_attach();
+void merged_wait_spinning();
+void merged_report_and_stop();
+void merged_detach();
+#endif
 
 #if defined(MINIMAL_VIS_LOOKALIKE)
 // timeGetTime as lookalike_clock.dll exports it: another DLL's function of a patched name.
