@@ -530,7 +530,13 @@ static void HALCYON_CDECL minimal_quit(VisModule *module) {
     log_recovery();
     if (g_thread != nullptr) {
         g_stop_thread = 1;
-        WaitForSingleObject(g_thread, 10000);
+        // However long the thread takes (a box the player answers, a loaded machine): unloaded while
+        // it still runs, the DLL would pull its code from under it. Messages it sends this thread's
+        // windows are answered meanwhile; posted ones stay queued for the player.
+        while (MsgWaitForMultipleObjects(1, &g_thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
         CloseHandle(g_thread);
         g_thread = nullptr;
         DeleteCriticalSection(&g_rows_lock);
