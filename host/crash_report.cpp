@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 namespace {
 

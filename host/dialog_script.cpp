@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/event_log.h"
-#include "host/png_writer.h"
 #include "host/window_capture.h"
+#include "player/event_log.h"
+#include "player/png_writer.h"
 
 bool dialog_action_parse(DialogAction::Kind kind, const char *text, DialogAction *action) {
     char *end = nullptr;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/player_platform.h"
 #include "host/window_capture.h"
+#include "player/player_platform.h"
 
 // Whether the plug-in draws with GL on this thread: a context of its own is current here.
 bool frame_has_gl_context();

@@ -19,18 +19,18 @@
 #include "host/dialog_hook.h"
 #include "host/dialog_template.h"
 #include "host/embed_window.h"
-#include "host/event_log.h"
 #include "host/frame_capture.h"
 #include "host/host_options.h"
 #include "host/message_pump.h"
 #include "host/module_loader.h"
 #include "host/parent_window.h"
-#include "host/player_answers.h"
 #include "host/player_files.h"
-#include "host/run_steps.h"
 #include "host/swap_capture.h"
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
+#include "player/event_log.h"
+#include "player/player_answers.h"
+#include "player/run_steps.h"
 
 const char kProgramName[] = "halcyon_host";
 static VisModule *g_module = nullptr;

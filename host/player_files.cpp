@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 bool ini_file_open(const std::string &path, bool *created) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -1,7 +1,7 @@
 // The raw video stream (frame_files.h) of the frames the host reads back, to a file or a pipe.
 #pragma once
 
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 bool video_out_open(const char *path);
 // After Init: fixes the size from the viewport of the plug-in's context, when it has one, and

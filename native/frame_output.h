@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 // The frame, top row first, BGRA or RGBA; false when no context is current or the viewport is odd.
 bool frame_read_back(bool bgra, std::vector<uint8_t> *pixels, int *width, int *height);

@@ -13,14 +13,14 @@
 #include <cstring>
 #include <string>
 
-#include "host/event_log.h"
-#include "host/player_platform.h"
-#include "host/run_steps.h"
 #include "native/frame_output.h"
 #include "native/native_options.h"
 #include "native/player_window.h"
 #include "native/plugin_folder.h"
 #include "native/sound_out.h"
+#include "player/event_log.h"
+#include "player/player_platform.h"
+#include "player/run_steps.h"
 #include "shell/module_export.h"
 #include "shell/platform_linux.h"
 

@@ -1,6 +1,6 @@
 // The native program's side of host/player_platform.h (the registered window's checks are in
 // player_window.cpp).
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 #include <sys/stat.h>
 #include <time.h>
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "host/run_steps.h"
+#include "player/run_steps.h"
 #include "shell/platform_linux.h"
 
 double seconds_now() {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host/dialog_answers.h"
-#include "host/event_log.h"
-#include "host/player_platform.h"
+#include "player/dialog_answers.h"
+#include "player/event_log.h"
+#include "player/player_platform.h"
 #include "shell/platform_linux.h"
 #include "shell/vis_module.h"
 

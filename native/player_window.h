@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "host/player_answers.h"
+#include "player/player_answers.h"
 #include "shell/platform.h"
 
 // The handle the plug-in gets as its parent window.

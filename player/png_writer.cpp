@@ -1,4 +1,4 @@
-#include "host/png_writer.h"
+#include "player/png_writer.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_FAILURE_STRINGS

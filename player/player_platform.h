@@ -1,5 +1,5 @@
 // What the two players do each their own way, for the steps of a run they share (run_steps.h):
-// the Windows host through Win32 (host_main.cpp, message_pump.cpp, player_files.cpp,
+// the Windows host through Win32 (host/host_main.cpp, message_pump.cpp, player_files.cpp,
 // parent_window.cpp, process_figures.cpp, frame_capture.cpp, video_out.cpp), the native program
 // over the Linux platform seam (native/native_main.cpp, native/player_platform_linux.cpp,
 // native/player_window.cpp, native/frame_output.cpp).
@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/event_log.h"
-#include "host/frame_files.h"
+#include "player/event_log.h"
+#include "player/frame_files.h"
 
 extern const char kProgramName[];  // before each line on stderr
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "host/event_log.h"
-#include "host/run_options.h"
+#include "player/event_log.h"
+#include "player/run_options.h"
 #include "shell/vis_module.h"
 
 struct RunTotals {

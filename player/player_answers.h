@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 // The questions, by the numbers the player gives them.
 constexpr intptr_t kAskVersion = 0;

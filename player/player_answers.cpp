@@ -1,4 +1,4 @@
-#include "host/player_answers.h"
+#include "player/player_answers.h"
 
 #include <cctype>
 #include <set>

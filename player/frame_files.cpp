@@ -1,10 +1,10 @@
-#include "host/frame_files.h"
+#include "player/frame_files.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "host/png_writer.h"
+#include "player/png_writer.h"
 
 void frame_rows_top_down(const std::vector<uint8_t> &bottom_up, int width, int height, std::vector<uint8_t> *pixels) {
     const size_t stride = size_t(width) * 4;

@@ -1,11 +1,11 @@
-#include "host/run_steps.h"
+#include "player/run_steps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "host/player_answers.h"
-#include "host/player_platform.h"
+#include "player/player_answers.h"
+#include "player/player_platform.h"
 #include "shell/platform.h"
 
 int refuse_command_line(const std::string &error, const char *usage) {
