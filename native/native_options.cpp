@@ -56,7 +56,8 @@ const char kNativeUsage[] =
     "Not here: --dll (the plug-in is built in; other plug-ins run in halcyon_host.exe under Wine) and\n"
     "the options dialog (--config and --dialog-*: Windows only; give --options FILE).\n"
     "Exit status: 0 when the plug-in ran, 1 when its Init failed or nothing could be shown,\n"
-    "2 for a bad command line or spectrum stream, 3 when the video could not be written.\n";
+    "2 for a bad command line or spectrum stream, 3 when the video or a capture could not be\n"
+    "written (a capture folder that cannot be made, a full disk).\n";
 
 namespace {
 

@@ -28,7 +28,7 @@ CaptureResult capture_write(const char *folder, char separator, int frame_index,
     char name[32];
     std::snprintf(name, sizeof name, "frame_%05d.png", frame_index);
     result.path = std::string(folder) + separator + name;
-    result.captured = png_write_rgba(result.path.c_str(), width, height, rows->data());
+    result.captured = png_write_rgba(result.path.c_str(), width, height, rows->data(), &result.error);
     result.width = width;
     result.height = height;
     const double count = double(width) * double(height);

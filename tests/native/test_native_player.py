@@ -1,9 +1,10 @@
 """The native player end to end, offscreen on llvmpipe: a short run to the end and one stopped by
 Escape, with the events the Windows host writes and the frames; every failed start with its exit
-status and its one line.
+status and its one line; captures that cannot be written.
 
 HALCYON_NATIVE names the player (ctest sets it; default build/native/native/halcyon_native)."""
 
+import errno
 import json
 import os
 import shutil
@@ -52,6 +53,18 @@ class Run:
                                               self.stderr[-2000:])
 
 
+def private_folders(folder):
+    """The private plug-in folders a run made in folder (its TMPDIR)."""
+    return sorted(n for n in os.listdir(folder) if n.startswith("halcyon-native-"))
+
+
+def read_events(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [json.loads(line) for line in f.read().decode("ascii").splitlines() if line.endswith("}")]
+
+
 class NativeTestCase(unittest.TestCase):
     def run_native(self, args):
         folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
@@ -84,8 +97,7 @@ class PlayerRun(NativeTestCase):
         quit = run.one("quit")
         self.assertEqual((quit["render_window_alive"], quit["window_class_registered"], quit["windows"]),
                          (False, False, 0))
-        self.assertFalse([n for n in os.listdir(run.folder) if n.startswith("halcyon-native-")],
-                         "the private plug-in folder is removed")
+        self.assertFalse(private_folders(run.folder), "the private plug-in folder is removed")
 
         # The raw frames on stdout, as an encoder reads them.
         magic, width, height, order = struct.unpack_from("<4sII4s", run.stdout)
@@ -154,6 +166,8 @@ class PlayerFailures(NativeTestCase):
             ("no GL", ["--gl", "device:999"], 1, "ERRORCODE3", "no EGL device 999"),
             ("the video cannot be written", ["--video", "/dev/full"], 3, "video", "cannot write"),
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
+            ("no capture folder", ["--capture", "junk.hsps/shots"], 3, "capture",
+             "cannot make the capture folder %s/junk.hsps/shots: Not a directory"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
@@ -171,13 +185,68 @@ class PlayerFailures(NativeTestCase):
                     f.write(b"{}\n" * 20)
                 run = Run(folder, BASE + ["--frames", "3"] + args)
                 self.assertEqual(run.status, status, run.describe())
-                self.assertIn(line, run.stderr, run.describe())
+                self.assertIn(line.replace("%s", folder), run.stderr, run.describe())
                 if status == 1:
                     self.assertEqual(run.one("message_box")["text"], said)
                     self.assertEqual(run.one("init")["result"], 1)
                     self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("init_failed", 0))
                 elif said:
                     self.assertEqual(run.one("error")["what"], said, run.describe())
+
+    def small_tmpfs(self, options):
+        """A tmpfs of its own (root only), unmounted when the test ends."""
+        if os.geteuid() != 0:
+            self.skipTest("a full disk needs a small tmpfs, and mounting one needs root")
+        mount = tempfile.mkdtemp(prefix="halcyon-native-test-mount-")
+        self.addCleanup(os.rmdir, mount)
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", mount], capture_output=True)
+        if result.returncode != 0:
+            self.skipTest("cannot mount a tmpfs here: %s" % result.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ["umount", mount], check=True)
+        return mount
+
+    def unwritable_folder(self):
+        """A folder that takes no files: on a tmpfs made read-only as root (who may write anywhere
+        else), else one without write permission."""
+        if os.geteuid() == 0:
+            mount = self.small_tmpfs("size=64k")
+            os.mkdir(os.path.join(mount, "shots"))
+            subprocess.run(["mount", "-o", "remount,ro", mount], check=True)
+            return os.path.join(mount, "shots"), "Read-only file system"
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        os.chmod(folder, 0o555)
+        self.addCleanup(os.chmod, folder, 0o755)
+        return folder, "Permission denied"
+
+    def full_folder(self):
+        mount = self.small_tmpfs("size=64k")
+        shots = os.path.join(mount, "shots")
+        os.mkdir(shots)
+        try:
+            with open(os.path.join(mount, "filler"), "wb") as f:
+                while True:
+                    f.write(bytes(4096))
+                    f.flush()
+        except OSError as e:
+            self.assertEqual(e.errno, errno.ENOSPC)
+        return shots, "No space left on device"
+
+    def test_a_capture_that_cannot_be_written_fails_the_run(self):
+        for what, make in (("an unwritable folder", self.unwritable_folder), ("a full disk", self.full_folder)):
+            with self.subTest(what):
+                shots, reason = make()
+                run = self.run_native(BASE + ["--frames", "3", "--spectrum", "tone:20", "--capture", shots])
+                self.assertEqual(run.status, 3, run.describe())
+                error = run.one("error")
+                self.assertEqual(error["what"], "capture")
+                self.assertIn(reason, error["text"])
+                self.assertIn("cannot write %s/frame_00000.png: %s" % (shots, reason), run.stderr)
+                self.assertEqual([c["captured"] for c in run.of("capture")], [False])
+                self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("capture_failed", 1))
+                self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
+                if os.path.isdir(shots):
+                    self.assertEqual(os.listdir(shots), [], "no partial picture is left")
 
 
 if __name__ == "__main__":
