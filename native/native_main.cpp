@@ -18,10 +18,12 @@
 #include "native/player_window.h"
 #include "native/plugin_folder.h"
 #include "native/sound_out.h"
+#include "native/stop_signals.h"
 #include "player/event_log.h"
 #include "player/frame_loop.h"
 #include "player/player_platform.h"
 #include "player/run_steps.h"
+#include "player/run_stop.h"
 #include "shell/module_export.h"
 #include "shell/platform_linux.h"
 
@@ -43,6 +45,8 @@ static bool capture_folder_make(const char *path) {
 }
 
 int main(int argc, char **argv) {
+    // From the first moment on, Ctrl-C, SIGTERM and a closed terminal end the run cleanly.
+    stop_signals_install();
     NativeOptions options;
     std::string error;
     if (!native_options_parse(argc, argv, &options, &error)) return refuse_command_line(error, kNativeUsage);
@@ -117,7 +121,7 @@ int main(int argc, char **argv) {
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
         reason = run_module(run, module, cycle, kNativePacing, rows, outlet, &totals);
-        if (totals.init_failed || totals.video_failed || totals.capture_failed) break;
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || run_stop_signal()) break;
     }
 
     event_log_set_phase("end");
@@ -127,5 +131,6 @@ int main(int argc, char **argv) {
     plugin_folder_leave();
     event_log_close();
     video_out_close();
+    if (run_stop_signal()) return 128 + run_stop_signal();
     return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
 }

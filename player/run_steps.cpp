@@ -6,6 +6,7 @@
 
 #include "player/player_answers.h"
 #include "player/player_platform.h"
+#include "player/run_stop.h"
 #include "shell/platform.h"
 
 int refuse_command_line(const std::string &error, const char *usage) {
@@ -146,6 +147,10 @@ bool wait_for_start(const char *path, const char **reason) {
     event_write(ready);
     const double give_up = seconds_now() + 120;
     while (!file_exists(path)) {
+        if (run_stop_signal() != 0) {
+            *reason = "interrupted";
+            return false;
+        }
         if (pump_messages(0)) {
             *reason = "quit_message";
             return false;

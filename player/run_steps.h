@@ -56,8 +56,8 @@ bool start_module(const RunOptions &options, VisModule *module, bool *quit_seen,
 void quit_module(VisModule *module);
 
 // After Init: logs "ready" and waits (up to 2 minutes) until the file at path exists, so that the
-// first frame and the sound start together. False, with the reason ("quit_message", "no_start"),
-// when the wait ended otherwise.
+// first frame and the sound start together. False, with the reason ("quit_message", "no_start",
+// "interrupted": a stop request), when the wait ended otherwise.
 bool wait_for_start(const char *path, const char **reason);
 
 // The plug-in's quit message, as pump_messages found it.

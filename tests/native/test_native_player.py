@@ -1,6 +1,7 @@
 """The native player end to end, offscreen on llvmpipe: a short run to the end and one stopped by
 Escape, with the events the Windows host writes and the frames; every failed start with its exit
-status and its one line; captures that cannot be written.
+status and its one line; captures that cannot be written; runs stopped by a signal or killed, and
+the private folder each leaves (none).
 
 HALCYON_NATIVE names the player (ctest sets it; default build/native/native/halcyon_native)."""
 
@@ -8,8 +9,10 @@ import errno
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
+import time
 import tempfile
 import unittest
 import wave
@@ -247,6 +250,60 @@ class PlayerFailures(NativeTestCase):
                 self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
                 if os.path.isdir(shots):
                     self.assertEqual(os.listdir(shots), [], "no partial picture is left")
+
+
+class PlayerStops(NativeTestCase):
+    """Signals and kill -9: the run's private folder goes however the run ends."""
+
+    def start(self, folder, log):
+        events = os.path.join(folder, log)
+        process = subprocess.Popen([NATIVE, "--log", events] + BASE + ["--frames", "100000", "--spectrum", "tone:20"],
+                                   cwd=folder, env=dict(os.environ, TMPDIR=folder), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        self.addCleanup(process.stderr.close)
+        give_up = time.monotonic() + 120
+        while sum(e["event"] == "frame" for e in read_events(events)) < 2:
+            self.assertIsNone(process.poll(), "the run ended before its frames")
+            self.assertLess(time.monotonic(), give_up, "no frames")
+            time.sleep(0.05)
+        return process, events
+
+    def folder(self):
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
+
+    def test_each_stop_signal_ends_the_run_as_its_last_frame_would(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(number.name):
+                folder = self.folder()
+                process, log = self.start(folder, "events.jsonl")
+                self.assertEqual(len(private_folders(folder)), 1)
+                process.send_signal(number)
+                self.assertEqual(process.wait(60), 128 + number)
+                events = read_events(log)
+                names = [e["event"] for e in events]
+                self.assertEqual(names[-2:], ["quit", "end"])
+                self.assertEqual(events[-1]["reason"], "interrupted")
+                self.assertEqual(private_folders(folder), [])
+
+    def test_what_a_killed_run_leaves_the_next_one_removes_and_a_live_ones_stays(self):
+        folder = self.folder()
+        killed, _ = self.start(folder, "killed.jsonl")
+        [left] = private_folders(folder)
+        killed.kill()
+        killed.wait(60)
+        self.assertEqual(private_folders(folder), [left])
+        live, _ = self.start(folder, "live.jsonl")
+        [live_folder] = private_folders(folder)
+        self.assertNotEqual(live_folder, left)
+        run = Run(folder, BASE + ["--frames", "1"])
+        self.assertEqual(run.status, 0, run.describe())
+        self.assertEqual(private_folders(folder), [live_folder], "a run's folder stays while it runs")
+        live.terminate()
+        self.assertEqual(live.wait(60), 128 + signal.SIGTERM)
+        self.assertEqual(private_folders(folder), [])
 
 
 if __name__ == "__main__":
