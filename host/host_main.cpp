@@ -80,7 +80,7 @@ int main(int argc, char **argv) {
     INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common_controls);
     player_setup(run.probe_answer, run.embed, run.track,
-                 {"\\/", embed_window_answer, parent_window_note_registration, ini_file_open});
+                 {"\\/", embed_window_answer, parent_window_note_registration, ini_file_open, ini_file_writable});
     HWND parent = parent_window_create(GetModuleHandleA(nullptr));
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
