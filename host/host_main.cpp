@@ -60,7 +60,9 @@ int main(int argc, char **argv) {
     crash_report_install();
 
     if (run.capture && !CreateDirectoryA(run.capture, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        log_error("capture", (std::string("cannot make the capture folder ") + run.capture).c_str());
+        const std::string text = std::string("cannot make the capture folder ") + run.capture + " (error " +
+                                 std::to_string(GetLastError()) + ")";
+        log_error("capture", text.c_str());
         event_log_close();
         return 3;
     }

@@ -39,7 +39,8 @@ intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lpar
 static bool capture_folder_make(const char *path) {
     if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;
     const int reason = errno;
-    log_error("capture", (std::string("cannot make the capture folder ") + path + ": " + std::strerror(reason)).c_str());
+    const std::string text = std::string("cannot make the capture folder ") + path + ": " + std::strerror(reason);
+    log_error("capture", text.c_str());
     event_log_close();
     return false;
 }

@@ -1,4 +1,4 @@
-// The native program's side of host/player_platform.h (the registered window's checks are in
+// The native program's side of player/player_platform.h (the registered window's checks are in
 // player_window.cpp).
 #include "player/player_platform.h"
 

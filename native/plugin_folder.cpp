@@ -89,8 +89,8 @@ void prepare_removal(const std::string &folder) {
     g_removal_ready.store(true, std::memory_order_release);
 }
 
-// An exclusive lock on a folder, without waiting (or waiting, for TMPDIR's short ones); -1 when
-// not had.
+// An exclusive lock on a folder, at once or after waiting (TMPDIR's is held only for the moments
+// of a sweep and a folder's making); -1 when not had.
 int lock_folder(const char *path, bool wait) {
     const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0) return -1;
@@ -129,19 +129,21 @@ std::string temporary_folder() {
     return temporary && *temporary ? temporary : "/tmp";
 }
 
-// Makes the private folder in temporary, locked, after sweeping what earlier runs left there.
-bool make_private(const std::string &temporary, std::string *error) {
+// Sweeps what earlier runs left in temporary and, when asked, makes this run's private folder
+// there, locked. False, with the reason, when it cannot be made.
+bool sweep_and_make(const std::string &temporary, bool make, std::string *error) {
     const int temporary_lock = lock_folder(temporary.c_str(), true);
     if (temporary_lock >= 0) sweep_left_behind(temporary);
     std::string pattern = temporary + "/" + kPrivatePrefix + "XXXXXX";
-    const bool made = mkdtemp(&pattern[0]) != nullptr;
+    const bool made = make && mkdtemp(&pattern[0]) != nullptr;
+    const int reason = errno;
     if (made) {
         g_private = pattern;
         g_private_lock = lock_folder(pattern.c_str(), false);
     }
     if (temporary_lock >= 0) close(temporary_lock);
-    if (!made) *error = "cannot make a folder for the run in " + temporary + ": " + std::strerror(errno);
-    return made;
+    if (make && !made) *error = "cannot make a folder for the run in " + temporary + ": " + std::strerror(reason);
+    return made || !make;
 }
 
 }  // namespace
@@ -172,6 +174,7 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
     }
     const std::string source = absolute_path(request.folder.c_str()) + "/" + kAssetFolder;
     if (!request.options_file && request.width == 0) {
+        sweep_and_make(temporary_folder(), false, error);
         if (chdir(request.folder.c_str()) == 0) return true;
         *error = "cannot enter " + request.folder;
         return false;
@@ -191,7 +194,7 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
         options.height = request.height;
     }
 
-    if (!make_private(temporary_folder(), error)) return false;
+    if (!sweep_and_make(temporary_folder(), true, error)) return false;
     const std::string assets = g_private + "/" + kAssetFolder;
     if (mkdir(assets.c_str(), 0755) != 0 || !link_assets(source, assets) ||
         !write_record(assets + "/useropt.cfg", options) || chdir(g_private.c_str()) != 0) {

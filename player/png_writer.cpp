@@ -18,7 +18,8 @@ struct PngFile {
 
 void write_bytes(void *context, void *data, int size) {
     PngFile *png = static_cast<PngFile *>(context);
-    if (png->error == 0 && std::fwrite(data, 1, size_t(size), png->file) != size_t(size)) png->error = errno ? errno : EIO;
+    if (png->error != 0) return;
+    if (std::fwrite(data, 1, size_t(size), png->file) != size_t(size)) png->error = errno ? errno : EIO;
 }
 
 }  // namespace
@@ -35,7 +36,7 @@ bool png_write_rgba(const char *path, int width, int height, const uint8_t *rows
     if (std::fflush(png.file) != 0 && png.error == 0) png.error = errno ? errno : EIO;
     if (std::fclose(png.file) != 0 && png.error == 0) png.error = errno ? errno : EIO;
     if (encoded && png.error == 0) return true;
-    *error = std::string("cannot write ") + path + ": " + (encoded ? std::strerror(png.error) : "cannot encode the picture");
+    *error = std::string("cannot write ") + path + ": " + (encoded ? std::strerror(png.error) : "cannot encode it");
     std::remove(path);
     return false;
 }

@@ -81,7 +81,8 @@ std::vector<std::string> event_names(const std::string &path) {
     std::ifstream file(path);
     const std::string key = "{\"event\":\"";
     for (std::string line; std::getline(file, line);)
-        if (line.compare(0, key.size(), key) == 0) names.push_back(line.substr(key.size(), line.find('"', key.size()) - key.size()));
+        if (line.compare(0, key.size(), key) == 0)
+            names.push_back(line.substr(key.size(), line.find('"', key.size()) - key.size()));
     return names;
 }
 
@@ -138,7 +139,8 @@ TEST(FrameLoop, EachWayOutEndsTheRunAsThePlayersDo) {
         {"nothing to capture is no failure",
          [](FakePlayer &f, RunOptions &o) { o.frames = 2; o.capture = "shots"; f.capture_reads = false; },
          "frames", 2, {"init", "frame", "capture", "frame", "capture", "quit"}, {0, 1}, {0.02}},
-        {"a lost video frame ends the run", [](FakePlayer &f, RunOptions &o) { o.frames = 5; o.video = "v"; f.video_lost_at = 0; },
+        {"a lost video frame ends the run",
+         [](FakePlayer &f, RunOptions &o) { o.frames = 5; o.video = "v"; f.video_lost_at = 0; },
          "video_failed", 1, {"init", "frame", "error", "quit"}, {0}, {}},
         {"a stop request ends the run after its frame, with Quit",
          [](FakePlayer &f, RunOptions &o) { o.frames = 5; f.stop_at = 1; },
@@ -149,7 +151,12 @@ TEST(FrameLoop, EachWayOutEndsTheRunAsThePlayersDo) {
          [](FakePlayer &f, RunOptions &o) { o.realtime = true; o.delay_override = 0; f.render_seconds = 0.25; },
          "stream_end", 4, {"init", "frame", "frame", "frame", "frame", "quit"}, {0, 2, 5, 7}, {}},
         {"real time: the sound's end ends the run",
-         [](FakePlayer &f, RunOptions &o) { o.realtime = true; o.delay_override = 0; f.render_seconds = 0.25; f.sound_ends = 0.5; },
+         [](FakePlayer &f, RunOptions &o) {
+             o.realtime = true;
+             o.delay_override = 0;
+             f.render_seconds = 0.25;
+             f.sound_ends = 0.5;
+         },
          "stream_end", 2, {"init", "frame", "frame", "quit"}, {0, 2}, {}},
         {"Render after Quit takes the rows from where the frames ended",
          [](FakePlayer &, RunOptions &o) { o.frames = 1; o.render_after_quit = 2; },
