@@ -12,8 +12,8 @@ import shutil
 import signal
 import struct
 import subprocess
-import time
 import tempfile
+import time
 import unittest
 import wave
 
