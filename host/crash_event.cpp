@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 namespace {
 

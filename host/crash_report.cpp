@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "host/crash_event.h"
-#include "host/event_log.h"
 #include "host/import_patch.h"
+#include "player/event_log.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 static const int kMessageBoxTextId = 0xFFFF;  // the static text control of a MessageBox
 static const int kLastStandardButton = 11;    // IDOK (1) ... IDCONTINUE (11)

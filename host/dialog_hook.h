@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "host/dialog_answers.h"
 #include "host/dialog_script.h"
+#include "player/dialog_answers.h"
 
 // answers (dialog_answers.h) are used one per dialog in order; when they run out, or the dialog
 // lacks the button, the safe default applies: No, else Cancel, else OK, else the first button present.

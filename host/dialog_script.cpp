@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/event_log.h"
-#include "host/png_writer.h"
 #include "host/window_capture.h"
+#include "player/event_log.h"
+#include "player/png_writer.h"
 
 bool dialog_action_parse(DialogAction::Kind kind, const char *text, DialogAction *action) {
     char *end = nullptr;
@@ -104,8 +104,9 @@ bool dialog_shot(HWND dialog, const char *path) {
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     std::vector<uint8_t> pixels;
     int width = 0, height = 0;
+    std::string error;
     const bool written = window_read_back(dialog, PixelOrder::rgba, &pixels, &width, &height) && width <= 4096 &&
-                         height <= 4096 && png_write_rgba(path, width, height, pixels.data());
+                         height <= 4096 && png_write_rgba(path, width, height, pixels.data(), &error);
     JsonLine line = json_begin("dialog_shot");
     json_string(line, "path", path);
     json_bool(line, "written", written);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 static const char kFrameClass[] = "HalcyonEmbedFrame";
 static const UINT kDestroyFrame = WM_APP + 1;  // asks a frame of another thread to go

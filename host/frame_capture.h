@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/player_platform.h"
 #include "host/window_capture.h"
+#include "player/frame_files.h"
 
 // Whether the plug-in draws with GL on this thread: a context of its own is current here.
 bool frame_has_gl_context();
@@ -23,4 +23,5 @@ bool frame_read_back(PixelOrder order, std::vector<uint8_t> *pixels, int *width,
 // first swap: its window counts once it shows something, or after gl_start_seconds of waiting.
 bool frame_picture_ready(double waited_seconds, double gl_start_seconds);
 
-// frame_capture (player_platform.h) reads the frame with frame_read_back, its source too.
+// Reads the frame with frame_read_back into folder\frame_NNNNN.png (frame_files.h), its source too.
+CaptureResult frame_capture(const char *folder, int frame_index);

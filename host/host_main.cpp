@@ -5,32 +5,33 @@
 //   [no_picture,] capture..., quit_message, poke, quit, [embed_frames_closed,] end; and from inside
 //   the plug-in's calls (and its threads): message_box, dialog, host_message, embed, config_reentry,
 //   and for a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after
-//   loaded when asked. error when the DLL cannot be used, the spectrum stream is bad or the video
-//   fails. crash, last, when a fault ends the process (crash_report.h).
+//   loaded when asked. error when the DLL cannot be used, the spectrum stream is bad, or a capture
+//   or the video cannot be written. crash, last, when a fault ends the process (crash_report.h).
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "host/crash_report.h"
 #include "host/dialog_hook.h"
 #include "host/dialog_template.h"
 #include "host/embed_window.h"
-#include "host/event_log.h"
 #include "host/frame_capture.h"
 #include "host/host_options.h"
+#include "host/host_pacing.h"
 #include "host/message_pump.h"
 #include "host/module_loader.h"
 #include "host/parent_window.h"
-#include "host/player_answers.h"
 #include "host/player_files.h"
-#include "host/run_steps.h"
 #include "host/swap_capture.h"
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
+#include "player/event_log.h"
+#include "player/frame_loop.h"
+#include "player/player_answers.h"
+#include "player/run_steps.h"
 
 const char kProgramName[] = "halcyon_host";
 static VisModule *g_module = nullptr;
@@ -50,98 +51,6 @@ intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lpar
     return reinterpret_cast<intptr_t>(target);
 }
 
-// Whether frames take their step of real time: decided by the first one in automatic pacing.
-static bool decide_wall_pacing(const RunOptions &options) {
-    if (options.pacing == Pacing::clock) return false;
-    const bool gl = frame_has_gl_context();
-    const bool wall = options.pacing == Pacing::wall || !gl;
-    log_pacing(wall, gl);
-    return wall;
-}
-
-static const double kGlStartSeconds = 2;  // for a plug-in that can draw with GL to start doing so
-
-// A plug-in that draws on a thread of its own may have no picture when the first frame is due: no
-// window yet, or a GL window that stays black until the thread's first swap. Waits for one
-// (running the queue its thread may wait on) for 10 s at most, and says so when none came. True on
-// the plug-in's quit message.
-static bool wait_for_picture(int after_frames) {
-    const double kGiveUpSeconds = 10;
-    const double start = seconds_now();
-    for (;;) {
-        const double waited = seconds_now() - start;
-        if (frame_picture_ready(waited, kGlStartSeconds)) return false;
-        if (waited >= kGiveUpSeconds) break;
-        if (pump_messages_until(seconds_now() + 0.02, after_frames)) return true;
-    }
-    JsonLine line = json_begin("no_picture");
-    json_int(line, "waited_ms", static_cast<long long>((seconds_now() - start) * 1000));
-    json_bool(line, "window", window_of_plugin() != nullptr);
-    json_bool(line, "gl_thread", swap_capture_gl_elsewhere());
-    event_write(line);
-    return false;
-}
-
-// Init, the frames, Quit. Returns the reason the run ended.
-static const char *run_module(const RunOptions &options, VisModule *module, int cycle, RunTotals *totals) {
-    swap_capture_reset();
-    bool quit_seen = false;
-    crash_report_reclaim();
-    if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
-
-    if (options.video != nullptr) video_out_begin();
-    const char *reason = nullptr;
-    if (!quit_seen && options.wait_for != nullptr && !wait_for_start(options.wait_for, &reason))
-        quit_seen = std::strcmp(reason, "quit_message") == 0;
-    event_log_set_phase("render");
-    const SpectrumStream &stream = spectrum_stream_loaded();
-    double started = seconds_now();
-    bool wall = false;
-    int frame = 0;
-    player_set_playing(true);
-    while (reason == nullptr && !quit_seen && (options.realtime || frame < options.frames)) {
-        if (poke_before_frame(options, frame)) {
-            quit_seen = true;
-            break;
-        }
-        // In real time the rows follow the clock: a slow frame skips rows instead of lagging.
-        long long row = frame;
-        if (options.realtime) {
-            row = static_cast<long long>((seconds_now() - started) * stream.rate_numerator / stream.rate_denominator);
-            if (row >= stream.frame_count) {
-                reason = "stream_end";
-                break;
-            }
-        }
-        feed_frame(options, module, row);
-        crash_report_reclaim();
-        int result = module->render(module);
-        if (frame == 0) wall = decide_wall_pacing(options);
-        // The plug-in draws on its own schedule: its picture of this frame is there at the frame's end.
-        bool quit_while_waiting =
-            wall && pump_messages_until(started + (frame + 1) * options.clock.step_ms / 1000, frame + 1);
-        if (wall && frame == 0 && !quit_while_waiting && !frame_picture_ready(0, kGlStartSeconds)) {
-            quit_while_waiting = wait_for_picture(frame + 1);
-            started = seconds_now() - options.clock.step_ms / 1000;  // the frames keep their pace from here
-        }
-        reason = finish_frame(options, cycle, &frame, result, row, totals);
-        if (reason != nullptr) break;
-        quit_seen = quit_while_waiting || pump_messages(frame);
-        if (quit_seen || (!options.realtime && frame >= options.frames)) break;
-        int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
-        if (delay > 0 && !wall) Sleep(static_cast<DWORD>(delay));
-    }
-    totals->loop_seconds = seconds_now() - started;
-    totals->frames = frame;
-    player_set_playing(false);
-    quit_module(module);
-    pump_messages(frame);  // whatever the teardown left queued
-    embed_windows_close_left();
-    render_after_quit(options, module, frame);
-    if (reason != nullptr) return reason;
-    return quit_seen ? "quit_message" : "frames";
-}
-
 int main(int argc, char **argv) {
     HostOptions options;
     std::string error;
@@ -150,7 +59,13 @@ int main(int argc, char **argv) {
     if (!run_log_open(run.log)) return 2;
     crash_report_install();
 
-    if (run.capture) CreateDirectoryA(run.capture, nullptr);  // an existing folder is fine
+    if (run.capture && !CreateDirectoryA(run.capture, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        const std::string text = std::string("cannot make the capture folder ") + run.capture + " (error " +
+                                 std::to_string(GetLastError()) + ")";
+        log_error("capture", text.c_str());
+        event_log_close();
+        return 3;
+    }
     if (!spectrum_stream_prepare(&run)) return 2;
     if (run.video != nullptr && !video_out_open(run.video)) {
         JsonLine line = json_begin("error");
@@ -167,7 +82,7 @@ int main(int argc, char **argv) {
     INITCOMMONCONTROLSEX common_controls = {sizeof common_controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common_controls);
     player_setup(run.probe_answer, run.embed, run.track,
-                 {"\\/", embed_window_answer, parent_window_note_registration, ini_file_open});
+                 {"\\/", embed_window_answer, parent_window_note_registration, ini_file_open, ini_file_writable});
     HWND parent = parent_window_create(GetModuleHandleA(nullptr));
     if (parent == nullptr) {
         JsonLine line = json_begin("error");
@@ -207,6 +122,8 @@ int main(int argc, char **argv) {
     }
     module_setup(module, run, parent, loaded.library);
 
+    const RowSource rows = rows_of_spectrum();
+    const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     const char *reason = "config_done";
     RunTotals totals;
     if (options.config) {
@@ -219,8 +136,8 @@ int main(int argc, char **argv) {
     }
     for (int cycle = 0; options.init && cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
-        reason = run_module(run, module, cycle, &totals);
-        if (totals.init_failed || totals.video_failed) break;
+        reason = run_module(run, module, cycle, kHostPacing, rows, outlet, &totals);
+        if (totals.init_failed || totals.video_failed || totals.capture_failed) break;
     }
 
     event_log_set_phase("end");
@@ -234,5 +151,5 @@ int main(int argc, char **argv) {
     event_log_close();
     video_out_close();
     // As the native program: a plug-in that would not start fails the run.
-    return totals.video_failed ? 3 : totals.init_failed ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
 }

@@ -59,7 +59,8 @@ const char kHostUsage[] =
     "                          exists before the first frame, to start together with the sound\n"
     "  --help                  this text\n"
     "Exit status: 0 when the module ran (whatever it returned), 1 when it could not be\n"
-    "loaded, 2 for a bad command line or spectrum stream, 3 when the video could not be written.\n";
+    "loaded, 2 for a bad command line or spectrum stream, 3 when the video or a capture could not\n"
+    "be written (a capture folder that cannot be made, a full disk).\n";
 
 bool host_options_parse(int argc, char **argv, HostOptions *options, std::string *error) {
     for (int i = 1; i < argc; ++i) {

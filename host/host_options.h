@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/dialog_script.h"
-#include "host/run_options.h"
+#include "player/run_options.h"
 
 struct HostOptions {
     RunOptions run;                     // what the native program takes too

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "host/run_steps.h"
+#include "player/run_steps.h"
 
 double seconds_now() {
     LARGE_INTEGER count, frequency;

@@ -2,7 +2,7 @@
 // to be stopped arrives on it as a quit message.
 #pragma once
 
-#include "host/player_platform.h"  // seconds_now, sleep_seconds and pump_messages: the queue run once
+#include "player/player_platform.h"  // seconds_now, sleep_seconds and pump_messages: the queue run once
 
 // Runs the queue until the time deadline (of seconds_now) has come; true, at once, on the quit message.
 bool pump_messages_until(double deadline, int after_frames);

@@ -1,7 +1,7 @@
 #include "host/module_loader.h"
 
-#include "host/event_log.h"
-#include "host/run_steps.h"
+#include "player/event_log.h"
+#include "player/run_steps.h"
 
 typedef VisHeader *(HALCYON_CDECL *GetHeaderFunction)();
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "host/event_log.h"
-#include "host/player_answers.h"
-#include "host/player_platform.h"
+#include "player/event_log.h"
+#include "player/player_answers.h"
+#include "player/player_platform.h"
 #include "shell/vis_module.h"
 
 static const char kClassName[] = "HalcyonHostParent";

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 // Registers the class and creates the visible top-level window.
 HWND parent_window_create(HINSTANCE instance);

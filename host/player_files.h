@@ -8,3 +8,5 @@
 // Opens the file for writing without truncating it, creating it when missing; true when it can be
 // written, with *created whether it was made.
 bool ini_file_open(const std::string &path, bool *created);
+// Whether ini_file_open would succeed, leaving nothing behind.
+bool ini_file_writable(const std::string &path);

@@ -1,7 +1,7 @@
 // What the process holds after the plug-in stopped, as figures that grow when a plug-in leaks:
 // working_set, peak_working_set, gdi_objects and windows (the thread's windows, with their
 // children).
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/frame_capture.h"
-#include "host/frame_files.h"
+#include "player/frame_files.h"
 
 static HANDLE g_file = INVALID_HANDLE_VALUE;
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "host/clock_setting.h"
+#include "player/clock_setting.h"
 
 // Uses setting and rewrites the library's import slots of the tick functions to return
 // virtual_clock_now(); returns how many it rewrote.

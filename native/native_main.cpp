@@ -3,117 +3,29 @@
 // events (host/host_main.cpp), one JSON object per line:
 //   loaded, player_files, [clock,] [cycle,] init, [gl,] [sound,] [ready,] [pacing,] frame,
 //   capture..., quit_message, poke, quit, end; and from inside the plug-in's calls message_box and
-//   host_message. error when the spectrum stream is bad, the video fails or nothing can be shown.
+//   host_message. error when the spectrum stream is bad, a capture or the video cannot be written
+//   or nothing can be shown.
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <GL/gl.h>
-
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "host/event_log.h"
-#include "host/player_platform.h"
-#include "host/run_steps.h"
 #include "native/frame_output.h"
 #include "native/native_options.h"
+#include "native/native_pacing.h"
 #include "native/player_window.h"
 #include "native/plugin_folder.h"
 #include "native/sound_out.h"
+#include "native/stop_signals.h"
+#include "player/event_log.h"
+#include "player/frame_loop.h"
+#include "player/player_platform.h"
+#include "player/run_steps.h"
+#include "player/run_stop.h"
 #include "shell/module_export.h"
 #include "shell/platform_linux.h"
-
-namespace {
-
-bool g_sound = false;  // the track's sound is playing with the frames
-
-// The GL the frames are drawn with, once: the card's driver, or llvmpipe.
-void log_renderer() {
-    static bool logged = false;
-    if (logged || !platform_linux_gl_current()) return;
-    logged = true;
-    auto text = [](GLenum name) {
-        const GLubyte *value = glGetString(name);
-        return value ? reinterpret_cast<const char *>(value) : "";
-    };
-    JsonLine line = json_begin("gl");
-    json_string(line, "renderer", text(GL_RENDERER));
-    json_string(line, "vendor", text(GL_VENDOR));
-    json_string(line, "version", text(GL_VERSION));
-    json_string(line, "display", platform_linux_display_kind());
-    event_write(line);
-}
-
-void start_sound(const char *sound) {
-    if (!sound || g_sound) return;
-    std::string error;
-    const double start = spectrum_stream_loaded().start_ms / 1000.0;
-    g_sound = sound_open(sound, start, &error);
-    JsonLine line = json_begin("sound");
-    json_bool(line, "playing", g_sound);
-    if (!g_sound) json_string(line, "text", error.c_str());
-    event_write(line);
-    if (!g_sound) std::fprintf(stderr, "%s: %s: playing silently\n", kProgramName, error.c_str());
-}
-
-// Init, the frames, Quit. Returns the reason the run ended.
-const char *run_module(const NativeOptions &native, VisModule *module, int cycle, RunTotals *totals) {
-    const RunOptions &options = native.run;
-    bool quit_seen = false;
-    if (!start_module(options, module, &quit_seen, totals)) return "init_failed";
-    log_renderer();
-    start_sound(native.sound);
-
-    if (options.video) video_out_begin();
-    const char *reason = nullptr;
-    if (!quit_seen && options.wait_for && !wait_for_start(options.wait_for, &reason))
-        quit_seen = std::strcmp(reason, "quit_message") == 0;
-    // Our plug-in draws with GL on this thread: its frames are read as soon as Render returns.
-    const bool wall = options.pacing == Pacing::wall;
-    if (options.pacing != Pacing::clock) log_pacing(wall, true);
-    event_log_set_phase("render");
-    const SpectrumStream &stream = spectrum_stream_loaded();
-    if (g_sound && !quit_seen && !reason) sound_start();
-    const double started = seconds_now();
-    int frame = 0;
-    player_set_playing(true);
-    while (!reason && !quit_seen && (options.realtime || frame < options.frames)) {
-        if (poke_before_frame(options, frame)) {
-            quit_seen = true;
-            break;
-        }
-        // In real time the rows follow the sound heard (or the clock): a slow frame skips rows.
-        long long row = frame;
-        if (options.realtime) {
-            const double seconds = g_sound ? sound_heard_seconds() : seconds_now() - started;
-            row = (long long)(seconds * stream.rate_numerator / stream.rate_denominator);
-            if (row >= stream.frame_count || (g_sound && sound_finished())) {
-                reason = "stream_end";
-                break;
-            }
-        }
-        feed_frame(options, module, row);
-        const int result = module->render(module);
-        if (wall) sleep_seconds(started + (frame + 1) * options.clock.step_ms / 1000 - seconds_now());
-        reason = finish_frame(options, cycle, &frame, result, row, totals);
-        if (reason != nullptr) break;
-        quit_seen = pump_messages(frame);
-        if (quit_seen || (!options.realtime && frame >= options.frames)) break;
-        const int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
-        if (delay > 0 && !wall) sleep_seconds(delay / 1000.0);
-    }
-    totals->loop_seconds = seconds_now() - started;
-    totals->frames = frame;
-    player_set_playing(false);
-    quit_module(module);
-    pump_messages(frame);
-    render_after_quit(options, module, frame);
-    if (reason) return reason;
-    return quit_seen ? "quit_message" : "frames";
-}
-
-}  // namespace
 
 const char kProgramName[] = "halcyon_native";
 
@@ -123,7 +35,19 @@ intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lpar
     return reinterpret_cast<intptr_t>(target);
 }
 
+// The capture folder, made unless it is there; false after an "error" event and a line on stderr.
+static bool capture_folder_make(const char *path) {
+    if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;
+    const int reason = errno;
+    const std::string text = std::string("cannot make the capture folder ") + path + ": " + std::strerror(reason);
+    log_error("capture", text.c_str());
+    event_log_close();
+    return false;
+}
+
 int main(int argc, char **argv) {
+    // From the first moment on, Ctrl-C, SIGTERM and a closed terminal end the run cleanly.
+    stop_signals_install();
     NativeOptions options;
     std::string error;
     if (!native_options_parse(argc, argv, &options, &error)) return refuse_command_line(error, kNativeUsage);
@@ -138,7 +62,7 @@ int main(int argc, char **argv) {
     const std::string track = run.track ? absolute_path(run.track) : "";
     const std::string sound = options.sound ? absolute_path(options.sound) : "";
     if (run.capture) {
-        mkdir(capture.c_str(), 0755);  // an existing folder is fine
+        if (!capture_folder_make(capture.c_str())) return 3;
         run.capture = capture.c_str();
     }
     if (run.wait_for) run.wait_for = wait_for.c_str();
@@ -190,12 +114,15 @@ int main(int argc, char **argv) {
     }
     module_setup(module, run, player_window(), header);  // any instance token: the seam has one plug-in
 
+    native_pacing_play(options.sound);
+    const RowSource rows = rows_of_spectrum();
+    const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     const char *reason = "frames";
     RunTotals totals;
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
-        reason = run_module(options, module, cycle, &totals);
-        if (totals.init_failed || totals.video_failed) break;
+        reason = run_module(run, module, cycle, kNativePacing, rows, outlet, &totals);
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || run_stop_signal()) break;
     }
 
     event_log_set_phase("end");
@@ -205,5 +132,6 @@ int main(int argc, char **argv) {
     plugin_folder_leave();
     event_log_close();
     video_out_close();
-    return totals.video_failed ? 3 : totals.init_failed ? 1 : 0;
+    if (run_stop_signal()) return 128 + run_stop_signal();
+    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
 }

@@ -56,7 +56,10 @@ const char kNativeUsage[] =
     "Not here: --dll (the plug-in is built in; other plug-ins run in halcyon_host.exe under Wine) and\n"
     "the options dialog (--config and --dialog-*: Windows only; give --options FILE).\n"
     "Exit status: 0 when the plug-in ran, 1 when its Init failed or nothing could be shown,\n"
-    "2 for a bad command line or spectrum stream, 3 when the video could not be written.\n";
+    "2 for a bad command line or spectrum stream, 3 when the video or a capture could not be\n"
+    "written (a capture folder that cannot be made, a full disk), 128 + N when signal N (SIGINT,\n"
+    "SIGTERM, SIGHUP) stopped the run; it then ends as after its last frame, and a second one\n"
+    "ends it at once.\n";
 
 namespace {
 

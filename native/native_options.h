@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/run_options.h"
+#include "player/run_options.h"
 #include "shell/platform_linux_egl.h"
 
 struct NativeOptions {

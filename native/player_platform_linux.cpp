@@ -1,6 +1,6 @@
-// The native program's side of host/player_platform.h (the registered window's checks are in
+// The native program's side of player/player_platform.h (the registered window's checks are in
 // player_window.cpp).
-#include "host/player_platform.h"
+#include "player/player_platform.h"
 
 #include <sys/stat.h>
 #include <time.h>
@@ -8,7 +8,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "host/run_steps.h"
+#include "player/run_steps.h"
+#include "player/run_stop.h"
 #include "shell/platform_linux.h"
 
 double seconds_now() {
@@ -20,7 +21,8 @@ double seconds_now() {
 void sleep_seconds(double seconds) {
     if (seconds <= 0) return;
     timespec span = {time_t(seconds), long((seconds - std::floor(seconds)) * 1e9)};
-    while (nanosleep(&span, &span) != 0) {
+    // A stop signal cuts the sleep short; others resume it.
+    while (nanosleep(&span, &span) != 0 && run_stop_signal() == 0) {
     }
 }
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host/dialog_answers.h"
-#include "host/event_log.h"
-#include "host/player_platform.h"
+#include "player/dialog_answers.h"
+#include "player/event_log.h"
+#include "player/player_platform.h"
 #include "shell/platform_linux.h"
 #include "shell/vis_module.h"
 
@@ -62,9 +62,14 @@ bool open_ini(const std::string &path, bool *created) {
     return true;
 }
 
+bool ini_writable(const std::string &path) {
+    if (access(path.c_str(), F_OK) == 0) return access(path.c_str(), W_OK) == 0;
+    return errno == ENOENT && access(path_folder(path, "/").c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace
 
-const PlayerPlatform kLinuxPlayerPlatform = {"/", embed_answer, note_registration, open_ini};
+const PlayerPlatform kLinuxPlayerPlatform = {"/", embed_answer, note_registration, open_ini, ini_writable};
 
 WindowHandle player_window() { return &g_parent_window; }
 

@@ -1,11 +1,11 @@
-// The player's window natively, the native side of host/player_answers.h: the handle the plug-in
+// The player's window natively, the native side of player/player_answers.h: the handle the plug-in
 // gets as its parent, the render window's registration (611) kept, the message boxes answered and
 // logged as the Windows host logs them (message_box).
 #pragma once
 
 #include <cstdint>
 
-#include "host/player_answers.h"
+#include "player/player_answers.h"
 #include "shell/platform.h"
 
 // The handle the plug-in gets as its parent window.

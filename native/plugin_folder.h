@@ -1,7 +1,9 @@
 // Where the plug-in finds its asset folder: natively its module's name has no folder, so the
 // player makes the plug-in's folder the current directory. A run with its own options or size
 // reads the assets through a private folder instead (the asset files linked in, the options
-// written there), so that the user's folder and its useropt.cfg stay as they are.
+// written there, in $TMPDIR), so that the user's folder and its useropt.cfg stay as they are. The
+// private folder goes however the run ends: on its return or failure, on a stop signal
+// (stop_signals.h), and what a run killed outright leaves, the next run removes.
 #pragma once
 
 #include <string>
@@ -16,6 +18,8 @@ struct PluginFolderRequest {
 bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error);
 // Removes the private folder, if one was made.
 void plugin_folder_leave();
+// The same from a signal handler, on any thread, while the program may be anywhere.
+void plugin_folder_remove_now();
 
 // The folder the program lies in.
 std::string program_folder();

@@ -1,15 +1,19 @@
 """The native player end to end, offscreen on llvmpipe: a short run to the end and one stopped by
 Escape, with the events the Windows host writes and the frames; every failed start with its exit
-status and its one line.
+status and its one line; captures that cannot be written; runs stopped by a signal or killed, and
+the private folder each leaves (none).
 
 HALCYON_NATIVE names the player (ctest sets it; default build/native/native/halcyon_native)."""
 
+import errno
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 import wave
 
@@ -52,6 +56,18 @@ class Run:
                                               self.stderr[-2000:])
 
 
+def private_folders(folder):
+    """The private plug-in folders a run made in folder (its TMPDIR)."""
+    return sorted(n for n in os.listdir(folder) if n.startswith("halcyon-native-"))
+
+
+def read_events(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [json.loads(line) for line in f.read().decode("ascii").splitlines() if line.endswith("}")]
+
+
 class NativeTestCase(unittest.TestCase):
     def run_native(self, args):
         folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
@@ -84,8 +100,11 @@ class PlayerRun(NativeTestCase):
         quit = run.one("quit")
         self.assertEqual((quit["render_window_alive"], quit["window_class_registered"], quit["windows"]),
                          (False, False, 0))
-        self.assertFalse([n for n in os.listdir(run.folder) if n.startswith("halcyon-native-")],
-                         "the private plug-in folder is removed")
+        self.assertFalse(private_folders(run.folder), "the private plug-in folder is removed")
+        # Our plug-in never asks for the player's ini file: none is made.
+        files = run.one("player_files")
+        self.assertEqual((files["ini_file"], files["writable"]), (os.path.join(run.folder, "winamp.ini"), True))
+        self.assertNotIn("winamp.ini", os.listdir(run.folder))
 
         # The raw frames on stdout, as an encoder reads them.
         magic, width, height, order = struct.unpack_from("<4sII4s", run.stdout)
@@ -118,12 +137,12 @@ class PlayerRun(NativeTestCase):
         folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
         with open(os.path.join(folder, "music.hsps"), "wb") as f:
-            f.write(stream_bytes([100] * 30))
+            f.write(stream_bytes([100] * 90))
         with wave.open(os.path.join(folder, "music.wav"), "wb") as f:
             f.setnchannels(2)
             f.setsampwidth(2)
             f.setframerate(44100)
-            f.writeframes(bytes(4 * 44100 * 9 // 10))
+            f.writeframes(bytes(4 * 44100 * 29 // 10))
         run = Run(folder, BASE + ["--realtime", "--spectrum", "stream:music.hsps", "--sound", "music.wav"],
                   timeout=60, SDL_AUDIODRIVER="dummy")
         self.assertEqual(run.status, 0, run.describe())
@@ -131,8 +150,9 @@ class PlayerRun(NativeTestCase):
         self.assertEqual(run.one("end")["reason"], "stream_end", run.describe())
         rows = [e["row"] for e in run.of("frame")]
         self.assertEqual(rows, sorted(rows))
-        self.assertGreaterEqual(rows[-1], 20, run.describe())
-        self.assertGreater(run.one("end")["loop_ms"], 800)  # the sound's own time, however fast the frames
+        self.assertGreater(run.one("end")["loop_ms"], 2800)  # the sound's own time, however fast the frames
+        # The first frame compiles the shaders: on a busy machine it may outlast the sound.
+        self.assertGreaterEqual(rows[-1], 45 if len(rows) > 1 else 0, run.describe())
 
     def test_escape_stops_the_run_as_a_user_does(self):
         run = self.run_native(BASE + ["--frames", "6", "--escape-at", "2", "--spectrum", "tone:20@180"])
@@ -154,6 +174,8 @@ class PlayerFailures(NativeTestCase):
             ("no GL", ["--gl", "device:999"], 1, "ERRORCODE3", "no EGL device 999"),
             ("the video cannot be written", ["--video", "/dev/full"], 3, "video", "cannot write"),
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
+            ("no capture folder", ["--capture", "junk.hsps/shots"], 3, "capture",
+             "cannot make the capture folder %s/junk.hsps/shots: Not a directory"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
@@ -171,13 +193,122 @@ class PlayerFailures(NativeTestCase):
                     f.write(b"{}\n" * 20)
                 run = Run(folder, BASE + ["--frames", "3"] + args)
                 self.assertEqual(run.status, status, run.describe())
-                self.assertIn(line, run.stderr, run.describe())
+                self.assertIn(line.replace("%s", folder), run.stderr, run.describe())
                 if status == 1:
                     self.assertEqual(run.one("message_box")["text"], said)
                     self.assertEqual(run.one("init")["result"], 1)
                     self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("init_failed", 0))
                 elif said:
                     self.assertEqual(run.one("error")["what"], said, run.describe())
+
+    def small_tmpfs(self, options):
+        """A tmpfs of its own (root only), unmounted when the test ends."""
+        if os.geteuid() != 0:
+            self.skipTest("a full disk needs a small tmpfs, and mounting one needs root")
+        mount = tempfile.mkdtemp(prefix="halcyon-native-test-mount-")
+        self.addCleanup(os.rmdir, mount)
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", mount], capture_output=True)
+        if result.returncode != 0:
+            self.skipTest("cannot mount a tmpfs here: %s" % result.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ["umount", mount], check=True)
+        return mount
+
+    def unwritable_folder(self):
+        """A folder that takes no files: on a tmpfs made read-only as root (who may write anywhere
+        else), else one without write permission."""
+        if os.geteuid() == 0:
+            mount = self.small_tmpfs("size=64k")
+            os.mkdir(os.path.join(mount, "shots"))
+            subprocess.run(["mount", "-o", "remount,ro", mount], check=True)
+            return os.path.join(mount, "shots"), "Read-only file system"
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        os.chmod(folder, 0o555)
+        self.addCleanup(os.chmod, folder, 0o755)
+        return folder, "Permission denied"
+
+    def full_folder(self):
+        mount = self.small_tmpfs("size=64k")
+        shots = os.path.join(mount, "shots")
+        os.mkdir(shots)
+        try:
+            with open(os.path.join(mount, "filler"), "wb") as f:
+                while True:
+                    f.write(bytes(4096))
+                    f.flush()
+        except OSError as e:
+            self.assertEqual(e.errno, errno.ENOSPC)
+        return shots, "No space left on device"
+
+    def test_a_capture_that_cannot_be_written_fails_the_run(self):
+        for what, make in (("an unwritable folder", self.unwritable_folder), ("a full disk", self.full_folder)):
+            with self.subTest(what):
+                shots, reason = make()
+                run = self.run_native(BASE + ["--frames", "3", "--spectrum", "tone:20", "--capture", shots])
+                self.assertEqual(run.status, 3, run.describe())
+                error = run.one("error")
+                self.assertEqual(error["what"], "capture")
+                self.assertIn(reason, error["text"])
+                self.assertIn("cannot write %s/frame_00000.png: %s" % (shots, reason), run.stderr)
+                self.assertEqual([c["captured"] for c in run.of("capture")], [False])
+                self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("capture_failed", 1))
+                self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
+                if os.path.isdir(shots):
+                    self.assertEqual(os.listdir(shots), [], "no partial picture is left")
+
+
+class PlayerStops(NativeTestCase):
+    """Signals and kill -9: the run's private folder goes however the run ends."""
+
+    def start(self, folder, log):
+        events = os.path.join(folder, log)
+        process = subprocess.Popen([NATIVE, "--log", events] + BASE + ["--frames", "100000", "--spectrum", "tone:20"],
+                                   cwd=folder, env=dict(os.environ, TMPDIR=folder), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        self.addCleanup(process.stderr.close)
+        give_up = time.monotonic() + 120
+        while sum(e["event"] == "frame" for e in read_events(events)) < 2:
+            self.assertIsNone(process.poll(), "the run ended before its frames")
+            self.assertLess(time.monotonic(), give_up, "no frames")
+            time.sleep(0.05)
+        return process, events
+
+    def folder(self):
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
+
+    def test_each_stop_signal_ends_the_run_as_its_last_frame_would(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(number.name):
+                folder = self.folder()
+                process, log = self.start(folder, "events.jsonl")
+                self.assertEqual(len(private_folders(folder)), 1)
+                process.send_signal(number)
+                self.assertEqual(process.wait(60), 128 + number)
+                events = read_events(log)
+                names = [e["event"] for e in events]
+                self.assertEqual(names[-2:], ["quit", "end"])
+                self.assertEqual(events[-1]["reason"], "interrupted")
+                self.assertEqual(private_folders(folder), [])
+
+    def test_what_a_killed_run_leaves_the_next_one_removes_and_a_live_ones_stays(self):
+        folder = self.folder()
+        killed, _ = self.start(folder, "killed.jsonl")
+        [left] = private_folders(folder)
+        killed.kill()
+        killed.wait(60)
+        self.assertEqual(private_folders(folder), [left])
+        live, _ = self.start(folder, "live.jsonl")
+        [live_folder] = private_folders(folder)
+        self.assertNotEqual(live_folder, left)
+        run = Run(folder, BASE + ["--frames", "1"])
+        self.assertEqual(run.status, 0, run.describe())
+        self.assertEqual(private_folders(folder), [live_folder], "a run's folder stays while it runs")
+        live.terminate()
+        self.assertEqual(live.wait(60), 128 + signal.SIGTERM)
+        self.assertEqual(private_folders(folder), [])
 
 
 if __name__ == "__main__":

@@ -156,6 +156,17 @@ class CaptureTest(HostTestCase):
         run = self.host(MINIMAL, ["--frames", "1", "--capture", "shots"])
         self.assertEqual([c["captured"] for c in run.of("capture")], [False])
 
+    def test_a_picture_that_cannot_be_written_fails_the_run(self):
+        # A file where the folder should be: the folder is taken for made, its pictures cannot be.
+        for capture, frames, text in (("shots", 1, "frame_00000.png: "), ("shots\\deeper", 0, "capture folder")):
+            run = self.host(MINIMAL, ["--frames", "3", "--capture", capture], expect_status=3,
+                            files=dict(control(window=1, gl_clear="200,40,10"), shots="not a folder"))
+            self.assertIn(text, run.one("error")["text"], run.describe())
+            self.assertEqual(run.one("error")["what"], "capture")
+            self.assertIn(text, run.stderr)
+            if frames:
+                self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("capture_failed", frames))
+
 
 class CycleTest(HostTestCase):
     def test_init_frames_quit_again_in_one_process(self):

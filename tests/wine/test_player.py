@@ -65,7 +65,9 @@ class PlayerFilesTest(HostTestCase):
             self.assertEqual((files["ini_file"], files["ini_folder"], files["plugin_folder"]),
                              (windows_path(os.path.join(player, "winamp.ini")), windows_path(player),
                               windows_path(plugins)))
-            self.assertEqual((files["created"], files["writable"], files["beside_plugins"]), (starts == 1, True, True))
+            self.assertEqual((files["writable"], files["beside_plugins"]), (True, True))
+            [asked] = [e for e in run.of("host_message") if e["lparam"] == 334]
+            self.assertEqual((asked["text"], asked["created"]), (files["ini_file"], starts == 1))
             [used] = entries(run, "ini")[-1:]
             self.assertEqual((used["file"], used["starts"], used["written"], used["found_self"]),
                              (files["ini_file"], str(starts), "1", "1"))
@@ -76,6 +78,10 @@ class PlayerFilesTest(HostTestCase):
         files = run.one("player_files")
         self.assertEqual((files["ini_file"], files["beside_plugins"]), (windows_path(run.path("winamp.ini")), False))
         self.assertEqual(entries(run, "ini")[0]["found_self"], "0")
+        # A plug-in that never asks for its path gets no file.
+        run = self.host(MINIMAL, ["--frames", "0"])
+        self.assertTrue(run.one("player_files")["writable"])
+        self.assertFalse(os.path.exists(run.path("winamp.ini")))
 
 
 class EmbedWindowTest(HostTestCase):

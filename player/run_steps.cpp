@@ -1,11 +1,12 @@
-#include "host/run_steps.h"
+#include "player/run_steps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "host/player_answers.h"
-#include "host/player_platform.h"
+#include "player/player_answers.h"
+#include "player/player_platform.h"
+#include "player/run_stop.h"
 #include "shell/platform.h"
 
 int refuse_command_line(const std::string &error, const char *usage) {
@@ -146,6 +147,10 @@ bool wait_for_start(const char *path, const char **reason) {
     event_write(ready);
     const double give_up = seconds_now() + 120;
     while (!file_exists(path)) {
+        if (run_stop_signal() != 0) {
+            *reason = "interrupted";
+            return false;
+        }
         if (pump_messages(0)) {
             *reason = "quit_message";
             return false;
@@ -188,54 +193,6 @@ void log_pacing(bool wall, bool gl_on_player_thread) {
     json_string(line, "mode", wall ? "wall" : "clock");
     json_bool(line, "gl_on_host_thread", gl_on_player_thread);
     event_write(line);
-}
-
-static void log_capture(int frame, const CaptureResult &capture) {
-    JsonLine line = json_begin("capture");
-    json_int(line, "index", frame);
-    json_bool(line, "captured", capture.captured);
-    if (capture.captured) {
-        json_string(line, "path", capture.path.c_str());
-        json_int(line, "width", capture.width);
-        json_int(line, "height", capture.height);
-        char mean[96];
-        std::snprintf(mean, sizeof mean, "[%.3f, %.3f, %.3f]", capture.mean_red, capture.mean_green,
-                      capture.mean_blue);
-        json_raw(line, "mean_rgb", mean);
-        json_string(line, "source", capture.source);
-    }
-    event_write(line);
-}
-
-const char *finish_frame(const RunOptions &options, int cycle, int *frame, int result, long long row,
-                         RunTotals *totals) {
-    JsonLine line = json_begin("frame");
-    json_int(line, "index", *frame);
-    json_int(line, "result", result);
-    if (options.realtime) json_int(line, "row", row);
-    event_write(line);
-    if (result != 0) return "render_ended";
-    if (options.capture && *frame % options.capture_every == 0)
-        log_capture(*frame, frame_capture(options.capture, cycle * 100000 + *frame));
-    std::string error;
-    const bool video_failed = options.video != nullptr && !video_out_frame(&error);
-    ++*frame;  // drawn, even when the video lost it
-    if (!video_failed) return nullptr;
-    log_error("video", error.c_str());
-    totals->video_failed = true;
-    return "video_failed";
-}
-
-void render_after_quit(const RunOptions &options, VisModule *module, int frame) {
-    event_log_set_phase("after_quit");
-    for (int i = 0; i < options.render_after_quit; ++i) {
-        feed_frame(options, module, frame + i);
-        JsonLine late = json_begin("frame");
-        json_int(late, "index", frame + i);
-        json_int(late, "result", module->render(module));
-        json_bool(late, "after_quit", true);
-        event_write(late);
-    }
 }
 
 void log_end(const char *reason, const RunTotals &totals, int dialogs, bool parent_minimized) {

@@ -1,6 +1,6 @@
-// The deterministic clock's setting, arithmetic and current tick, shared by the Windows host (which
-// points the plug-in's tick imports at virtual_clock_now, virtual_clock.h) and the native player
-// (which answers the seam's tick count with it): frame N of either sees the same tick.
+// The deterministic clock's setting, arithmetic and current tick, shared by the Windows host
+// (which points the plug-in's tick imports at virtual_clock_now, host/virtual_clock.h) and the
+// native player (which answers the seam's tick count with it): frame N of either sees the same tick.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "host/dialog_answers.h"
+#include "player/dialog_answers.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "host/player_answers.h"
+#include "player/player_answers.h"
 
 #include <cctype>
 #include <set>
@@ -10,9 +10,11 @@
 // since plug-ins keep the pointers they get.
 static intptr_t g_version = 0x5066;
 static bool g_embed = true;
-static PlayerPlatform g_platform = {"/", nullptr, nullptr, nullptr};
+static PlayerPlatform g_platform = {"/", nullptr, nullptr, nullptr, nullptr};
 static std::string g_track_path, g_track_title;
 static std::string g_ini_file, g_ini_folder, g_plugin_folder;
+// Set when the plug-in first asks for the ini file's path, reset by player_files_prepare.
+static bool g_ini_opened = false, g_ini_created = false;
 // Changed by the frame loop, read when the plug-in asks (on the player's thread).
 static bool g_playing = false;
 static uint32_t g_position_ms = 0, g_length_seconds = 0;
@@ -48,29 +50,35 @@ void player_setup(intptr_t version, bool embed, const char *track, const PlayerP
 
 void player_files_prepare(const std::string &plugin_folder, const std::string &run_folder) {
     const char *separators = g_platform.separators;
-    bool (*open_ini)(const std::string &, bool *) = g_platform.open_ini;
     const std::string name = std::string(separators, 1) + "winamp.ini";
     g_plugin_folder = plugin_folder;
     const bool in_plugins = same_text_ignoring_case(name_of(g_plugin_folder, separators), "Plugins");
     g_ini_folder = in_plugins ? path_folder(g_plugin_folder, separators) : run_folder;
-    bool created = false;
-    bool writable = open_ini(g_ini_folder + name, &created);
+    bool writable = g_platform.ini_writable(g_ini_folder + name);
     bool moved = false;
     if (!writable && in_plugins) {
         // A player's folder we may not write to: an ini in the run's folder still takes settings.
         g_ini_folder = run_folder;
-        writable = open_ini(g_ini_folder + name, &created);
+        writable = g_platform.ini_writable(g_ini_folder + name);
         moved = true;
     }
     g_ini_file = g_ini_folder + name;
+    g_ini_opened = g_ini_created = false;
     JsonLine line = json_begin("player_files");
     json_string(line, "ini_file", g_ini_file.c_str());
     json_string(line, "ini_folder", g_ini_folder.c_str());
     json_string(line, "plugin_folder", g_plugin_folder.c_str());
     json_bool(line, "beside_plugins", in_plugins && !moved);
-    json_bool(line, "created", created);
     json_bool(line, "writable", writable);
     event_write(line);
+}
+
+// Plug-ins that ask for the path use it unchecked, many to open the file for writing: it is there
+// from the first answer on.
+static void ini_file_make() {
+    if (g_ini_opened) return;
+    g_ini_opened = true;
+    g_platform.open_ini(g_ini_file, &g_ini_created);
 }
 
 void player_set_playing(bool playing) { g_playing = playing; }
@@ -106,7 +114,10 @@ bool player_answer(uintptr_t wparam, intptr_t number, intptr_t *answer, const ch
     case kAskEmbedWindow:
         if (g_embed) *answer = g_platform.embed(wparam);
         return true;
-    case kAskIniFile: *answer = text_answer(g_ini_file, text); return true;
+    case kAskIniFile:
+        ini_file_make();
+        *answer = text_answer(g_ini_file, text);
+        return true;
     case kAskIniFolder: *answer = text_answer(g_ini_folder, text); return true;
     case kAskPluginFolder: *answer = text_answer(g_plugin_folder, text); return true;
     }
@@ -135,6 +146,7 @@ intptr_t player_host_message(uintptr_t wparam, intptr_t lparam) {
     if (!worth_logging(lparam, wparam, known)) return result;
     json_int(line, "answer", static_cast<long long>(result));
     if (text != nullptr) json_string(line, "text", text);
+    if (lparam == kAskIniFile) json_bool(line, "created", g_ini_created);
     json_bool(line, "known", known);
     event_write(line);
     return result;

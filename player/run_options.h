@@ -1,4 +1,4 @@
-// The options both players take, the Windows host (host_options.h) and the native program
+// The options both players take, the Windows host (host/host_options.h) and the native program
 // (native/native_options.h): same names, same meaning, parsed here once. Each program's parser
 // keeps its own loop and options and asks these functions about the rest.
 #pragma once
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/clock_setting.h"
-#include "host/spectrum_fill.h"
+#include "player/clock_setting.h"
+#include "player/spectrum_fill.h"
 
 // How frames follow each other. clock: as fast as the plug-in draws them (with the module's
 // delay between them), each at its own tick of the deterministic clock; wall: each frame takes its

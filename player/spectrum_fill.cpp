@@ -1,4 +1,4 @@
-#include "host/spectrum_fill.h"
+#include "player/spectrum_fill.h"
 
 #include <cmath>
 #include <cstdio>

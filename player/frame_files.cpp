@@ -1,10 +1,10 @@
-#include "host/frame_files.h"
+#include "player/frame_files.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "host/png_writer.h"
+#include "player/png_writer.h"
 
 void frame_rows_top_down(const std::vector<uint8_t> &bottom_up, int width, int height, std::vector<uint8_t> *pixels) {
     const size_t stride = size_t(width) * 4;
@@ -28,7 +28,7 @@ CaptureResult capture_write(const char *folder, char separator, int frame_index,
     char name[32];
     std::snprintf(name, sizeof name, "frame_%05d.png", frame_index);
     result.path = std::string(folder) + separator + name;
-    result.captured = png_write_rgba(result.path.c_str(), width, height, rows->data());
+    result.captured = png_write_rgba(result.path.c_str(), width, height, rows->data(), &result.error);
     result.width = width;
     result.height = height;
     const double count = double(width) * double(height);

@@ -1,11 +1,11 @@
-#include "host/run_options.h"
+#include "player/run_options.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "host/dialog_answers.h"
+#include "player/dialog_answers.h"
 
 namespace {
 

@@ -21,10 +21,11 @@ struct CaptureResult {
     double mean_red = 0, mean_green = 0, mean_blue = 0;  // 0..255, for quick checks in the log
     std::string path;
     const char *source = nullptr;  // what read the frame ("gl", ...), or null when nothing was read
+    std::string error;             // why a frame that was read is not captured: its file's failure
 };
 
 // Writes rows (RGBA, top row first) as FOLDER/frame_NNNNN.png, joined with separator, alpha made
-// opaque as the window shows it.
+// opaque as the window shows it; not captured, with the reason, when the file cannot be written.
 CaptureResult capture_write(const char *folder, char separator, int frame_index, std::vector<uint8_t> *rows,
                             int width, int height, const char *source);
 

@@ -1,15 +1,14 @@
-// What the two players do each their own way, for the steps of a run they share (run_steps.h):
-// the Windows host through Win32 (host_main.cpp, message_pump.cpp, player_files.cpp,
+// What the two players do each their own way, for the steps of a run they share (run_steps.h;
+// the frame loop's own seams are in frame_loop.h):
+// the Windows host through Win32 (host/host_main.cpp, message_pump.cpp, player_files.cpp,
 // parent_window.cpp, process_figures.cpp, frame_capture.cpp, video_out.cpp), the native program
 // over the Linux platform seam (native/native_main.cpp, native/player_platform_linux.cpp,
 // native/player_window.cpp, native/frame_output.cpp).
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "host/event_log.h"
-#include "host/frame_files.h"
+#include "player/event_log.h"
 
 extern const char kProgramName[];  // before each line on stderr
 
@@ -34,9 +33,3 @@ void json_process_figures(JsonLine &line);
 // Posts a message to the plug-in's render window (the one it registered; the host also finds the
 // window it draws in otherwise). Returns that window, 0 for none, and whether the post went.
 intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted);
-
-// Reads the frame just drawn into FOLDER/frame_NNNNN.png (frame_files.h).
-CaptureResult frame_capture(const char *folder, int frame_index);
-// Reads the frame just drawn and appends it to the raw video stream; false with a reason in
-// *error when there was nothing to read or the write failed (the reader went away).
-bool video_out_frame(std::string *error);

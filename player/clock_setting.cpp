@@ -1,4 +1,4 @@
-#include "host/clock_setting.h"
+#include "player/clock_setting.h"
 
 #include <cmath>
 #include <cstdlib>

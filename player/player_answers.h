@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 // The questions, by the numbers the player gives them.
 constexpr intptr_t kAskVersion = 0;
@@ -33,6 +33,9 @@ struct PlayerPlatform {
     // Opens a file for writing without truncating it; true when it can be written, with whether
     // it was made.
     bool (*open_ini)(const std::string &path, bool *created);
+    // Whether open_ini would succeed, leaving no file behind: the file is there and writable, or
+    // its folder takes a new one.
+    bool (*ini_writable)(const std::string &path);
 };
 
 // version: the answer to 0 (0x5066 for a 5.66 player); embed: false answers 505 with 0, as a
@@ -40,8 +43,9 @@ struct PlayerPlatform {
 void player_setup(intptr_t version, bool embed, const char *track, const PlayerPlatform &platform);
 
 // The player's files for a plug-in in plugin_folder: winamp.ini lies in the folder above it when
-// that is named Plugins (any case), as in a player's own folder, else in run_folder; it is created
-// empty when missing and never deleted. Logs a "player_files" event.
+// that is named Plugins (any case), as in a player's own folder, else in run_folder (also when the
+// folder above cannot be written). Logs a "player_files" event. The file is made, empty, only when
+// the plug-in asks for its path (334), never before and never deleted: most plug-ins never ask.
 void player_files_prepare(const std::string &plugin_folder, const std::string &run_folder);
 
 // The folder of path: "." for a bare name, the root with its separator.
@@ -56,5 +60,5 @@ bool player_answer(uintptr_t wparam, intptr_t number, intptr_t *answer, const ch
 
 // A host message (WM_USER) to the player's window: answered, and logged the first time each
 // question comes with each wParam (an unknown one only the first time at all), registrations
-// every time.
+// every time; the ini file's path with whether the player made the file.
 intptr_t player_host_message(uintptr_t wparam, intptr_t lparam);

@@ -1,20 +1,19 @@
 // The steps of a run that the Windows host and the native program take alike, and the event
 // lines they write the same way, one JSON object per line (event_log.h). What each does its own
-// way lies behind player_platform.h; each keeps its own frame loop, since they pace frames
-// differently (the host decides from the plug-in's first frame and waits for plug-ins that draw on
-// their own threads; the native program follows the sound it plays).
+// way lies behind player_platform.h; the frame loop that takes these steps is frame_loop.h.
 #pragma once
 
 #include <string>
 
-#include "host/event_log.h"
-#include "host/run_options.h"
+#include "player/event_log.h"
+#include "player/run_options.h"
 #include "shell/vis_module.h"
 
 struct RunTotals {
     int frames = 0;
     double loop_seconds = 0;  // from the first Render to the end of the last frame's work
     bool video_failed = false;
+    bool capture_failed = false;  // a frame was read but its picture could not be written
     bool init_failed = false;
 };
 
@@ -57,8 +56,8 @@ bool start_module(const RunOptions &options, VisModule *module, bool *quit_seen,
 void quit_module(VisModule *module);
 
 // After Init: logs "ready" and waits (up to 2 minutes) until the file at path exists, so that the
-// first frame and the sound start together. False, with the reason ("quit_message", "no_start"),
-// when the wait ended otherwise.
+// first frame and the sound start together. False, with the reason ("quit_message", "no_start",
+// "interrupted": a stop request), when the wait ended otherwise.
 bool wait_for_start(const char *path, const char **reason);
 
 // The plug-in's quit message, as pump_messages found it.
@@ -69,13 +68,4 @@ bool poke_before_frame(const RunOptions &options, int frame);
 // How frames follow each other (wall or clock), and whether the plug-in draws with GL on the
 // player's thread, which decides it in automatic pacing.
 void log_pacing(bool wall, bool gl_on_player_thread);
-// After a frame's Render and its pacing: logs the frame (with the stream's row in real time) and,
-// unless the plug-in asked to end (a nonzero result: the player stops it, "render_ended"), keeps
-// it: its capture when one is due, its raw video, and *frame counts it. Returns the reason the
-// run ends with this frame, or null; "video_failed", with an "error" event and
-// totals->video_failed, when the video cannot be written.
-const char *finish_frame(const RunOptions &options, int cycle, int *frame, int result, long long row,
-                         RunTotals *totals);
-// After Quit, as a careless player might: options.render_after_quit more frames from frame on.
-void render_after_quit(const RunOptions &options, VisModule *module, int frame);
 void log_end(const char *reason, const RunTotals &totals, int dialogs, bool parent_minimized);

@@ -1,6 +1,6 @@
 // JSON lines writer. Every line is flushed at once, so a run cut short by a timeout still leaves
 // the events that happened before it.
-#include "host/event_log.h"
+#include "player/event_log.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "host/run_options.h"
+#include "player/run_options.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "host/dialog_answers.h"
+#include "player/dialog_answers.h"
 
 bool option_number(const char *text, long long low, long long high, long long *value) {
     char *end = nullptr;
