@@ -27,7 +27,7 @@ struct Command {
 
 // The player's commands (render, play, demo) go first, once the player lives in this program.
 constexpr Command kCommands[] = {
-    {"model-info", model_info_command, "tell what a sphere model file holds"},
+    {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
     {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},
     {"bmp-info", bmp_info_command, "tell whether the plug-in reads a bitmap, and what it decodes"},

@@ -77,8 +77,9 @@ std::string executable_folder() {
     std::string folder(path, size_t(length));
     // An upgrade replaced the file while this one runs: the new one lies at the same place.
     constexpr const char kDeleted[] = " (deleted)";
-    if (folder.size() > sizeof kDeleted && folder.compare(folder.size() - (sizeof kDeleted - 1), std::string::npos, kDeleted) == 0)
-        folder.resize(folder.size() - (sizeof kDeleted - 1));
+    constexpr size_t kDeletedLength = sizeof kDeleted - 1;
+    if (folder.size() > kDeletedLength && folder.compare(folder.size() - kDeletedLength, kDeletedLength, kDeleted) == 0)
+        folder.resize(folder.size() - kDeletedLength);
     const size_t slash = folder.rfind('/');
     if (slash == std::string::npos) return "";
     folder.resize(slash == 0 ? 1 : slash);
@@ -95,13 +96,14 @@ bool choose_asset_folder(const char *user_folder, std::string *folder, std::stri
     if (user_folder) return readable_folder(user_folder, folder, error);
     const std::string exe = executable_folder();
     if (exe.empty()) {
-        *error = "cannot tell where the program lies (/proc/self/exe), so not where its assets are: name them with --assets DIR";
+        *error = "cannot tell where the program lies (/proc/self/exe), so not where its assets are: "
+                 "name an asset folder of your own";
         return false;
     }
     const std::string installed = installed_asset_folder(exe), built = build_tree_asset_folder(exe);
     if (is_folder(installed)) return readable_folder(installed, folder, error);
     if (is_folder(built)) return readable_folder(built, folder, error);
-    *error = "no asset set at " + installed + " (reinstall halcyonsphere, or name a folder with --assets DIR)";
+    *error = "no asset set at " + installed + " (reinstall halcyonsphere, or name an asset folder of your own)";
     return false;
 }
 

@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char kUsage[] = "FILE [--json] [--normals] [--tangents]";
 constexpr const char kHelp[] =
-    "Loads a sphere model file (.qtl) as the plug-in does and tells what it holds.\n"
+    "Loads a model file as the plug-in does and tells what it holds.\n"
     "  --json      one JSON object instead of text, for other tools\n"
     "  --normals   each vertex's normal too\n"
     "  --tangents  each vertex's tangent frame in the loaded pose, as the light pass builds it\n";

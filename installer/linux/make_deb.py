@@ -18,8 +18,9 @@ import sys
 import tempfile
 
 PACKAGE = "halcyonsphere"
-# What the binary links is dpkg-shlibdeps's to find; what it starts as a program is not.
-PROGRAM_DEPENDS = ["ffmpeg"]
+# What the binary links is dpkg-shlibdeps's to find; what it starts as a program (ffmpeg) or loads
+# through EGL at run time (Mesa's drivers, with llvmpipe where there is no graphics card) is not.
+PROGRAM_DEPENDS = ["ffmpeg", "libgl1-mesa-dri"]
 DESCRIPTION = """\
 music visualization: lit planets that pulse and blur with the music
  Halcyonsphere is the visualization plug-in of a classic media player, here

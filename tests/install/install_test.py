@@ -97,7 +97,9 @@ def main(deb, version, source_dir):
         print("skipped: running the program as another user and hiding the checkout need root")
         return SKIP
     user = pwd.getpwnam("nobody")
-    scratch = tempfile.mkdtemp(prefix="install_test_")
+    # Outside the checkout, which each step hides.
+    inside = os.path.realpath(tempfile.gettempdir()).startswith(os.path.realpath(source_dir) + os.sep)
+    scratch = tempfile.mkdtemp(prefix="install_test_", dir="/tmp" if inside else None)
     os.chmod(scratch, 0o755)  # the user passes through to the root and to its own folders
     root, home, work, tmp = (os.path.join(scratch, name) for name in ("root", "home", "work", "tmp"))
     subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
