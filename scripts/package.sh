@@ -1,7 +1,6 @@
 # about: build the release packages: dist/halcyonsphere-VERSION-setup.exe and dist/halcyonsphere-VERSION.zip, and the Debian package dist/halcyonsphere_VERSION_ARCH.deb
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
-source "$top/scripts/_deb.sh"
 ensure_setup
 say "Building the plug-in..."
 build_windows >"$build_root/package-build.log" 2>&1 || { cat "$build_root/package-build.log"; exit 1; }
@@ -9,6 +8,7 @@ build_windows >"$build_root/package-build.log" 2>&1 || { cat "$build_root/packag
 rm -rf "$win32_dir/package"
 cmake --build "$win32_dir" --target halcyon_package
 say "Building the native program and its Debian package..."
+source "$top/scripts/_deb.sh"
 build_deb >"$build_root/package-deb.log" 2>&1 || { cat "$build_root/package-deb.log"; exit 1; }
 mkdir -p "$top/dist"
 for made in "$win32_dir"/package/* "$deb"; do
