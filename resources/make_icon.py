@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Draws the plug-in's icon, a lit sphere on a dark halo, into a Windows .ico file.
+"""Draws the plug-in's icon, a lit sphere on a dark halo, into a Windows .ico file, or with
+--hicolor DIR as the Linux desktop's PNGs, DIR/NxN/apps/halcyonsphere.png.
 
-Every size is rendered from the same analytic sphere (no scaling artefacts): 16, 24, 32 and 48
-pixels as 32-bit bitmaps for old shells, 256 pixels as PNG.
+Every size is rendered from the same analytic sphere (no scaling artefacts): in the .ico 16, 24,
+32 and 48 pixels as 32-bit bitmaps for old shells, 256 pixels as PNG.
 """
 import math
+import os
 import struct
 import sys
 import zlib
 
 SIZES = (16, 24, 32, 48, 256)
+HICOLOR_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)  # the sizes desktops look for
 LIGHT = (-0.45, -0.55, 0.70)  # towards the upper left, out of the screen
 
 
@@ -99,5 +102,16 @@ def main(path):
         out.write(directory + body)
 
 
+def write_hicolor(folder):
+    for size in HICOLOR_SIZES:
+        apps = os.path.join(folder, f'{size}x{size}', 'apps')
+        os.makedirs(apps, exist_ok=True)
+        with open(os.path.join(apps, 'halcyonsphere.png'), 'wb') as out:
+            out.write(png_entry(size, render(size)))
+
+
 if __name__ == '__main__':
-    main(sys.argv[1])
+    if sys.argv[1] == '--hicolor':
+        write_hicolor(sys.argv[2])
+    else:
+        main(sys.argv[1])

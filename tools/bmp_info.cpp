@@ -1,4 +1,4 @@
-// bmp_info FILE [--json]
+// bmp-info FILE [--json]
 // Tells whether the plug-in's bitmap reader accepts a file, and what it decodes: its size and a
 // SHA-256 of the RGBA pixels, top row first, as they go to the texture upload. Exit status 0
 // whether accepted or not; 1 only when the file cannot be opened.
@@ -13,8 +13,15 @@
 #include "image/bmp_reader.h"
 #include "tools/json_text.h"
 #include "tools/sha256.h"
+#include "tools/tool_commands.h"
 
 namespace {
+
+constexpr const char kUsage[] = "FILE [--json]";
+constexpr const char kHelp[] =
+    "Tells whether the plug-in reads a bitmap and why not, and what it decodes.\n"
+    "  --json  accepted, width, height and rgba_sha256 (of the decoded RGBA, top row first),\n"
+    "          or accepted and reason\n";
 
 // The header fields a person wants to see beside the verdict, read only where the file has them.
 void print_header_facts(const char *path) {
@@ -39,7 +46,12 @@ void print_header_facts(const char *path) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int bmp_info_command(int argc, char **argv) {
+    const char *tool = argv[0];
+    if (asks_for_help(argc, argv)) {
+        std::printf("usage: %s %s\n%s", tool, kUsage, kHelp);
+        return 0;
+    }
     const char *path = nullptr;
     bool json = false;
     for (int i = 1; i < argc; ++i) {
@@ -51,7 +63,7 @@ int main(int argc, char **argv) {
             path = argv[i];
     }
     if (!path) {
-        std::fprintf(stderr, "usage: bmp_info FILE [--json]\n");
+        std::fprintf(stderr, "usage: %s %s\n", tool, kUsage);
         return 2;
     }
     struct stat info;
@@ -60,7 +72,7 @@ int main(int argc, char **argv) {
                          : !bmp_open(path)        ? std::strerror(errno)
                                                   : nullptr;
     if (cannot) {
-        std::fprintf(stderr, "bmp_info: %s: %s\n", path, cannot);
+        std::fprintf(stderr, "%s: %s: %s\n", tool, path, cannot);
         return 1;
     }
     RgbaImage *image = bmp_read(0, 0);

@@ -1,4 +1,4 @@
-// check_assets DIR
+// check-assets [DIR] [--options FILE]
 // Reads an asset folder the way the plug-in's Init reads it and says, file by file, what the
 // plug-in will make of it. Exit status: 0 when Init would succeed with this folder, 1 when it
 // would fail (a required bitmap missing or refused, the fragment program missing or rejected),
@@ -19,9 +19,19 @@
 #include "model/model_table.h"
 #include "shell/file_io.h"
 #include "tools/offscreen_gl.h"
+#include "tools/tool_commands.h"
 #include "tools/visible_text.h"
 
 namespace {
+
+constexpr const char kIntro[] = "Says, file by file, what the plug-in's Init makes of an asset folder.\n";
+constexpr const char kInstalledFolder[] =
+    "  DIR             the folder (default: the installed asset set, read with your options file,\n"
+    "                  which is made with the plug-in's defaults when missing)\n";
+constexpr const char kOptionsAndStatus[] =
+    "  --options FILE  the options file (useropt.cfg) to read instead of the folder's own\n"
+    "Exit status: 0 when Init would succeed, 1 when it would fail, 2 when the GL could not tell\n"
+    "or the command line is wrong.\n";
 
 bool init_fails = false;
 bool cannot_tell = false;
@@ -65,16 +75,20 @@ struct Options {
 };
 
 // useropt.cfg: fourteen 32-bit fields; a short file sets only the fields it holds, the rest stay
-// zero on a first start.
-Options read_options(const std::string &dir) {
+// zero on a first start. named: a file of the user's own, else the folder's.
+Options read_options(const std::string &dir, const char *named) {
     Options options;
-    const std::string path = dir + "/useropt.cfg";
+    const std::string path = named ? named : dir + "/useropt.cfg";
     uint32_t length = 0;
-    std::printf("useropt.cfg (the options)\n");
+    if (named)
+        std::printf("useropt.cfg (the options, from %s)\n", visible_text(path).c_str());
+    else
+        std::printf("useropt.cfg (the options)\n");
     if (irregular(path, "useropt.cfg", false)) return options;
     uint8_t *bytes = file_read_whole(path.c_str(), &length);
     if (!bytes) {
-        note("missing: harmless, Init uses the defaults and writes the file itself");
+        note(named ? "missing or unreadable: the plug-in's defaults stand in for it"
+                   : "missing: harmless, Init uses the defaults and writes the file itself");
         return options;
     }
     uint8_t record[56] = {};
@@ -304,19 +318,47 @@ void check_offsets(const std::string &dir) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: check_assets DIR\n");
+int check_assets_command(int argc, char **argv, const InstalledAssets *installed) {
+    const char *tool = argv[0];
+    const char *usage = installed ? "[DIR] [--options FILE]" : "DIR [--options FILE]";
+    if (asks_for_help(argc, argv)) {
+        std::printf("usage: %s %s\n%s%s%s", tool, usage, kIntro, installed ? kInstalledFolder : "", kOptionsAndStatus);
+        return 0;
+    }
+    const char *named_dir = nullptr, *options_file = nullptr;
+    bool usage_error = false;
+    for (int i = 1; i < argc && !usage_error; ++i) {
+        if (std::strcmp(argv[i], "--options") == 0 && i + 1 < argc && !options_file)
+            options_file = argv[++i];
+        else if (argv[i][0] == '-' || named_dir)
+            usage_error = true;
+        else
+            named_dir = argv[i];
+    }
+    if (usage_error || (!named_dir && !installed)) {
+        std::fprintf(stderr, "usage: %s %s\n", tool, usage);
         return 2;
     }
-    const std::string dir = argv[1];
+    std::string dir = named_dir ? named_dir : "", error, user_options;
+    if (!named_dir) {
+        // The installed set holds no options: the user's own file stands in for them.
+        if (!installed->asset_folder(&dir, &error)) {
+            std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
+            return 1;  // Init would find nothing either
+        }
+        if (!options_file && !installed->options_file(&user_options, &error)) {
+            std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
+            return 2;
+        }
+        if (!options_file) options_file = user_options.c_str();
+    }
     struct stat info;
     if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         std::printf("%s is not a folder: Init would fail at the fragment program\n", visible_text(dir).c_str());
         return 1;
     }
     std::printf("What the plug-in's Init makes of %s:\n", visible_text(dir).c_str());
-    const Options options = read_options(dir);
+    const Options options = read_options(dir, options_file);
     check_offsets(dir);
     check_program(dir);
     check_images(dir, options);

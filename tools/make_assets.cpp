@@ -1,4 +1,4 @@
-// make_assets DIR [--program FILE] [--preview PNG]
+// make-assets DIR [--program FILE] [--preview PNG]
 // Writes the shipped asset set into DIR (created when missing): the planet's height maps, normal
 // map and decal, the two sphere models and the fragment program. The same bytes on every run and
 // every machine. --preview also draws what the plug-in will make of them into a PNG.
@@ -13,20 +13,24 @@
 #include "tools/asset_pictures.h"
 #include "tools/asset_preview.h"
 #include "tools/bmp_writer.h"
+#include "tools/shipped_program.h"
 #include "tools/sphere_models.h"
-
-#ifndef HALCYON_PROGRAM_SOURCE
-#define HALCYON_PROGRAM_SOURCE "assets/light_std.fp"
-#endif
+#include "tools/tool_commands.h"
 
 namespace {
+
+constexpr const char kUsage[] = "DIR [--program FILE] [--preview PNG]";
+constexpr const char kHelp[] =
+    "Writes the shipped asset set into DIR (made when missing), the same bytes on every run.\n"
+    "  --program FILE  the fragment program to put into the set (default: the one built in)\n"
+    "  --preview PNG   also draw the spheres as the plug-in lights them\n";
 
 // How far the relief stands out in the normal map: a height step from 0 to 1 is this many radii.
 constexpr double kReliefStrength = 0.08;
 
 struct Options {
     const char *dir = nullptr;
-    const char *program = HALCYON_PROGRAM_SOURCE;
+    const char *program = nullptr;  // the built-in one
     const char *preview = nullptr;
 };
 
@@ -71,19 +75,25 @@ void show_progress(double share) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int make_assets_command(int argc, char **argv) {
+    const char *tool = argv[0];
+    if (asks_for_help(argc, argv)) {
+        std::printf("usage: %s %s\n%s", tool, kUsage, kHelp);
+        return 0;
+    }
     Options options;
     if (!parse_options(argc, argv, options)) {
-        std::fprintf(stderr, "usage: make_assets DIR [--program FILE] [--preview PNG]\n");
+        std::fprintf(stderr, "usage: %s %s\n", tool, kUsage);
         return 2;
     }
-    std::vector<uint8_t> program;
-    if (!read_file(options.program, program)) {
-        std::fprintf(stderr, "make_assets: cannot read the fragment program %s: %s\n", options.program, std::strerror(errno));
+    // Built in, so that an installed program needs no source tree.
+    std::vector<uint8_t> program(kShippedProgram, kShippedProgram + kShippedProgramSize);
+    if (options.program && !read_file(options.program, program)) {
+        std::fprintf(stderr, "%s: cannot read the fragment program %s: %s\n", tool, options.program, std::strerror(errno));
         return 1;
     }
     if (!make_folders(options.dir)) {
-        std::fprintf(stderr, "make_assets: cannot create %s: %s\n", options.dir, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", tool, options.dir, std::strerror(errno));
         return 1;
     }
 
@@ -111,7 +121,7 @@ int main(int argc, char **argv) {
     for (const File &file : files) {
         const std::string path = std::string(options.dir) + "/" + file.name;
         if (!write_file(path.c_str(), file.bytes)) {
-            std::fprintf(stderr, "make_assets: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, path.c_str(), std::strerror(errno));
             return 1;
         }
         std::printf("  %-13s %8zu bytes  %s\n", file.name, file.bytes.size(), file.what);
@@ -119,7 +129,7 @@ int main(int argc, char **argv) {
     if (options.preview) {
         std::string error;
         if (!render_asset_preview(options.dir, options.preview, &error)) {
-            std::fprintf(stderr, "make_assets: preview: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: preview: %s\n", tool, error.c_str());
             return 1;
         }
         std::printf("Preview: %s\n", options.preview);

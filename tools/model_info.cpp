@@ -1,4 +1,4 @@
-// model_info FILE [--json] [--normals] [--tangents]
+// model-info FILE [--json] [--normals] [--tangents]
 // Loads a model file as the plug-in does and prints what it holds: readable text by default,
 // or one JSON object whose shape other tools and checks rely on.
 #include <sys/stat.h>
@@ -14,8 +14,16 @@
 #include "model/skeletal_pose.h"
 #include "model/tangent_frames.h"
 #include "model/text_compare.h"
+#include "tools/tool_commands.h"
 
 namespace {
+
+constexpr const char kUsage[] = "FILE [--json] [--normals] [--tangents]";
+constexpr const char kHelp[] =
+    "Loads a model file as the plug-in does and tells what it holds.\n"
+    "  --json      one JSON object instead of text, for other tools\n"
+    "  --normals   each vertex's normal too\n"
+    "  --tangents  each vertex's tangent frame in the loaded pose, as the light pass builds it\n";
 
 // Model files are kilobytes to a few megabytes.
 constexpr long long kLargestModelFile = 256LL << 20;
@@ -274,35 +282,40 @@ void print_readable(const MeshList &list, const Options &options) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int model_info_command(int argc, char **argv) {
+    const char *tool = argv[0];
+    if (asks_for_help(argc, argv)) {
+        std::printf("usage: %s %s\n%s", tool, kUsage, kHelp);
+        return 0;
+    }
     Options options;
     if (!parse_options(argc, argv, options)) {
-        std::fprintf(stderr, "usage: model_info FILE [--json] [--normals] [--tangents]\n");
+        std::fprintf(stderr, "usage: %s %s\n", tool, kUsage);
         return 2;
     }
     if (std::strlen(options.path) >= static_cast<size_t>(kModelPathSize)) {
-        std::fprintf(stderr, "model_info: %s: path longer than %d characters\n", options.path, kModelPathSize - 1);
+        std::fprintf(stderr, "%s: %s: path longer than %d characters\n", tool, options.path, kModelPathSize - 1);
         return 1;
     }
     // The plug-in reads a model whole: a FIFO would hold that read for good, a huge file fill memory.
     struct stat status;
     if (stat(options.path, &status) != 0) {
-        std::fprintf(stderr, "model_info: %s: %s\n", options.path, std::strerror(errno));
+        std::fprintf(stderr, "%s: %s: %s\n", tool, options.path, std::strerror(errno));
         return 1;
     }
     if (!S_ISREG(status.st_mode)) {
-        std::fprintf(stderr, "model_info: %s: not a regular file\n", options.path);
+        std::fprintf(stderr, "%s: %s: not a regular file\n", tool, options.path);
         return 1;
     }
     if (status.st_size > kLargestModelFile) {
-        std::fprintf(stderr, "model_info: %s: %lld bytes, more than the %lld this tool reads whole\n", options.path,
+        std::fprintf(stderr, "%s: %s: %lld bytes, more than the %lld this tool reads whole\n", tool, options.path,
                      static_cast<long long>(status.st_size), static_cast<long long>(kLargestModelFile));
         return 1;
     }
     ModelHandle *handle = load_model(options.path);
     ModelFile *model = resolve_model_handle(handle);
     if (!model) {
-        std::fprintf(stderr, "model_info: %s: cannot read the file\n", options.path);
+        std::fprintf(stderr, "%s: %s: cannot read the file\n", tool, options.path);
         return 1;
     }
     const MeshList list(model->meshes);

@@ -1,0 +1,69 @@
+// halcyonsphere COMMAND [ARGUMENTS]: the installed program, one executable for every command.
+// A command is a function taking its arguments as a main does; its argv[0] is
+// "halcyonsphere COMMAND", which begins each of its messages.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "native/install_paths.h"
+#include "tools/tool_commands.h"
+
+#ifndef HALCYON_VERSION
+#define HALCYON_VERSION "unknown"
+#endif
+
+namespace {
+
+int check_installed_assets_command(int argc, char **argv) {
+    static const InstalledAssets installed = {shipped_asset_folder, user_options_file};
+    return check_assets_command(argc, argv, &installed);
+}
+
+struct Command {
+    const char *name;
+    int (*run)(int argc, char **argv);
+    const char *summary;
+};
+
+// The player's commands (render, play, demo) go first, once the player lives in this program.
+constexpr Command kCommands[] = {
+    {"model-info", model_info_command, "tell what a model file holds"},
+    {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
+    {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},
+    {"bmp-info", bmp_info_command, "tell whether the plug-in reads a bitmap, and what it decodes"},
+};
+
+void print_overview(FILE *out) {
+    std::fprintf(out,
+                 "usage: halcyonsphere COMMAND [ARGUMENTS]\n"
+                 "Halcyonsphere, a music visualization: lit planets that pulse and blur with the music.\n"
+                 "commands:\n");
+    for (const Command &command : kCommands) std::fprintf(out, "  %-13s %s\n", command.name, command.summary);
+    std::fprintf(out, "'halcyonsphere COMMAND --help' tells more of each; 'halcyonsphere --version' the version.\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const char *first = argc > 1 ? argv[1] : nullptr;
+    if (!first) {
+        print_overview(stderr);
+        return 2;
+    }
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
+        print_overview(stdout);
+        return 0;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        std::printf("halcyonsphere %s\n", HALCYON_VERSION);
+        return 0;
+    }
+    for (const Command &command : kCommands) {
+        if (std::strcmp(first, command.name) != 0) continue;
+        std::string name = std::string("halcyonsphere ") + command.name;
+        argv[1] = &name[0];
+        return command.run(argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "halcyonsphere: no command '%s' ('halcyonsphere --help' lists them)\n", first);
+    return 2;
+}
