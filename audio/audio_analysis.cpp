@@ -1,5 +1,7 @@
 #include "audio/audio_analysis.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -153,6 +155,12 @@ int audio_analysis_write(AudioAnalysis *analysis, FILE *out, bool flush_each) {
 }
 
 bool audio_analysis_write_file(AudioAnalysis *analysis, const char *path, AnalysisResult *result) {
+    // The rename would put a regular file in place of a device or a FIFO (/dev/null, as root).
+    struct stat status;
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+        result->error = describe("cannot write", path, "not a regular file");
+        return false;
+    }
     const std::string temporary = std::string(path) + ".partial";
     FILE *out = std::fopen(temporary.c_str(), "wb");
     if (out == nullptr) {

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "audio/audio_analysis.h"
@@ -67,6 +68,16 @@ std::string summary_json(const AnalysisRequest &request, const AnalysisResult &r
     std::snprintf(tail, sizeof tail, ", \"frames\": %u, \"fps\": \"%u/%u\"}\n", result.frames,
                   request.rate_numerator, request.rate_denominator);
     return head + json_text(result.cut_reason) + tail;
+}
+
+// A name the stream or summary can be renamed to: missing, or a regular file. Renaming over a
+// device would replace it (/dev/null, as root).
+bool renamable(const char *path) {
+    struct stat status;
+    if (stat(path, &status) != 0 || S_ISREG(status.st_mode)) return true;
+    std::fprintf(stderr, "cannot write %s: not a regular file%s\n", path,
+                 S_ISDIR(status.st_mode) ? "" : " (give - to send the stream to stdout)");
+    return false;
 }
 
 // The whole summary under path, or nothing there.
@@ -122,6 +133,8 @@ int main(int argc, char **argv) {
         std::fputs("analyse_audio: --summary takes a file name\n", stderr);
         return 2;
     }
+
+    if ((!to_stdout && !renamable(request.stream_path)) || (summary_path && !renamable(summary_path))) return 1;
 
     AudioAnalysis analysis;
     if (!audio_analysis_open(request, &analysis)) {
