@@ -70,17 +70,17 @@ bool audio_analysis_open(const AnalysisRequest &request, AudioAnalysis *analysis
     result.file_channels = audio.channels;
     result.channel_count = audio.channels == 1 ? 1 : 2;
     result.sample_rate = audio.sample_rate;
+    if (!spectrum_analyser_init(&analysis->analyser, audio.sample_rate)) {
+        result.error = describe("unusable sample rate in", request.audio_path, nullptr);
+        audio_analysis_close(analysis);
+        return false;
+    }
     result.file_seconds = double(audio.sound_frames) / audio.sample_rate;
     result.header_seconds = double(audio.header_frames) / audio.sample_rate;
     result.cut_short = audio.cut_short;
     result.cut_reason = audio.cut_reason;
     analysis->rate = double(request.rate_numerator) / request.rate_denominator;
     analysis->start_seconds = request.start_seconds;
-    if (!spectrum_analyser_init(&analysis->analyser, audio.sample_rate)) {
-        result.error = describe("unusable sample rate in", request.audio_path, nullptr);
-        audio_analysis_close(analysis);
-        return false;
-    }
     const double available = result.file_seconds - request.start_seconds;
     const double seconds = request.seconds < 0 ? available : std::min(request.seconds, available);
     const double frames = frames_within(seconds, analysis->rate);

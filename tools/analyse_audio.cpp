@@ -1,4 +1,4 @@
-// analyse_audio AUDIO STREAM [--fps N[/D]] [--start S] [--seconds S] [--summary FILE]
+// analyse_audio AUDIO STREAM|- [--fps N[/D]] [--start S] [--seconds S] [--summary FILE]
 // Writes the spectrum stream of an audio file (one record of spectrum and waveform rows per video
 // frame) and one JSON object of what the file holds: channels, sample rate, the file's length (and
 // whether it was cut short of its header's, and how that was found), the frames.
@@ -8,6 +8,7 @@
 // STREAM "-": the stream goes to stdout record by record as it is made, so a pipe's size bounds
 // what is made ahead of the reader; memory is the same for a song of any length. A reader that
 // goes away ends the tool quietly with status 1 (the summary stays: it still tells the truth).
+// The JSON object then goes only to --summary. A terminal is refused.
 // --summary FILE: the JSON object is written whole (through FILE.partial) before the stream's
 // first byte, so a caller that has read the stream's header can read FILE and tell the frames to
 // come before any is drawn.
@@ -27,7 +28,11 @@
 
 namespace {
 
-const char kUsage[] = "usage: analyse_audio AUDIO STREAM|- [--fps N[/D]] [--start S] [--seconds S] [--summary FILE]\n";
+const char kUsage[] =
+    "usage: analyse_audio AUDIO STREAM|- [--fps N[/D]] [--start S] [--seconds S] [--summary FILE]\n"
+    "  STREAM: the spectrum stream, written whole under that name; - sends it to stdout as it is made\n"
+    "  --summary FILE: what the audio holds (JSON), written whole before the stream's first byte\n"
+    "  (with a STREAM name, the JSON is also printed on stdout at the end)\n";
 
 bool parse_seconds(const char *text, double *value) {
     char *end = nullptr;
