@@ -9,10 +9,13 @@
 //   16 rate numerator   20 rate denominator (rows a second = numerator / denominator)
 //   24 frame_count   28 start_ms (where frame 0 begins in the audio)   32 length_ms (the whole
 //   audio's length)   36 reserved (0)
+//
+// Built natively and with MinGW for the Windows host: C stdio only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr int kStreamBins = 576;
 constexpr size_t kStreamHeaderSize = 40;
@@ -29,8 +32,9 @@ struct SpectrumStream {
     const uint8_t *records = nullptr;  // into the caller's buffer
 };
 
-// Checks every field and that the size holds exactly frame_count records. On failure returns
-// false with a short reason in *error.
+// Checks every field of a header. On failure returns false with a short reason in *error.
+bool spectrum_stream_parse_header(const uint8_t header[kStreamHeaderSize], SpectrumStream *stream, const char **error);
+// The header's checks, and that the size holds exactly frame_count records.
 bool spectrum_stream_parse(const uint8_t *data, size_t size, SpectrumStream *stream, const char **error);
 
 // The two spectrum rows of frame i (i < frame_count).
@@ -44,3 +48,43 @@ inline const uint8_t *spectrum_stream_waveform(const SpectrumStream &stream, uin
 
 // The header for the fields of stream (records is not used).
 void spectrum_stream_header(const SpectrumStream &stream, uint8_t out[kStreamHeaderSize]);
+
+// ---------------------------------------------------------------------------------------------
+// Reading a stream as it comes, one record after the other, in memory of a few records whatever
+// its length. From a regular file, whose size must be exactly what its header claims (checked
+// before any record is read; rows skipped are sought past), or from a pipe, read as far as the
+// rows asked for (rows skipped are read and dropped), whose early end is an end. Anything else (a
+// FIFO or device named as a file, /dev/zero on stdin) is refused at once.
+
+constexpr uint32_t kStreamReaderWindow = 4;  // rows kept behind the newest, for callers that ask twice
+
+enum class StreamEnd : uint8_t {
+    none,      // more records may come
+    complete,  // every record the header claims was read
+    early,     // the pipe ended before the header's frame count
+    failed,    // a read failed, or the file changed under the reader
+};
+
+struct SpectrumStreamReader {
+    SpectrumStream stream;  // the header's fields (records unused)
+    FILE *file = nullptr;
+    bool owns_file = false;  // opened by path: closed by spectrum_stream_close
+    bool pipe = false;
+    uint32_t rows_read = 0;   // rows 0 .. rows_read - 1 have been taken from the file
+    uint32_t first_kept = 0;  // window holds rows first_kept .. rows_read - 1 (the newest few)
+    StreamEnd end = StreamEnd::none;
+    char reason[160] = "";  // why the reader refused, stopped or returned no record
+    uint8_t window[kStreamReaderWindow][kStreamRecordSize];  // row r at window[r % kStreamReaderWindow]
+};
+
+// path "-" reads stdin. False with reader->reason set (and nothing to close) when refused.
+bool spectrum_stream_open(const char *path, SpectrumStreamReader *reader);
+// A stream already open: a regular file at its start, or a pipe. The caller keeps the FILE.
+bool spectrum_stream_open_file(FILE *file, SpectrumStreamReader *reader);
+
+// The record (spectrum rows, then waveform rows) of a row, reading forward as far as it. A row
+// past what the stream holds gives the last record read, with reader->end telling why; null when
+// there is none, or for a row that lies behind the window (reader->reason says which).
+const uint8_t *spectrum_stream_record(SpectrumStreamReader *reader, uint32_t row);
+
+void spectrum_stream_close(SpectrumStreamReader *reader);

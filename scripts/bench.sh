@@ -1,4 +1,4 @@
-# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then a command's fixed cost, the frame's own CPU time, the export (native and under Wine) and the frame against its floor; --json FILE also writes these figures
+# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then the analysis of a 3-minute and a 6-hour song, a command's fixed cost, the frame's own CPU time, the export (native and under Wine) and the frame against its floor; --json FILE also writes these figures
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
@@ -15,8 +15,10 @@ if [ -n "$json" ] && [ ! -w "$(dirname -- "$json")" ]; then
   exit 2
 fi
 ensure_setup all >&2
-build_release model_bench frame_cpu_bench >&2
+build_release model_bench frame_cpu_bench analyse_audio analysis_length_bench >&2
 "$release_dir/bench/model_bench" "${benchmark_arguments[@]}"
+echo
+"$release_dir/bench/analysis_length_bench" "$release_dir/tools/analyse_audio"
 
 # What every command costs before it does anything on a prepared machine (the set-up check, the
 # builds that find nothing to do): ./halcyon model-info of a tiny model against the tool alone,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -172,37 +173,90 @@ TEST(Analyser, SilenceSaturationAndTiming) {
     EXPECT_EQ(std::fopen((path + ".hsps").c_str(), "rb"), nullptr);
 }
 
-// A file cut short (a broken download) renders what it holds: the frames and the track's length
-// are those of its sound, not of its header, and the result says so.
-TEST(Analyser, CutShortFilesGiveWhatTheyHold) {
-    const std::string whole = temp_path("whole.flac");
-    write_audio(whole, 44100, 2, 4.0, [](double t, int) { return float(0.5 * std::sin(2 * M_PI * 440 * t)); },
-                SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+std::vector<char> file_bytes(const std::string &path) {
     std::vector<char> bytes;
-    std::FILE *f = std::fopen(whole.c_str(), "rb");
-    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(char(c));
-    std::fclose(f);
-    const std::string cut = temp_path("cut.flac");
-    f = std::fopen(cut.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size() / 2, f);
-    std::fclose(f);
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    for (int c; f && (c = std::fgetc(f)) != EOF;) bytes.push_back(char(c));
+    if (f) std::fclose(f);
+    return bytes;
+}
 
-    Analysed intact = analyse(whole);
-    ASSERT_EQ(intact.result.error, "");
-    EXPECT_FALSE(intact.result.cut_short);
-    EXPECT_EQ(intact.stream.frame_count, 120u);
-    Analysed a = analyse(cut);
-    ASSERT_EQ(a.result.error, "");
-    EXPECT_TRUE(a.result.cut_short);
-    EXPECT_EQ(a.result.header_seconds, 4.0);
-    EXPECT_NEAR(a.result.file_seconds, 2.0, 0.25);
-    EXPECT_EQ(a.stream.frame_count, a.result.frames);
-    EXPECT_EQ(a.result.frames, uint32_t(std::floor(a.result.file_seconds * 30 + 0.5)));
-    EXPECT_EQ(a.stream.length_ms, uint32_t(std::lround(a.result.file_seconds * 1000)));
-    EXPECT_GT(row_sum(a.row(a.result.frames - 2, 0)), 0);  // sound to the last frames
+void write_bytes(const std::string &path, const std::vector<char> &bytes, size_t count) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, count, f);
+    std::fclose(f);
+}
+
+// A file cut short (a broken download) renders what it holds, in every format: the frames and the
+// track's length are those of its sound, not of its header, the result says so, and the rows are
+// those of the same sound uncut. libsndfile hides the cut differently in each: WAV and AIFF report
+// the length held (the header's only in its log), FLAC and MP3 the header's, Ogg none at all.
+TEST(Analyser, CutShortFilesGiveWhatTheyHoldInEveryFormat) {
+    struct Format {
+        const char *name;
+        int format, rate;
+        double loss;           // sound lost beyond the cut's share of the bytes: blocks, pages, bit rate
+        bool header_tells;     // the header has a length (Ogg has none)
+    } formats[] = {
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 0.05, true},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 0.05, true},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 0.5, true},
+        {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 0.8, true},
+        {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1.5, false},
+        {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 1.5, false},
+    };
+    const double seconds = 15;
+    const double cuts[] = {0.1, 0.5, 0.99, -1};  // -1: half, plus 3 bytes (inside a sample or block)
+    for (const Format &format : formats) {
+        SCOPED_TRACE(format.name);
+        const std::string whole_path = temp_path(std::string("whole.") + format.name);
+        uint32_t noise = 1;
+        write_audio(whole_path, format.rate, 2, seconds, [&](double t, int channel) {
+            noise = noise * 1664525u + 1013904223u;
+            return float(0.3 * std::sin(2 * M_PI * (220 + 110 * channel) * t) + 0.05 * ((noise >> 8) / double(1 << 24) - 0.5));
+        }, format.format);
+        Analysed whole = analyse(whole_path);
+        ASSERT_EQ(whole.result.error, "");
+        EXPECT_FALSE(whole.result.cut_short);
+        EXPECT_EQ(whole.result.frames, 450u);
+        EXPECT_NEAR(whole.result.header_seconds, seconds, 1e-6);
+        const std::vector<char> bytes = file_bytes(whole_path);
+        const std::string cut_path = temp_path(std::string("cut.") + format.name);
+        for (double share : cuts) {
+            SCOPED_TRACE(share);
+            const size_t size = share > 0 ? size_t(bytes.size() * share) : bytes.size() / 2 + 3;
+            write_bytes(cut_path, bytes, size);
+            Analysed cut = analyse(cut_path);
+            ASSERT_EQ(cut.result.error, "");
+            const AnalysisResult &r = cut.result;
+            const double expected = seconds * double(size) / bytes.size();
+            EXPECT_TRUE(r.cut_short);
+            EXPECT_FALSE(r.cut_reason.empty());
+            EXPECT_LE(r.file_seconds, expected + 0.05);
+            EXPECT_GE(r.file_seconds, expected - format.loss);
+            EXPECT_NEAR(r.header_seconds, format.header_tells ? seconds : r.file_seconds, 1e-6);
+            EXPECT_EQ(r.frames, uint32_t(std::floor(r.file_seconds * 30 + 0.5)));
+            EXPECT_EQ(cut.stream.frame_count, r.frames);
+            EXPECT_EQ(cut.stream.length_ms, uint32_t(std::lround(r.file_seconds * 1000)));
+            // Every frame whose window lies inside the sound held is the uncut file's frame.
+            const uint32_t inside = uint32_t((r.file_seconds - 0.05) * 30);
+            for (uint32_t n = 0; n < inside; ++n)
+                ASSERT_EQ(std::memcmp(spectrum_stream_rows(cut.stream, n), spectrum_stream_rows(whole.stream, n),
+                                      kStreamRecordSize), 0) << "frame " << n;
+        }
+        // A cut inside the header: refused in one line, nothing written.
+        write_bytes(cut_path, bytes, 30);
+        Analysed header_cut = analyse(cut_path);
+        EXPECT_NE(header_cut.result.error, "");
+        EXPECT_EQ(std::fopen((cut_path + ".hsps").c_str(), "rb"), nullptr);
+    }
+    // A start past the sound held, inside the header's length.
+    const std::string half = temp_path("half.wav");
+    const std::vector<char> bytes = file_bytes(temp_path("whole.wav"));
+    write_bytes(half, bytes, bytes.size() / 2);
     AnalysisRequest past;
-    past.start_seconds = 3.0;
-    EXPECT_NE(analyse(cut, past).result.error.find("past the end"), std::string::npos);
+    past.start_seconds = 10;
+    EXPECT_NE(analyse(half, past).result.error.find("past the end"), std::string::npos);
 }
 
 TEST(Analyser, UnreadableFilesFailWithoutOutput) {
