@@ -424,5 +424,7 @@ bool live_capture_notice(LiveCapture *capture, std::string *line) {
 
 LiveCaptureStatus live_capture_status(LiveCapture *capture) {
     std::lock_guard<std::mutex> lock(capture->mutex);
-    return capture->status;
+    LiveCaptureStatus status = capture->status;
+    status.timed = capture->ring.anchor_count > 0;
+    return status;
 }

@@ -52,6 +52,7 @@ struct LiveCaptureStatus {
     std::string source;              // the source captured now; empty when none
     std::string source_description;
     bool following_default = false;  // source is the default output's monitor, followed
+    bool timed = false;              // the server has timed what is captured: rows can show it
     double latency_seconds = 0;      // the last latency report (negative: read before heard)
     int64_t frames = 0;              // captured since the start
     int server_losses = 0;           // times the server went away

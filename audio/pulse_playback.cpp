@@ -13,6 +13,7 @@ namespace {
 
 struct Piece {
     size_t first = 0;  // in the queue's frames
+    size_t count = 0;
     bool written = false;
     double written_at = 0;
     double heard_at = 0;
@@ -57,11 +58,18 @@ void on_write(pa_stream *stream, size_t bytes, void *userdata) {
     const size_t from_queue = std::min(frames, playback->queued.size() / 2 - playback->handed);
     if (from_queue > 0)
         std::memcpy(block.data(), &playback->queued[playback->handed * 2], from_queue * 2 * sizeof(float));
+    // The frame at playback->handed is heard at now + latency. A stream's first report can
+    // predate its start by tens of milliseconds; later ones correct it, so a piece takes each
+    // report until it has been written whole (no silence can come between its frames till then).
     for (Piece &piece : playback->pieces) {
-        if (piece.written || piece.first >= playback->handed + from_queue) continue;
-        piece.written = true;
-        piece.written_at = now;
-        piece.heard_at = now + latency + double(piece.first - playback->handed) / kLiveCaptureRate;
+        const double heard = now + latency + (double(piece.first) - double(playback->handed)) / kLiveCaptureRate;
+        if (!piece.written && piece.first < playback->handed + from_queue) {
+            piece.written = true;
+            piece.written_at = now;
+            piece.heard_at = heard;
+        } else if (piece.written && playback->handed < piece.first + piece.count) {
+            piece.heard_at = heard;
+        }
     }
     if (from_queue > 0) playback->last_heard_at = now + latency + double(from_queue) / kLiveCaptureRate;
     playback->handed += from_queue;
@@ -105,7 +113,8 @@ PulsePlayback *pulse_playback_open(const char *sink, double buffer_seconds, std:
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xff, sizeof attributes);
         attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(buffer_seconds * 1e6), &spec));
-        attributes.prebuf = 0;  // play from the first write, silence on an underrun: never wait
+        // prebuf stays the server's (a full buffer): with 0, a writer that falls behind writes
+        // below the read index, and the server drops what it writes there.
         const pa_stream_flags_t flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY | PA_STREAM_NOT_MONOTONIC);
         ok = pa_stream_connect_playback(playback->stream, sink, &attributes, flags, nullptr, nullptr) == 0 &&
@@ -138,6 +147,7 @@ int pulse_playback_queue(PulsePlayback *playback, const float *frames, size_t co
     pa_threaded_mainloop_lock(playback->loop);
     Piece piece;
     piece.first = playback->queued.size() / 2;
+    piece.count = count;
     playback->queued.insert(playback->queued.end(), frames, frames + count * 2);
     playback->pieces.push_back(piece);
     const int number = int(playback->pieces.size()) - 1;

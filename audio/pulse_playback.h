@@ -19,7 +19,8 @@ void pulse_playback_close(PulsePlayback *playback);
 // piece's number, 0 for the first.
 int pulse_playback_queue(PulsePlayback *playback, const float *frames, size_t count);
 
-// On pulse_clock_now()'s clock. False until the piece's first frame has been written.
+// On pulse_clock_now()'s clock. False until the piece's first frame has been written; the heard
+// time is the server's latest word until the piece has been written whole.
 bool pulse_playback_piece_times(PulsePlayback *playback, int piece, double *written_at, double *heard_at);
 
 // Whether everything queued has been written and heard.
