@@ -111,11 +111,11 @@ struct Played {
 
 // Queues the sound and waits until it has been written (generously: a null sink that mixed far
 // ahead while nobody listened takes a second or more to take a new stream's first sound). The
-// player keeps 200 ms ahead: one that runs dry makes the server rewind and hand the monitor
-// some sound twice, which moves the timing by milliseconds.
+// player keeps a second ahead: one that runs dry on a starved machine pauses, and the timing it
+// was given no longer holds for the rest of the sound.
 bool start_playing(const char *sink, const std::vector<float> &sound, Played *played) {
     std::string error;
-    played->playback = pulse_playback_open(sink, 0.2, &error);
+    played->playback = pulse_playback_open(sink, 1.0, &error);
     EXPECT_TRUE(played->playback) << error;
     if (!played->playback) return false;
     const int piece = pulse_playback_queue(played->playback, sound.data(), sound.size() / 2);
@@ -191,7 +191,7 @@ std::string play_bursts(LiveCapture *capture, OutputLatency *output) {
             live_capture_rows(capture, at, record);
             if ((peak_bin(record, channel) >= peak / 2) == rising) crossing = at;
         }
-        if (!(std::fabs(crossing - edge) <= 0.008))
+        if (!(std::fabs(crossing - edge) <= 0.005))
             problems << "edge " << p << " found " << (crossing - edge) * 1000 << " ms off its heard time; ";
     }
     return problems.str();
@@ -249,7 +249,7 @@ TEST_F(LiveCaptureTest, FollowsWhatIsHeardThroughOutputChangesAndServerRestarts)
     EXPECT_TRUE(tries.back().empty()) << "the capture missed the bursts on every try";
     // What the server said of this process's playback meanwhile, for play's correction.
     EXPECT_GT(output.seconds, 0.0);
-    EXPECT_LT(output.seconds, 0.5);
+    EXPECT_LT(output.seconds, 1.5);  // the player's second ahead and the sink's own latency
     EXPECT_EQ(output.sink, "out");
     EXPECT_FALSE(output_latency_query(server.pid, 1, &output, &error));
     EXPECT_NE(error.find("no playback stream of process"), std::string::npos) << error;
