@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "audio/pulse_client.h"
 
@@ -11,20 +12,25 @@ namespace {
 
 struct Search {
     pid_t pid;
-    bool found = false;
-    double seconds = 0;
+    const char *app_name;
     int streams = 0;
+    double seconds = 0;
     uint32_t sink = PA_INVALID_INDEX;
+    bool by_name = false;  // found through its name only
 };
 
 void on_sink_input(pa_context *, const pa_sink_input_info *info, int end, void *userdata) {
     Search *search = static_cast<Search *>(userdata);
     if (end || !info) return;
     const char *process = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    if (!process || std::strtol(process, nullptr, 10) != long(search->pid)) return;
+    const char *name = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
+    // SDL's PipeWire backend names its stream but gives no process id.
+    const bool ours = process ? std::strtol(process, nullptr, 10) == long(search->pid)
+                              : search->app_name && name && std::strcmp(name, search->app_name) == 0;
+    if (!ours) return;
     search->streams += 1;
-    if (search->found) return;
-    search->found = true;
+    if (search->streams > 1 && !(search->by_name && process)) return;  // a stream with our id beats a namesake
+    search->by_name = !process;
     search->seconds = double(info->buffer_usec + info->sink_usec) / 1e6;
     search->sink = info->sink;
 }
@@ -35,7 +41,7 @@ void on_sink(pa_context *, const pa_sink_info *info, int end, void *userdata) {
 
 }  // namespace
 
-bool output_latency_query(pid_t pid, int queries, OutputLatency *latency, std::string *error) {
+bool output_latency_query(pid_t pid, const char *app_name, int queries, OutputLatency *latency, std::string *error) {
     *latency = OutputLatency();
     PulseClient client;
     if (!pulse_client_connect(&client, "Halcyonsphere", 5, error)) return false;
@@ -47,9 +53,9 @@ bool output_latency_query(pid_t pid, int queries, OutputLatency *latency, std::s
             const double until = pulse_clock_now() + 0.020;
             while (pulse_clock_now() < until) pulse_client_iterate(&client, until - pulse_clock_now());
         }
-        Search search{pid};
+        Search search{pid, app_name};
         if (!pulse_client_wait(&client, pa_context_get_sink_input_info_list(client.context, on_sink_input, &search), 5) ||
-            !search.found)
+            search.streams == 0)
             continue;
         sum += search.seconds;
         answered += 1;

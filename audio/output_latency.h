@@ -21,10 +21,12 @@ struct OutputLatency {
     std::string sink;    // where it plays
 };
 
-// Queries the server `queries` times, 20 ms apart, for the playback streams of process pid.
-// False with one line when there is no server or no such stream (play then has no output or
-// plays through something that is no server's).
-bool output_latency_query(pid_t pid, int queries, OutputLatency *latency, std::string *error);
+// Queries the server `queries` times, 20 ms apart, for the playback streams of process pid (or,
+// where a stream tells no process, of that application name: SDL's PipeWire backend, given
+// SDL_HINT_AUDIO_DEVICE_APP_NAME). False with one line when there is no server or no such stream
+// (play then has no output, or plays through something that is no server's).
+// Found, not always telling: PipeWire's PulseAudio server reports 0 for streams on a null sink.
+bool output_latency_query(pid_t pid, const char *app_name, int queries, OutputLatency *latency, std::string *error);
 
 // What play shifts its picture by: the reported latency plus the user's own, in seconds.
 double output_delay_seconds(const OutputLatency &latency, double user_latency_ms);

@@ -152,7 +152,7 @@ std::string play_bursts(LiveCapture *capture, OutputLatency *output) {
     if (!start_playing(nullptr, tone_parts(parts), &bursts)) return "could not play";
     const std::vector<Tick> ticks = watch(capture, bursts.heard_until + 0.1);
     std::string error;
-    if (output && !output_latency_query(getpid(), 3, output, &error)) problems << error << "; ";
+    if (output && !output_latency_query(getpid(), nullptr, 3, output, &error)) problems << error << "; ";
     finish_playing(&bursts);
 
     int inside = 0, hits = 0, wrong = 0;
@@ -251,7 +251,7 @@ TEST_F(LiveCaptureTest, FollowsWhatIsHeardThroughOutputChangesAndServerRestarts)
     EXPECT_GT(output.seconds, 0.0);
     EXPECT_LT(output.seconds, 1.5);  // the player's second ahead and the sink's own latency
     EXPECT_EQ(output.sink, "out");
-    EXPECT_FALSE(output_latency_query(server.pid, 1, &output, &error));
+    EXPECT_FALSE(output_latency_query(server.pid, "Halcyonsphere test sound", 1, &output, &error));
     EXPECT_NE(error.find("no playback stream of process"), std::string::npos) << error;
     uint8_t record[kStreamRecordSize];
 
