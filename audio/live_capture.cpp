@@ -1,6 +1,5 @@
 #include "audio/live_capture.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -81,7 +80,7 @@ void on_read(pa_stream *stream, size_t, void *userdata) {
     const void *data = nullptr;
     size_t bytes = 0;
     int64_t frames = 0;
-    std::unique_lock<std::mutex> lock(capture->mutex);
+    std::lock_guard<std::mutex> lock(capture->mutex);
     while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
         const int64_t chunk = int64_t(bytes / (2 * sizeof(float)));
         // A hole (no data, a length) is silence the server could not capture.
@@ -140,10 +139,10 @@ void stop_stream(LiveCapture *capture) {
 }
 
 bool start_stream(LiveCapture *capture, const std::string &source) {
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, uint32_t(kLiveCaptureRate), 2};
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, uint32_t(kLiveCaptureRate), 2};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    pa_stream *stream = pa_stream_new(capture->client.context, "visualization", &spec, &map);
+    pa_stream *stream = pa_stream_new(capture->client.context, "visualization", &format, &map);
     if (!stream) return false;
     capture->stream = stream;
     capture->stream_source = source;
@@ -160,7 +159,7 @@ bool start_stream(LiveCapture *capture, const std::string &source) {
     pa_stream_set_overflow_callback(stream, on_stream_interrupted, capture);
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes);  // the server's choice for all but fragsize
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(kFragmentSeconds * 1e6), &spec));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(kFragmentSeconds * 1e6), &format));
     // Small fragments keep the newest samples close behind what is heard; ADJUST_LATENCY asks the
     // sink to mix that far ahead only, as pa_simple's recorders do. DONT_MOVE: when the source
     // goes, the stream ends instead of moving to some microphone, and we choose again.

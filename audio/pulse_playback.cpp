@@ -106,13 +106,13 @@ PulsePlayback *pulse_playback_open(const char *sink, double buffer_seconds, std:
         *error = "no sound server: tried " + pulse_server_tried() + ": " +
                  pa_strerror(pa_context_errno(playback->context));
     } else {
-        const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, uint32_t(kLiveCaptureRate), 2};
-        playback->stream = pa_stream_new(playback->context, "test sound", &spec, nullptr);
+        const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, uint32_t(kLiveCaptureRate), 2};
+        playback->stream = pa_stream_new(playback->context, "test sound", &format, nullptr);
         pa_stream_set_state_callback(playback->stream, on_stream_state, playback);
         pa_stream_set_write_callback(playback->stream, on_write, playback);
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xff, sizeof attributes);
-        attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(buffer_seconds * 1e6), &spec));
+        attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(buffer_seconds * 1e6), &format));
         // prebuf stays the server's (a full buffer): with 0, a writer that falls behind writes
         // below the read index, and the server drops what it writes there.
         const pa_stream_flags_t flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
