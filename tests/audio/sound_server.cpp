@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +43,7 @@ bool sound_server_start(SoundServer *server, std::string *error) {
     const std::string log = server->folder + "/server.log";
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed mid-run takes its server with it
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (out >= 0) {
             dup2(out, 1);
