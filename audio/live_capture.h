@@ -22,7 +22,7 @@
 // The sample after the last one read is thus heard at now - latency (later than now when
 // negative). PulseAudio reports exactly that (about -10 ms against a null sink running at the
 // 10 ms we ask for); PipeWire's PulseAudio server leaves the sink's latency out and reports the
-// monitor as a source of its own (0 to +2 ms), so there the picture leads a real device by its
+// monitor as a source of its own (0 to +5 ms), so there the picture leads a real device by its
 // output latency. Two traps, both handled here: the first report of a stream predates its data
 // (a report counts only once the server has pushed data past what was read at the stream's
 // start or resume), and libpulse's smoothing holds its clock still for up to a second to stay
