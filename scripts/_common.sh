@@ -29,7 +29,7 @@ say() { printf '%s\n' "$*"; }
 packages_native=(
   cmake ninja-build g++ python3
   mesa-common-dev libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libsdl2-dev
-  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg
+  libsndfile1-dev libfftw3-dev libstb-dev ffmpeg pkg-config libpulse-dev
 )
 packages_wine=(
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
@@ -40,7 +40,7 @@ packages_test_libraries=(libgtest-dev libgmock-dev libbenchmark-dev)
 packages_all=(
   clang libclang-rt-14-dev "${packages_test_libraries[@]}"
   imagemagick nsis zip unzip p7zip-full
-  lintian desktop-file-utils dpkg-dev
+  lintian desktop-file-utils dpkg-dev pulseaudio pulseaudio-utils
 )
 # 32-bit Wine and its GL, for the i686 build, wanted with Wine where the machine runs 32-bit code.
 # Never required: where they cannot be installed, the x86_64 build runs under 64-bit Wine.
