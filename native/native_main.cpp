@@ -122,7 +122,7 @@ int main(int argc, char **argv) {
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
         reason = run_module(run, module, cycle, kNativePacing, rows, outlet, &totals);
-        if (totals.init_failed || totals.video_failed || totals.capture_failed || run_stop_signal()) break;
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || totals.stream_failed || run_stop_signal()) break;
     }
 
     event_log_set_phase("end");
@@ -133,5 +133,5 @@ int main(int argc, char **argv) {
     event_log_close();
     video_out_close();
     if (run_stop_signal()) return 128 + run_stop_signal();
-    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed ? 1 : 0;
 }

@@ -16,6 +16,7 @@ RowSource rows_of_spectrum() {
     rows.rate_numerator = stream.rate_numerator;
     rows.rate_denominator = stream.rate_denominator;
     rows.count = stream.frame_count;
+    rows.stopped = spectrum_stream_stopped;
     return rows;
 }
 
@@ -122,6 +123,16 @@ const char *run_module(const RunOptions &options, VisModule *module, int cycle, 
             }
         }
         rows.feed(options, module, row);
+        bool failed = false;
+        if (const char *why = rows.stopped ? rows.stopped(&failed) : nullptr) {
+            if (failed) {
+                const std::string text = std::string("spectrum stream ") + options.spectrum.path + ": " + why;
+                log_error("spectrum_stream", text.c_str());
+                totals->stream_failed = true;
+            }
+            reason = failed ? "stream_failed" : "stream_end";
+            break;
+        }
         if (pacing.before_render) pacing.before_render();
         const int result = module->render(module);
         const bool quit_while_waiting = pacing.after_render(options, frame, &timing);

@@ -45,6 +45,9 @@ struct RowSource {
     // time played, and the run ends past the last.
     uint32_t rate_numerator = 0, rate_denominator = 1;
     long long count = 0;
+    // Optional: after feed, why there are no rows for that frame (the run ends), or null; *failed
+    // when that is a fault of the source, not its end.
+    const char *(*stopped)(bool *failed) = nullptr;
 };
 // The rows of the options' spectrum (spectrum_fill.h): the loaded stream, or a synthetic kind.
 RowSource rows_of_spectrum();
@@ -60,7 +63,7 @@ struct FrameOutlet {
 };
 
 // Init, the frames and Quit of one cycle; returns the reason the run ended ("frames",
-// "quit_message", "init_failed", "stream_end", "render_ended", "video_failed", "capture_failed",
-// "interrupted", "no_start").
+// "quit_message", "init_failed", "stream_end", "stream_failed", "render_ended", "video_failed",
+// "capture_failed", "interrupted", "no_start").
 const char *run_module(const RunOptions &options, VisModule *module, int cycle, const FramePacing &pacing,
                        const RowSource &rows, const FrameOutlet &outlet, RunTotals *totals);
