@@ -48,6 +48,8 @@ struct RowSource {
     // Optional: after feed, why there are no rows for that frame (the run ends), or null; *failed
     // when that is a fault of the source, not its end.
     const char *(*stopped)(bool *failed) = nullptr;
+    // Optional: a live source's row that the frame just fed shows (-1: none, or not live).
+    long long (*newest)() = nullptr;
 };
 // The rows of the options' spectrum (spectrum_fill.h): the loaded stream, or a synthetic kind.
 RowSource rows_of_spectrum();

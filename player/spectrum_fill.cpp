@@ -90,6 +90,10 @@ const char *spectrum_stream_stopped(bool *failed) {
     return g_reader.reason;
 }
 
+long long spectrum_stream_live_row() {
+    return g_loaded && g_reader.stream.live && g_live_record ? (long long)g_reader.rows_read - 1 : -1;
+}
+
 // The record of a frame: the last one past the stream's end, a live stream's newest. Null (and
 // g_row_missing) when the stream broke off before it.
 static const uint8_t *stream_record(int frame) {

@@ -34,6 +34,9 @@ void spectrum_stream_take_live();
 // Why the stream has no rows for the frame last filled, or null: a live stream its feeder closed
 // (*failed false), or a stream that broke off or failed before that frame's row (*failed true).
 const char *spectrum_stream_stopped(bool *failed);
+// A live stream's record that the frame shows, counted from the stream's first: -1 when none has
+// come, or the stream is not live.
+long long spectrum_stream_live_row();
 
 // Tone: a triangle peak, falling by a quarter of its height per bin, zero elsewhere. Stream: the
 // frame's rows (the last ones past its end; a live stream's newest).
