@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include "audio/stream_feed_thread.h"
 #else
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -282,6 +284,37 @@ const uint8_t *spectrum_stream_record(SpectrumStreamReader *reader, uint32_t row
     return nullptr;
 }
 
+#ifdef _WIN32
+// Wine answers PeekNamedPipe on the pipes a Linux parent hands it with "not supported": a thread
+// of the feed's own waits on the pipe instead, and this takes what it has read.
+const uint8_t *spectrum_stream_newest(SpectrumStreamReader *reader, uint32_t *arrived) {
+    *arrived = 0;
+    if (reader->end == StreamEnd::none) {
+        if (!reader->feed) reader->feed = stream_feed_start(reader->file);
+        uint32_t count = reader->rows_read;
+        const FeedState state = reader->feed ? stream_feed_take(reader->feed, &count, reader->pending) : FeedState::failed;
+        if (count != reader->rows_read) {
+            std::memcpy(reader->window[(count - 1) % kStreamReaderWindow], reader->pending, kStreamRecordSize);
+            *arrived = count - reader->rows_read;
+            reader->rows_read = count;
+            if (*arrived > 1)
+                reader->first_kept = reader->rows_read - 1;  // those between were passed over
+            else if (reader->rows_read - reader->first_kept > kStreamReaderWindow)
+                reader->first_kept = reader->rows_read - kStreamReaderWindow;
+        }
+        if (state == FeedState::failed) {
+            reader->end = StreamEnd::failed;
+            std::snprintf(reader->reason, sizeof reader->reason, "cannot read the stream after %u records",
+                          reader->rows_read);
+        } else if (state == FeedState::closed) {
+            reader->end = StreamEnd::closed;
+            std::snprintf(reader->reason, sizeof reader->reason, "the feeder closed the stream after %u records",
+                          reader->rows_read);
+        }
+    }
+    return reader->rows_read > reader->first_kept ? slot(reader, reader->rows_read - 1) : nullptr;
+}
+#else
 const uint8_t *spectrum_stream_newest(SpectrumStreamReader *reader, uint32_t *arrived) {
     *arrived = 0;
     while (reader->end == StreamEnd::none) {
@@ -311,6 +344,7 @@ const uint8_t *spectrum_stream_newest(SpectrumStreamReader *reader, uint32_t *ar
     }
     return reader->rows_read > reader->first_kept ? slot(reader, reader->rows_read - 1) : nullptr;
 }
+#endif
 
 bool spectrum_stream_rewind(SpectrumStreamReader *reader) {
     if (reader->pipe || reader->file == nullptr || !seek_to(reader->file, kStreamHeaderSize)) return false;
@@ -321,6 +355,10 @@ bool spectrum_stream_rewind(SpectrumStreamReader *reader) {
 }
 
 void spectrum_stream_close(SpectrumStreamReader *reader) {
+#ifdef _WIN32
+    if (reader->feed) stream_feed_stop(reader->feed);
+    reader->feed = nullptr;
+#endif
     if (reader->owns_file && reader->file) std::fclose(reader->file);
     reader->file = nullptr;
     reader->owns_file = false;

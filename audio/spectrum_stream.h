@@ -15,7 +15,8 @@
 // end, through a pipe: a player takes the newest one each frame, and the stream ends when its
 // feeder closes it. A reader that knows no flags sees no records and ends at once.
 //
-// Built natively and with MinGW for the Windows host: C stdio only.
+// Built natively and with MinGW for the Windows host: C stdio only (and on Windows a thread that
+// waits on a live stream's pipe, stream_feed_thread.h).
 #pragma once
 
 #include <cstddef>
@@ -75,6 +76,8 @@ enum class StreamEnd : uint8_t {
     closed,    // a live stream's feeder closed it
 };
 
+struct StreamFeedThread;
+
 struct SpectrumStreamReader {
     SpectrumStream stream;  // the header's fields (records unused)
     FILE *file = nullptr;
@@ -86,6 +89,7 @@ struct SpectrumStreamReader {
     char reason[160] = "";  // why the reader refused, stopped or returned no record
     uint32_t pending_size = 0;  // live: the bytes of the next record that have arrived so far
     uint8_t pending[kStreamRecordSize];
+    StreamFeedThread *feed = nullptr;  // Windows: the thread that reads a live stream's pipe
     uint8_t window[kStreamReaderWindow][kStreamRecordSize];  // row r at window[r % kStreamReaderWindow]
 };
 
