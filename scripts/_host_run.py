@@ -386,12 +386,12 @@ def prepare_plugin(folder, plugin, options_path, size):
     return windows_path(os.path.join(target, PRODUCT)), size_used, build
 
 
-def launch_host(folder, dll, arguments, build):
+def launch_host(folder, dll, arguments, build, stdin=subprocess.DEVNULL):
     events = os.path.join(folder, "events.jsonl")
     # Output to files, not pipes: Wine's helper processes inherit handles and would hold a pipe.
     with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
         process = spawn([build.loader, host_program(build), "--dll", dll, "--log", windows_path(events)] + arguments,
-                        cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+                        cwd=folder, stdin=stdin, stdout=out, stderr=err)
     return process, events
 
 
@@ -426,16 +426,16 @@ class Player:
         """Wine for the host (a context); the native program needs none."""
         return contextlib.nullcontext(self) if self.native else WineSession(self.build, screen, own_display)
 
-    def launch(self, folder, arguments):
-        """(the process, its event log)."""
+    def launch(self, folder, arguments, stdin=subprocess.DEVNULL):
+        """(the process, its event log); stdin: what the player reads there (a live stream)."""
         if not self.native:
-            return launch_host(folder, self.dll, arguments, self.build)
+            return launch_host(folder, self.dll, arguments, self.build, stdin)
         events = os.path.join(folder, "events.jsonl")
         # TMPDIR: the private folder the program reads the assets through lies in the run's folder,
         # so that whatever ends the program, the run's clean-up takes it too.
         with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
             process = spawn([native_program(), "--log", events, "--options", self.options] + arguments, cwd=folder,
-                            env=dict(os.environ, TMPDIR=folder), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+                            env=dict(os.environ, TMPDIR=folder), stdin=stdin, stdout=out, stderr=err)
         return process, events
 
     def explain(self, folder, process, name):
