@@ -114,7 +114,6 @@ class ListenTest(unittest.TestCase):
         listen.send_signal(signal.SIGINT)
         status = listen.wait(30)
         took = time.monotonic() - asked
-        print("Ctrl-C ended listen in %.2f s" % took, file=sys.stderr)
         out, err = text(said), text(complaints)
         self.assertEqual(status, 130, err)
         self.assertIn("halcyon listen: interrupted.", err)
