@@ -199,6 +199,7 @@ build_windows() {
 # HALCYON_WINDOWS_BUILD to everything the command starts; windows_dir is its build folder, and
 # windows_build_reason why it is not the i686 one (empty when it is, or when it was asked for).
 # What ensure_setup found of 32-bit Wine goes to the choice, and to the tests, through HALCYON_NO_WINE32.
+# choose_windows_build later: the reason goes to the run (HALCYON_WINDOWS_BUILD_NOTE) to say.
 choose_windows_build() {
   [ -z "${wine32_reason+set}" ] || export HALCYON_NO_WINE32="$wine32_reason"
   local answer
@@ -206,8 +207,12 @@ choose_windows_build() {
   HALCYON_WINDOWS_BUILD=${answer%%$'\n'*}
   windows_build_reason=${answer#"$HALCYON_WINDOWS_BUILD"}
   windows_build_reason=${windows_build_reason#$'\n'}
-  [ -z "$windows_build_reason" ] ||
+  if [ -n "$windows_build_reason" ] && [ "${1:-}" = later ]; then
+    # Said by the run once Wine starts: a refusal before then stays one line.
+    export HALCYON_WINDOWS_BUILD_NOTE="using the 64-bit Windows build and 64-bit Wine: $windows_build_reason."
+  elif [ -n "$windows_build_reason" ]; then
     say "halcyon: using the 64-bit Windows build and 64-bit Wine: $windows_build_reason." >&2
+  fi
   export HALCYON_WINDOWS_BUILD HALCYON_WIN32_DIR="$win32_dir" HALCYON_WIN64_DIR="$win64_dir"
   windows_dir=$win32_dir
   [ "$HALCYON_WINDOWS_BUILD" = x86_64 ] && windows_dir=$win64_dir

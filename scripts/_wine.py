@@ -200,7 +200,7 @@ def start_session(run, screen=(1280, 1024), own_display=True, build=None):
     else:
         source = make_template(run, display, build)
     prefix = os.path.join(run.folder, "prefix")
-    run.wine_prefix(prefix, _run.end_wine_prefix)
+    run.wine_prefix(prefix, _run.end_run_prefix)
     copy_prefix(source, prefix)
     env = base_environment(prefix, build, display)
     os.environ.update(env)
