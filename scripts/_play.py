@@ -48,7 +48,7 @@ def play(args):
     if not os.environ.get("DISPLAY") and not (native and os.environ.get("WAYLAND_DISPLAY")):
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
-    size = parse_size(args.size, native) if args.size else None
+    size = parse_size(args.size, native, video=False) if args.size else None  # a window: odd sides too
     start = parse_seconds(args.start, "start", True)
     check_tools(*([] if native else ["ffmpeg"]))  # the native program plays the sound itself
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
@@ -58,7 +58,7 @@ def play(args):
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, rate, start)
         length = info["frames"] / rate[0]
-        runner, _ = prepare_player(folder, args.plugin, args.options, size, args.wine)
+        runner, _ = prepare_player(folder, args.plugin, args.options, size, args.wine, video=False)
         device = None if native else audio_output()
         go = os.path.join(folder, "go")
         name = args.plugin or PRODUCT
