@@ -7,6 +7,7 @@ frame when told (--wait-for), once the plug-in is up.
 """
 
 import glob
+import json
 import os
 import shutil
 import subprocess
@@ -95,30 +96,82 @@ def play(args):
                                                                                 seconds_text(length)))
             began = time.monotonic()
             tty = sys.stderr.isatty()
+            log = EventTail(events_path)
+            stopped_at = quit_returned = None
+            shown = -1
             while host.poll() is None:
-                if tty:
-                    sys.stderr.write("\r  %s / %s " % (seconds_text(time.monotonic() - began), seconds_text(length)))
+                now = time.monotonic()
+                for event in log.new():
+                    if event["event"] == "quit_message" and stopped_at is None:
+                        stopped_at = now - began
+                    elif event["event"] == "quit":
+                        quit_returned = now
+                # The plug-in has quit: what is left is the host's own teardown, which under Wine
+                # can take seconds (a display without a window manager): not worth waiting for.
+                if quit_returned is not None and now - quit_returned > TEARDOWN_GRACE:
+                    stop(host, grace=0.2)
+                    break
+                if tty and int(now - began) != shown:
+                    shown = int(now - began)
+                    sys.stderr.write("\r  %s / %s " % (seconds_text(now - began), seconds_text(length)))
                     sys.stderr.flush()
-                time.sleep(0.25)
+                    _run.line_open()
+                time.sleep(0.05)
             if tty:
                 sys.stderr.write("\n")
+                _run.line_open(False)
             events = read_events(events_path)
             end = [e for e in events if e["event"] == "end"]
-            if not end:
+            reason = end[0]["reason"] if end else "quit_message" if quit_returned is not None else None
+            if reason is None:
                 raise Failure(runner.explain(folder, host, name))
             asked = unknown_messages(events)
             if asked:
                 say("Note: " + asked + ".")
-            reason = end[0]["reason"]
             if reason == "stream_end":
                 say("Played to the end.")
             elif reason == "quit_message":
-                say("Stopped at %s: the window was closed." % seconds_text(time.monotonic() - began))
+                # The plug-in quits alike on both (the native player tells them apart itself).
+                say("Stopped at %s: %s." % (seconds_text(time.monotonic() - began if stopped_at is None else stopped_at),
+                                            "Escape or the close box" if not native else "the window was closed"))
             else:
                 raise Failure(runner.explain(folder, host, name))
         return 0
     finally:
-        stop(player)
-        stop(host)
-        if os.environ.get("HALCYON_KEEP_RUNS") != "1":
-            shutil.rmtree(folder, ignore_errors=True)
+        with _run.stopping() as telling:
+            telling.step("stopping the sound")
+            stop(player, grace=0.2)
+            telling.step("stopping %s" % ("the native player" if native else "the host"))
+            stop(host, grace=0.5)
+            if os.environ.get("HALCYON_KEEP_RUNS") != "1":
+                shutil.rmtree(folder, ignore_errors=True)
+
+
+TEARDOWN_GRACE = 0.3  # seconds the host gets to end by itself once the plug-in's Quit returned
+
+
+class EventTail:
+    """The events a log gained since the last look (whole lines only)."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+        self.partial = b""
+
+    def new(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return []
+        self.offset += len(data)
+        lines = (self.partial + data).split(b"\n")
+        self.partial = lines.pop()
+        events = []
+        for raw in lines:
+            try:
+                events.append(json.loads(raw.decode("ascii")))
+            except ValueError:
+                continue
+        return events
