@@ -460,7 +460,13 @@ class Player:
         events = read_events(os.path.join(folder, "events.jsonl"))
         stderr_path = os.path.join(folder, "host.err")
         status = process.poll() if process is not None else None
-        if self.native and status is not None and status < 0 and not any(e["event"] == "end" for e in events):
+        ended = any(e["event"] == "end" for e in events)
+        if status is not None and -status in OUTSIDE_SIGNALS and not ended:
+            # Nothing in the plug-in raises these: someone else ended the player.
+            frames = sum(1 for e in events if e["event"] == "frame")
+            return "%s was stopped by %s from outside, after %d frames" % (
+                self.who, signal.Signals(-status).name, frames)
+        if self.native and status is not None and status < 0 and not ended:
             return native_crash_text(events, -status)
         text = explain_host(events, stderr_path, name, self.who)
         init = [e for e in events if e["event"] == "init"]
@@ -472,6 +478,7 @@ class Player:
 
 
 NATIVE_NOTE = "halcyonsphere: "
+OUTSIDE_SIGNALS = (signal.SIGTERM, signal.SIGKILL, signal.SIGHUP, signal.SIGINT)
 
 
 def text_lines(path):
