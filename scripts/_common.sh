@@ -16,6 +16,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
+# microseconds: the clock's microseconds into now_us, without a subshell. EPOCHREALTIME's
+# separator is the locale's (a comma in de_DE): its digits alone are the count.
+microseconds() { now_us=${EPOCHREALTIME//[!0-9]/}; }
 
 # Debian packages by need, one list per set. Each command checks for its need's sets
 # (ensure_setup NEED) and ./halcyon setup NEED installs them; with no argument, everything.
