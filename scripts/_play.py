@@ -9,6 +9,8 @@ frame when told (--wait-for), once the plug-in is up.
 import glob
 import json
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -19,6 +21,24 @@ import _run
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
                        parse_seconds, parse_size, prepare_player, read_events, renderer_text, say, seconds_text,
                        spawn, stop, unknown_messages)
+
+
+def x_server_answers(display):
+    """Whether a local X server listens at the display (:N, unix:N); True for one on another host,
+    which only connecting with X itself would tell."""
+    found = re.fullmatch(r"(?:unix)?:(\d+)(?:\.\d+)?", display)
+    if not found:
+        return True
+    path = "/tmp/.X11-unix/X" + found.group(1)
+    for address in ("\0" + path, path):  # Linux's abstract socket first, as Xlib tries it
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(2)
+            try:
+                connection.connect(address)
+                return True
+            except OSError:
+                continue
+    return False
 
 
 def audio_output():
@@ -46,9 +66,13 @@ def play(args):
     audio = args.audio
     check_audio(audio)
     native = not (args.plugin or args.wine)
-    if not os.environ.get("DISPLAY") and not (native and os.environ.get("WAYLAND_DISPLAY")):
+    wayland = native and os.environ.get("WAYLAND_DISPLAY")
+    if not os.environ.get("DISPLAY") and not wayland:
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
+    if not wayland and not x_server_answers(os.environ["DISPLAY"]):
+        raise Failure("play shows the visualization in a window, but no X server answers at DISPLAY=%s; "
+                      "./halcyon render makes a video instead" % os.environ["DISPLAY"])
     size = parse_size(args.size, native, video=False) if args.size else None  # a window: odd sides too
     start = parse_seconds(args.start, "start", True)
     check_tools(*([] if native else ["ffmpeg"]))  # the native program plays the sound itself

@@ -5,6 +5,7 @@ the bash layer's choice between the native program and Wine, and the temporary o
 
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -20,6 +21,16 @@ import _video  # noqa: E402
 
 FAKE_ANALYSER = '#!/bin/sh\nprintf "%s\\n" "$@" >"$(dirname "$0")/analysed"\necho "fake analysis: stopped here" >&2\nexit 1\n'
 OPTIONS = b"".join(v.to_bytes(4, "little", signed=True) for v in (640, 360, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2))
+
+
+def fake_x_server(test):
+    """A display whose X socket accepts connections (and says nothing): its DISPLAY."""
+    number = 64000 + os.getpid() % 1000
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    test.addCleanup(listener.close)
+    listener.bind("\0/tmp/.X11-unix/X%d" % number)
+    listener.listen(8)
+    return ":%d" % number
 
 
 class Refusals(unittest.TestCase):
@@ -85,19 +96,25 @@ class Refusals(unittest.TestCase):
             ([song, "--out", "x.mp4", "--options", "odd.cfg"], 1, "the options file odd.cfg asks for a 641x360 "
              "window, but the video needs even numbers; give --size WxH"),
         ]
+        cases = [("render", args, None, status, message) for args, status, message in cases] + [
+            ("play", [song], ":65001", 1, "play shows the visualization in a window, but no X server answers at "
+                                          "DISPLAY=:65001; ./halcyon render makes a video instead"),
+            ("play", [song, "--size", "17x17", "--wine"], fake_x_server(self), 2,
+             "bad size '17x17': the window can be 112 to 4096 pixels wide and 16 to 4096 high (e.g. 1280x720)")]
         before = sorted(os.walk(here))
-        for args, status, message in cases:
-            result = self.run_video(here, ["render"] + args)
+        for command, args, display, status, message in cases:
+            result = self.run_video(here, [command] + args, display)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
-                             (status, "", "halcyon render: %s\n" % message), args)
+                             (status, "", "halcyon %s: %s\n" % (command, message)), args)
             self.assertFalse(os.path.exists(os.path.join(self.tools, "analysed")), args)
             self.assertEqual(sorted(os.walk(here)), before, args)
 
     def test_what_passes_reaches_the_analyser(self):
         """A name with a leading dash after --, and play's window at an odd size (no video there)."""
         here = self.tree()
+        display = fake_x_server(self)
         for command, args, display in (("render", ["--out", "x.mp4", "--", "-dash.wav"], None),
-                                       ("play", ["--size", "17x17", "--", "-dash.wav"], ":99")):
+                                       ("play", ["--size", "17x17", "--", "-dash.wav"], display)):
             result = self.run_video(here, [command] + args, display)
             self.assertEqual((result.returncode, result.stderr), (1, "halcyon %s: fake analysis: stopped here\n"
                                                                   % command), args)
