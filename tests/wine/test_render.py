@@ -289,20 +289,6 @@ class RenderTest(RenderRuns, unittest.TestCase):
             time.sleep(0.02)
         self.assertNotEqual(program_of(analyser), "analyse_audio")
 
-
-def child_pid(record, name):
-    """The pid of the run's child of that name, from its record as it is now."""
-    with open(os.path.join(record["folder"], "run.json")) as f:
-        return [c["pid"] for c in json.load(f)["children"] if c["name"] == name][0]
-
-
-def in_mounts_of_its_own(script, *args):
-    """A command line that runs the shell script in a mount namespace of its own (root only):
-    a test mounts small file systems there that vanish with it."""
-    if os.geteuid() != 0 or shutil.which("unshare") is None:
-        raise unittest.SkipTest("mounting a file system needs root and unshare")
-    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
-
     def test_ctrl_c_at_early_moments_ends_with_one_line(self):
         """./halcyon render interrupted while its wrapper checks the set-up, as the interpreter
         starts (where a signal once ended it unsaid) and as the run begins: status 130, one line
@@ -348,6 +334,20 @@ def in_mounts_of_its_own(script, *args):
         self.addCleanup(os.environ.__setitem__, "PATH", os.environ["PATH"])
         os.environ["PATH"] = fakes + os.pathsep + os.environ["PATH"]
         return os.path.join(tree, "halcyon")
+
+
+def child_pid(record, name):
+    """The pid of the run's child of that name, from its record as it is now."""
+    with open(os.path.join(record["folder"], "run.json")) as f:
+        return [c["pid"] for c in json.load(f)["children"] if c["name"] == name][0]
+
+
+def in_mounts_of_its_own(script, *args):
+    """A command line that runs the shell script in a mount namespace of its own (root only):
+    a test mounts small file systems there that vanish with it."""
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        raise unittest.SkipTest("mounting a file system needs root and unshare")
+    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
 
 
 class FailureTest(RenderRuns, unittest.TestCase):
