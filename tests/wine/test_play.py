@@ -1,0 +1,63 @@
+"""play --wine on a display of the test's own (an Xvfb with no window manager, as a bare desktop
+session may be): Escape and every stop signal end it within a second, and the stop's time is told."""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from harness import ensure_session
+from test_render import VIDEO, own_session_env, write_clip
+
+
+class PlayTest(unittest.TestCase):
+    def setUp(self):
+        if shutil.which("xdotool") is None:
+            self.skipTest("xdotool is needed to press Escape")
+        ensure_session()
+        self.folder = tempfile.mkdtemp(prefix="halcyon-play-test-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.clip = os.path.join(self.folder, "clip.wav")
+        write_clip(self.clip, seconds=30, rate=8000)
+        reader, writer = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(writer)
+        self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        with os.fdopen(reader) as f:
+            self.display = ":" + f.readline().strip()
+
+    def test_escape_and_signals_end_it_within_a_second(self):
+        env = own_session_env(DISPLAY=self.display)
+        for stop in ("Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            process = subprocess.Popen([sys.executable, VIDEO, "play", self.clip, "--wine", "--size", "320x240"],
+                                       cwd=self.folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                       text=True)
+            self.addCleanup(lambda process=process: process.poll() is None and process.kill())
+            lines = []
+            while not lines or "live" not in lines[-1]:
+                lines.append(process.stdout.readline())
+                self.assertTrue(lines[-1], (stop, lines))
+            time.sleep(2)
+            asked = time.monotonic()
+            if stop == "Escape":
+                subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".", "windowfocus", "--sync", "key",
+                                "Escape"], env=env, check=True, timeout=30, capture_output=True)
+            else:
+                process.send_signal(stop)
+            text = process.communicate(timeout=60)[0]
+            took = time.monotonic() - asked
+            self.assertLess(took, 1.0, (stop, text))
+            if stop == "Escape":
+                self.assertEqual(process.returncode, 0, text)
+                self.assertRegex(text.strip().splitlines()[-1], r"^Stopped at 0:0[23]: Escape or the close box\.$")
+            else:
+                self.assertEqual((process.returncode, text.strip().splitlines()[-1]), (130, "halcyon play: interrupted."))
+
+
+if __name__ == "__main__":
+    unittest.main()
