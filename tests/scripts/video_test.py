@@ -157,5 +157,21 @@ class Refusals(unittest.TestCase):
             self.assertEqual(got, wanted)
 
 
+    def test_a_long_render_tells_its_time_once_from_its_first_seconds(self):
+        for total, told in ((3 * 3600 * 30, ["about 6:00:00"]), (2 * 60 * 30, [])):  # at 15 frames a second
+            clock = [100.0]
+            notes = []
+            with mock.patch.object(_video.time, "monotonic", lambda: clock[0]), \
+                    mock.patch.object(_run, "tell", notes.append):
+                progress = _video.Progress(total, quiet=False)
+                progress.tty = True
+                progress.stream = open(os.devnull, "w")
+                self.addCleanup(progress.stream.close)
+                for second in range(1, 11):
+                    clock[0] = 100.0 + second
+                    progress.update(15 * second)
+            self.assertEqual([n[n.index("about"):n.index("about") + 13] for n in notes], told, total)
+
+
 if __name__ == "__main__":
     unittest.main()
