@@ -3,7 +3,9 @@
 # so, whatever the interrupted step would have reported (a build "failure", an empty answer).
 # Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
 # Set first, before anything that starts a process.
-trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
+# A Ctrl-C typed on the terminal left its ^C echo on the line: the note goes on a line of its own.
+trap '{ [ -t 2 ] && printf "\n"; printf "halcyon: interrupted.\n"; } >&2 2>/dev/null; exit 130' INT
+trap 'printf "halcyon: interrupted.\n" >&2 2>/dev/null; exit 130' TERM HUP
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_root="$top/build"
 native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
