@@ -227,6 +227,18 @@ class CommonTest(unittest.TestCase):
         self.assertIsNone(self.read("build/setup-32bit-wine.failed"))
         self.assertEqual(self.read("foreign").split(), ["i386"])
 
+    def test_a_video_command_leaves_the_64bit_note_to_its_run(self):
+        # So that a refusal before the run starts stays one line.
+        shutil.copy(os.path.join(SCRIPTS, "_windows_build.py"), os.path.join(self.tree, "scripts"))
+        self.write("foreign", "")
+        for call, in_bash in (("choose_windows_build", True), ("choose_windows_build later", False)):
+            status, out, err, _ = self.run_bash('ensure_setup wine >/dev/null; %s; echo "${HALCYON_WINDOWS_BUILD_NOTE-}"'
+                                                % call, FAKE_REFUSE="wine32:i386")
+            self.assertEqual(status, 0, err)
+            self.assertEqual("using the 64-bit Windows build" in err, in_bash, (call, err))
+            self.assertEqual(out.strip().startswith("using the 64-bit Windows build and 64-bit Wine: 32-bit Wine "),
+                             not in_bash, (call, out))
+
     def test_an_interrupted_setup_leaves_no_half_added_architecture(self):
         self.write("foreign", "")
         setup = subprocess.Popen(["bash", os.path.join(self.tree, "scripts", "setup.sh"), "wine"],
