@@ -319,9 +319,10 @@ def _die_with(parent, signum):
     return prepare
 
 
-def stop_process(process, grace=3.0):
+def stop_process(process, grace=0.5):
     """Ends a child with everything in its process group and session: SIGTERM, then SIGKILL
-    after grace seconds. Bounded; True when all of it ended."""
+    after grace seconds (short: a stop must end within a second). Bounded; True when all of it
+    ended."""
     if process is None:
         return True
     start = getattr(process, "start_time", None)
