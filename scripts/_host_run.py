@@ -461,11 +461,14 @@ class Player:
         stderr_path = os.path.join(folder, "host.err")
         status = process.poll() if process is not None else None
         ended = any(e["event"] == "end" for e in events)
-        if status is not None and -status in OUTSIDE_SIGNALS and not ended:
-            # Nothing in the plug-in raises these: someone else ended the player.
+        # Killed by one, or (the native program) ending with 128 + its number once it has stopped:
+        # nothing in the plug-in raises these, so someone else ended the player.
+        signalled = -status if status is not None and status < 0 else \
+            status - 128 if self.native and status is not None and status > 128 else None
+        if signalled in OUTSIDE_SIGNALS and (status > 0 or not ended):
             frames = sum(1 for e in events if e["event"] == "frame")
             return "%s was stopped by %s from outside, after %d frames" % (
-                self.who, signal.Signals(-status).name, frames)
+                self.who, signal.Signals(signalled).name, frames)
         if self.native and status is not None and status < 0 and not ended:
             return native_crash_text(events, -status)
         text = explain_host(events, stderr_path, name, self.who)

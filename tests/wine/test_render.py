@@ -169,15 +169,16 @@ class RenderRuns:
 
     def stopped_runs_leave_nothing(self, args, stops):
         """Renders stopped by each signal: Ctrl-C, SIGTERM or a hang-up within a second, kill -9 of
-        the command, or SIGABRT of the native program (a crash) leave no output, run folder or
-        process."""
+        the command, SIGABRT of the native program (a crash) or SIGTERM to it from outside leave no
+        output, run folder or process."""
         for stop in stops:
             process, record = self.start_render_of_its_own(args)
             try:
                 time.sleep(1)
                 asked = time.monotonic()
-                if stop == signal.SIGABRT:
-                    os.kill(child_pid(record, "halcyon_native"), stop)
+                if stop in (signal.SIGABRT, "SIGTERM to the player"):
+                    os.kill(child_pid(record, "halcyon_native"), signal.SIGABRT if stop == signal.SIGABRT else
+                            signal.SIGTERM)
                 else:
                     process.send_signal(stop)
                 text = process.communicate(timeout=60)[0]
@@ -194,10 +195,14 @@ class RenderRuns:
                 self.assertEqual(text.strip().splitlines()[-1], "halcyon render: interrupted; nothing was written "
                                                                 "under the output name.")
                 self.assertLess(took, 1.0, stop)
-            else:
+            elif stop == signal.SIGABRT:
                 self.assertEqual(process.returncode, 1, text)
                 self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the native player crashed: SIGABRT "
                                  r"\(Aborted\) during Render, after \d+ frames \(\d+ of \d+ frames drawn\)$")
+            else:  # not a crash: someone else ended it
+                self.assertEqual(process.returncode, 1, text)
+                self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the native player was stopped by "
+                                 r"SIGTERM from outside, after \d+ frames \(\d+ of \d+ frames drawn\)$")
             self.assertEqual(os.listdir(self.out), [], stop)
             self.assertEqual(os.listdir(self.temporary), [], stop)
             self.assertFalse(os.path.exists(record["folder"]), stop)
@@ -620,7 +625,7 @@ class NativeRenderTest(RenderRuns, unittest.TestCase):
 
     def test_interrupted_killed_and_crashed_runs_leave_nothing(self):
         self.stopped_runs_leave_nothing(["--size", "320x240", "--fps", "240", "--gl", "software"],
-                                        (signal.SIGINT, signal.SIGKILL, signal.SIGABRT))
+                                        (signal.SIGINT, signal.SIGKILL, signal.SIGABRT, "SIGTERM to the player"))
 
 
 # How far the native program's frames may lie from the DLL's under Wine, per channel (red, green,
