@@ -97,6 +97,8 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    // Captures and the video take each frame as the swap showed it (BGRA is the video's order).
+    platform_linux_keep_frames(run.capture || run.video, run.video != nullptr);
 
     event_log_set_phase("load");
     player_setup(run.probe_answer, run.embed, run.track, kLinuxPlayerPlatform);
