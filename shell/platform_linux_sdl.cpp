@@ -148,9 +148,10 @@ bool swap(GlSurface *surface) {
     sleep_for(swap_pacing_wait(&window->pacing, seconds_now()));
     // SDL tells a failed swap only through its error text.
     SDL_ClearError();
+    const double began = seconds_now();
     SDL_GL_SwapWindow(window->sdl);
+    swap_pacing_swapped(&window->pacing, began, seconds_now());
     const std::string reason = SDL_GetError();
-    swap_pacing_swapped(&window->pacing, seconds_now());
     if (reason.find("eglSwapBuffers") == std::string::npos) return true;
     gl_surface_set_error("showing the frame failed: " + reason);
     gl_surface_set_lost(true);  // a window's swap fails only when its context or surface is gone

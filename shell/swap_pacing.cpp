@@ -20,10 +20,12 @@ double swap_pacing_wait(SwapPacing *pacing, double now) {
     return wait > 0 ? wait : 0;
 }
 
-void swap_pacing_swapped(SwapPacing *pacing, double returned) {
+void swap_pacing_swapped(SwapPacing *pacing, double began, double returned) {
     if (!pacing->paced && pacing->last_return >= 0) {
-        const bool quick = returned - pacing->last_return < pacing->period / 2;
-        pacing->quick_swaps = quick ? pacing->quick_swaps + 1 : 0;
+        // A swap that waits for the display either blocks or comes a refresh after the last; a
+        // slow frame of our own proves nothing either way.
+        if (returned - began > pacing->period / 4) pacing->quick_swaps = 0;
+        else if (returned - pacing->last_return < pacing->period * 0.8) pacing->quick_swaps += 1;
         if (pacing->quick_swaps >= kQuickSwapsToPace) pacing->paced = true;
     }
     pacing->last_return = returned;

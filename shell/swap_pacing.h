@@ -8,13 +8,13 @@ struct SwapPacing {
     bool paced = false;        // the seam waits: the swap does not
     double deadline = -1;      // paced: when the next swap is due; before the first, none
     double last_return = -1;   // when the last swap returned
-    int quick_swaps = 0;       // swaps in a row that came back sooner than the display refreshes
+    int quick_swaps = 0;       // swaps that came back sooner than the display refreshes, none blocking
 };
 
 // The display's refresh rate, in Hz (0 when it is not known: 60).
 void swap_pacing_set_rate(SwapPacing *pacing, int hertz);
 // The seconds to sleep before the swap due at now.
 double swap_pacing_wait(SwapPacing *pacing, double now);
-// After the swap, when it returned: a swap that keeps returning faster than the display could
-// show its frames is not waiting for it, and the seam paces from then on.
-void swap_pacing_swapped(SwapPacing *pacing, double returned);
+// After the swap, when it began and returned: swaps that keep coming back faster than the display
+// could show their frames do not wait for it, and the seam paces from then on.
+void swap_pacing_swapped(SwapPacing *pacing, double began, double returned);
