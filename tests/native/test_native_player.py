@@ -201,6 +201,17 @@ class PlayerFailures(NativeTestCase):
                 elif said:
                     self.assertEqual(run.one("error")["what"], said, run.describe())
 
+    def test_a_lost_gl_context_ends_the_run_with_its_line(self):
+        # Swap 0 is Init's: frame 1's swap finds the context gone.
+        run = self.run_native(BASE + ["--frames", "5", "--spectrum", "tone:20", "--lose-gl-at", "2"])
+        self.assertEqual(run.status, 1, run.describe())
+        self.assertEqual(run.one("error")["what"], "gl_lost")
+        self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("gl_lost", 2))
+        self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
+        lines = [line for line in run.stderr.splitlines() if "GL context" in line]
+        self.assertEqual(lines, ["halcyon_native: the GL context was lost: showing the frame failed: "
+                                 "EGL_CONTEXT_LOST (a test's)"])
+
     def small_tmpfs(self, options):
         """A tmpfs of its own (root only), unmounted when the test ends."""
         if os.geteuid() != 0:
