@@ -1,5 +1,6 @@
 #include "shell/platform_linux_sdl.h"
 
+#include <EGL/egl.h>
 #include <GL/gl.h>
 #include <SDL.h>
 #include <time.h>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "shell/platform_linux.h"
 #include "shell/swap_pacing.h"
@@ -17,11 +19,13 @@ namespace {
 struct SdlWindow {
     SDL_Window *sdl = nullptr;
     WindowHandle handle = nullptr;
+    int32_t width = 0, height = 0;  // the drawing area the plug-in last heard of
     SwapPacing pacing;
     int paced_display = -1;  // the display whose refresh rate the pacing has
 };
 
 bool g_started = false;
+std::set<SdlWindow *> g_windows;
 
 SdlWindow *window_of(const GlSurface *surface) { return static_cast<SdlWindow *>(surface->window); }
 
@@ -87,6 +91,22 @@ void make_opaque() {
     glClearColor(clear[0], clear[1], clear[2], clear[3]);
     glColorMask(mask[0], mask[1], mask[2], mask[3]);
     if (scissor) glEnable(GL_SCISSOR_TEST);
+}
+
+// The drawing area as the window system has it. SDL's own idea can differ: on X11 without a
+// window manager, SDL counts a window as filling the display that never grew, and a frame drawn
+// to that size would be cut. EGL asks the window system.
+void drawing_area(SdlWindow *window, int32_t *width, int32_t *height) {
+    EGLint w = 0, h = 0;
+    const EGLSurface current = eglGetCurrentSurface(EGL_DRAW);
+    if (SDL_GL_GetCurrentWindow() == window->sdl && current != EGL_NO_SURFACE &&
+        eglQuerySurface(eglGetCurrentDisplay(), current, EGL_WIDTH, &w) &&
+        eglQuerySurface(eglGetCurrentDisplay(), current, EGL_HEIGHT, &h) && w > 0 && h > 0) {
+        *width = w;
+        *height = h;
+        return;
+    }
+    SDL_GL_GetDrawableSize(window->sdl, width, height);
 }
 
 void follow_refresh_rate(SdlWindow *window) {
@@ -225,6 +245,7 @@ bool sdl_window_open(GlSurface *surface, const char *title, WindowHandle handle,
     window->sdl = sdl;
     window->handle = handle;
     SDL_SetWindowData(sdl, "halcyon", window);
+    g_windows.insert(window);
     surface->window = window;
     int width = 0, height = 0;
     SDL_GL_GetDrawableSize(sdl, &width, &height);
@@ -232,6 +253,8 @@ bool sdl_window_open(GlSurface *surface, const char *title, WindowHandle handle,
         surface->width = width;
         surface->height = height;
     }
+    window->width = surface->width;
+    window->height = surface->height;
     return true;
 }
 
@@ -239,6 +262,7 @@ void sdl_window_close(GlSurface *surface) {
     SdlWindow *window = window_of(surface);
     if (!window) return;
     SDL_DestroyWindow(window->sdl);
+    g_windows.erase(window);
     delete window;
     surface->window = nullptr;
 }
@@ -267,15 +291,20 @@ void sdl_windows_poll(SdlMessageSink deliver) {
             toggle_fullscreen(window);
         } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) {
             deliver(window->handle, win32::WM_CLOSE, 0, 0);
-        } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-            int width = 0, height = 0;
-            SDL_GL_GetDrawableSize(window->sdl, &width, &height);
-            if (width > 0 && height > 0) deliver(window->handle, win32::WM_SIZE, 0, size_lparam(width, height));
         } else if ((event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) &&
                    event.key.keysym.sym == SDLK_ESCAPE) {
             deliver(window->handle, event.type == SDL_KEYDOWN ? win32::WM_KEYDOWN : win32::WM_KEYUP,
                     win32::VK_ESCAPE, 1);
         }
+    }
+    // Resized, filling a display or back: the next frame is drawn at the size shown.
+    for (SdlWindow *window : g_windows) {
+        int32_t width = 0, height = 0;
+        drawing_area(window, &width, &height);
+        if (width <= 0 || height <= 0 || (width == window->width && height == window->height)) continue;
+        window->width = width;
+        window->height = height;
+        deliver(window->handle, win32::WM_SIZE, 0, size_lparam(width, height));
     }
 }
 
