@@ -185,6 +185,16 @@ void sound_close() {
         g_latency_stop.notify_all();
         g_latency_thread.join();
     }
+    // Closing a device that stopped asking for sound waits for its thread, which may never come
+    // back: the run ends without it, and the device and what it reads go with the process.
+    const bool stalled = g_device && clock_reading().since > double(g_output.samples) / g_output.freq + kSoundStallSeconds;
+    if (stalled) {
+        g_ended = true;
+        g_device = 0;
+        g_audio_started = false;
+        g_file = nullptr;
+        return;
+    }
     if (g_device) SDL_CloseAudioDevice(g_device);
     g_device = 0;
     if (g_audio_started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
