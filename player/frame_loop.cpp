@@ -140,6 +140,7 @@ const char *run_module(const RunOptions &options, VisModule *module, int cycle, 
         const bool quit_while_waiting = pacing.after_render(options, frame, &timing);
         const long long live = rows.newest ? rows.newest() : -1;
         reason = finish_frame(options, outlet, cycle, &frame, result, options.realtime ? row : live, totals);
+        if (!reason && pacing.cannot_go_on) reason = pacing.cannot_go_on();
         if (reason) break;
         quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;

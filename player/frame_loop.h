@@ -35,6 +35,9 @@ struct FramePacing {
     void (*after_quit)();
     // Optional: just before each Render (the host takes back the crash filter a plug-in set).
     void (*before_render)();
+    // Optional: after a frame, the reason nothing more can be shown (its error already logged),
+    // else null: the native window's GL context lost.
+    const char *(*cannot_go_on)();
 };
 
 // Where each frame's spectrum and waveform rows come from.
@@ -66,6 +69,6 @@ struct FrameOutlet {
 
 // Init, the frames and Quit of one cycle; returns the reason the run ended ("frames",
 // "quit_message", "init_failed", "stream_end", "stream_failed", "render_ended", "video_failed",
-// "capture_failed", "interrupted", "no_start").
+// "capture_failed", "interrupted", "no_start", or cannot_go_on's).
 const char *run_module(const RunOptions &options, VisModule *module, int cycle, const FramePacing &pacing,
                        const RowSource &rows, const FrameOutlet &outlet, RunTotals *totals);
