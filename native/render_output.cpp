@@ -87,9 +87,9 @@ bool output_plan(const std::string &out, bool force, const std::vector<std::stri
     *usage = false;
     RenderOutput plan;
     struct stat here;
-    const bool exists = stat(out.c_str(), &here) == 0;
+    bool exists = stat(out.c_str(), &here) == 0;
     struct stat link;
-    const bool listed = lstat(out.c_str(), &link) == 0;
+    bool listed = lstat(out.c_str(), &link) == 0;
     const std::string extension = extension_of(out);
     if (!out.empty() && out.back() == '/') {
         plan.kind = OutputKind::frames;
@@ -106,6 +106,11 @@ bool output_plan(const std::string &out, bool force, const std::vector<std::stri
     plan.path = out;
     while (plan.kind == OutputKind::frames && plan.path.size() > 1 && plan.path.back() == '/') plan.path.pop_back();
     split(plan.path, &plan.folder, &plan.name);
+    // "file/" names the file, not nothing: look at the name without its slash.
+    if (plan.path != out) {
+        exists = stat(plan.path.c_str(), &here) == 0;
+        listed = lstat(plan.path.c_str(), &link) == 0;
+    }
 
     for (const std::string &input : inputs) {
         struct stat source;
