@@ -198,7 +198,7 @@ int play_command(int argc, char **argv) {
     if (g_status_drawn) std::fputs("\n", stderr);
     g_status_drawn = false;
     if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
-    if (totals.init_failed) return fail("the plug-in's Init failed" + (box.empty() ? "" : ": " + box), 1);
+    if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
     if (std::strcmp(reason, "stream_end") == 0) {
         say("Played to the end.");
         return 0;

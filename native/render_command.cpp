@@ -455,7 +455,7 @@ int render_command(int argc, char **argv) {
     int status = 0;
     std::string why;
     if (totals.init_failed) {
-        why = "the plug-in's Init failed" + (init_message.empty() ? std::string() : ": " + init_message);
+        why = "the plug-in failed to start" + (init_message.empty() ? std::string() : ": \"" + init_message + "\"");
     } else if (totals.video_failed || !e.encoder_started) {
         why = e.failure.empty() ? "the video could not be written" : e.failure;
     } else if (std::strcmp(reason, "frames") != 0) {

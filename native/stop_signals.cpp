@@ -37,6 +37,12 @@ void stop_signals_install() {
         if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(number, &action, nullptr);
     }
+    // A starter may block them until now (env --block-signal), so one sent while the program
+    // loaded is handled here rather than lost or fatal.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, number);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 void stop_signals_at_exit(void (*at_exit)()) { g_at_exit.store(at_exit); }
