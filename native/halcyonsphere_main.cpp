@@ -33,6 +33,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"render", render_command, "a video of the visualization of an audio file, with its sound"},
     {"play", play_command, "the visualization of an audio file live in a window, with its sound"},
+    {"demo", demo_command, "a music video made with the plug-in from music it synthesizes"},
     {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
     {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},

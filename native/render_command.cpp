@@ -62,7 +62,7 @@ const char kRenderUsage[] =
     "video is whole. Exit status: 0 done, 1 a failure, 2 a bad command line, 128 + N stopped by\n"
     "signal N.\n";
 
-const char kWho[] = "halcyonsphere render";
+const char *g_who = "halcyonsphere render";  // the command, before each of its messages
 
 struct Render {
     std::string audio, audio_absolute;
@@ -104,7 +104,7 @@ void say(const std::string &text) {
 
 int fail(const std::string &text, int status) {
     progress_end(&g_export.bar);
-    std::fprintf(stderr, "%s: %s\n", kWho, text.c_str());
+    std::fprintf(stderr, "%s: %s\n", g_who, text.c_str());
     return status;
 }
 
@@ -127,7 +127,7 @@ void watch_stop() {
             told = true;
             char text[256];
             const int length = std::snprintf(text, sizeof text, "\n%s: stopping: waiting for %s (Ctrl-C again ends it at once)\n",
-                                             kWho, g_stage.load());
+                                             g_who, g_stage.load());
             (void)!write(STDERR_FILENO, text, size_t(length));
         }
     }
@@ -324,7 +324,10 @@ int finish_stopped(Export &e, int signal_number) {
 
 }  // namespace
 
-int render_command(int argc, char **argv) {
+int render_command(int argc, char **argv) { return render_command_labelled(argc, argv, nullptr); }
+
+int render_command_labelled(int argc, char **argv, const char *audio_label) {
+    g_who = argv[0];
     stop_signals_install();
     stop_signals_exit_at_once(true);  // nothing to wind down before the frames
     stop_signals_at_exit(at_exit_now);
@@ -373,7 +376,7 @@ int render_command(int argc, char **argv) {
                         " of sound, and the part asked for begins at its end or after it",
                     1);
     }
-    const std::string audio_name = base_name(render.audio);
+    const std::string audio_name = audio_label ? audio_label : base_name(render.audio);
     if (e.analysis.cut_short)
         say("Note: " + audio_name + " is cut short: its sound ends at " + duration_text(e.analysis.file_seconds) +
             ", though its header says " + duration_text(e.analysis.header_seconds) +
