@@ -337,6 +337,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     Render render;
     e.render = &render;
     const double command_started = seconds_now();
+    const char *timings_path = std::getenv("HALCYON_RENDER_TIMINGS");
+    const std::string timings = timings_path && *timings_path ? absolute_path(timings_path) : "";
     bool help = false;
     if (const int status = read_command_line(argc, argv, &render, &help)) return status;
     if (help) {
@@ -509,8 +511,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
         say(text);
     }
     // For the benchmark: the frames' own time, from the first Render to the encoder's last byte.
-    if (const char *timings = std::getenv("HALCYON_RENDER_TIMINGS")) {
-        if (FILE *file = std::fopen(timings, "w")) {
+    if (!timings.empty()) {
+        if (FILE *file = std::fopen(timings.c_str(), "w")) {
             std::fprintf(file, "{\"frames\": %lld, \"loop_ms\": %.3f, \"encoder_tail_ms\": %.3f, \"first_frame_s\": %.3f}\n",
                          e.written, (loop_ended - loop_started) * 1000, tail * 1000, e.first_frame_at - command_started);
             std::fclose(file);
