@@ -1,5 +1,5 @@
 """halcyonsphere render and play end to end, as a user runs them: a clip with its sound, its
-frames following the music; every refusal in one line before anything runs; runs stopped by each
+frames following the music; play in a window on a virtual display; every refusal in one line before anything runs; runs stopped by each
 signal at each stage within a second, and killed ones, leaving no file and no process; a run
 started with nohup going on through a hang-up.
 
@@ -193,6 +193,32 @@ class RenderTest(Runs):
                          r"program at 'vis_halcyonsphere_assets/light_std\.fp'\.\"; nothing was written")
         with open(os.path.join(self.out, "kept.mp4")) as f:
             self.assertEqual(f.read(), "old")
+
+
+class PlayTest(Runs):
+    def test_play_in_a_window_on_a_virtual_display(self):
+        if shutil.which("Xvfb") is None:
+            self.skipTest("no Xvfb")
+        read, write = os.pipe()
+        display = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "320x240x24", "-nolisten", "tcp"],
+                                   pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        self.addCleanup(lambda: (display.terminate(), display.wait()))
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        self.env["DISPLAY"] = ":" + number
+        self.env.pop("WAYLAND_DISPLAY", None)
+        started = time.monotonic()
+        status, out, err = self.run_program("play", self.clip, "--size", "64x48", "--log", "events.jsonl")
+        self.assertEqual(status, 0, err)
+        self.assertRegex(out, r"(?m)^Drawn with .* in a window on your display\.$")
+        self.assertIn("Playing clip.wav (0:02) live; Escape or closing the window ends it.", out)
+        self.assertTrue(out.rstrip().endswith("Played to the end."), out)
+        self.assertLess(time.monotonic() - started, 30)
+        with open(os.path.join(self.folder, "events.jsonl")) as f:
+            self.assertGreater(f.read().count('"event":"frame"'), 10)
+        # The sound client may leave a folder of its own there (pulse-*); none of the run's.
+        self.assertEqual([n for n in os.listdir(self.temporary) if n.startswith("halcyon-")], [])
 
 
 class StopTest(Runs):
