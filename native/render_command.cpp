@@ -62,6 +62,7 @@ const char kRenderUsage[] =
     "video is whole. Exit status: 0 done, 1 a failure, 2 a bad command line, 128 + N stopped by\n"
     "signal N.\n";
 
+const char kEncoderStopped[] = "ffmpeg stopped taking frames";
 const char *g_who = "halcyonsphere render";  // the command, before each of its messages
 
 struct Render {
@@ -142,7 +143,7 @@ bool write_frame(const uint8_t *bottom_up, int width, int height, void *) {
     const bool ok = encoder_write_rows(&e.encoder, e.rows.data(), height, row_bytes);
     g_stage.store("the plug-in's frame");
     if (!ok) {
-        e.failure = "ffmpeg stopped taking frames";
+        e.failure = kEncoderStopped;
         return false;
     }
     ++e.written;
@@ -469,7 +470,9 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     }
     g_stage.store("ffmpeg to finish the video");
     const double tail_started = seconds_now();
-    if (why.empty()) {
+    // ffmpeg that stopped taking frames failed itself: its own reason is the one to tell.
+    const bool encoder_gave_up = e.encoder_started && e.failure == kEncoderStopped;
+    if (why.empty() || encoder_gave_up) {
         if (!encoder_finish(&e.encoder)) {
             const std::string full = output_full_disk(e.output);
             const std::string said = encoder_last_message(e.encoder);
@@ -477,6 +480,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
             why = std::string("ffmpeg could not write the ") +
                   (e.output.kind == OutputKind::frames ? "frames" : "video") +
                   (reason_text.empty() ? "" : ": " + reason_text);
+        } else if (encoder_gave_up) {
+            why = e.failure;
         }
     } else {
         encoder_stop(&e.encoder, 0.2);

@@ -195,6 +195,23 @@ class RenderTest(Runs):
             self.assertEqual(f.read(), "old")
 
 
+    def test_a_full_disk_and_a_read_only_folder(self):
+        if os.geteuid() != 0 or shutil.which("unshare") is None:
+            self.skipTest("mounting a file system needs root and unshare")
+        script = ('mount -t tmpfs -o size=200k tmpfs "$1" && mkdir "$1/ro" && mount -t tmpfs -o ro tmpfs "$1/ro" && '
+                  'for out in x.mp4 frames/ ro/x.mp4; do "$2" render "$3" --out "$1/$out" --size 640x480 '
+                  '--gl software; echo "status $?"; done; ls -A "$1"')
+        result = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", self.out, PROGRAM, self.clip], env=self.env,
+                                capture_output=True, text=True, timeout=120)
+        statuses = [line for line in result.stdout.splitlines() if line.startswith("status")]
+        self.assertEqual(statuses, ["status 1"] * 3, result)
+        self.assertEqual(result.stdout.splitlines()[-1], "ro", "nothing left beside the folder: " + result.stdout)
+        errors = result.stderr.splitlines()
+        self.assertEqual(errors[:2], ["halcyonsphere render: ffmpeg could not write the %s: the disk is full; nothing "
+                                      "was written under the output name" % kind for kind in ("video", "frames")])
+        self.assertRegex(errors[2], r"cannot write into .*/ro: Read-only file system$")
+
+
 class PlayTest(Runs):
     def test_play_in_a_window_on_a_virtual_display(self):
         if shutil.which("Xvfb") is None:
