@@ -65,6 +65,9 @@ struct FrameOutlet {
     bool (*video_begin)();
     // Appends the frame to the raw video; false with the reason in *error.
     bool (*video_frame)(std::string *error);
+    // Optional: after the last frame, before Quit, while the GL is still there: writes the frames
+    // still being read back; false with the reason in *error.
+    bool (*video_end)(std::string *error) = nullptr;
 };
 
 // Init, the frames and Quit of one cycle; returns the reason the run ended ("frames",
