@@ -1,6 +1,6 @@
 """What render and play refuse before anything runs, and how (scripts/_video.py over a fake
 analyser that records its command line and stops the run): an output that is one of the inputs by
-the file itself, options abbreviated or left empty, ranges; one line each, nothing changed. And
+the file itself, options abbreviated or left empty, sizes; one line each, nothing changed. And
 the bash layer's choice between the native program and Wine, and the temporary output's name."""
 
 import os
@@ -39,7 +39,7 @@ class Refusals(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, True)
         self.tools = os.path.join(self.root, "tools")
         os.makedirs(self.tools)
-        for name, body in (("analyse_audio", FAKE_ANALYSER), ("halcyon_native", "#!/bin/sh\nexit 9\n")):
+        for name, body in (("analyse_audio", FAKE_ANALYSER),):
             with open(os.path.join(self.tools, name), "w") as f:
                 f.write(body)
             os.chmod(os.path.join(self.tools, name), 0o755)
@@ -61,7 +61,7 @@ class Refusals(unittest.TestCase):
         return here
 
     def run_video(self, here, args, display=None):
-        env = dict(os.environ, HALCYON_TOOLS_DIR=self.tools, HALCYON_NATIVE_DIR=self.tools)
+        env = dict(os.environ, HALCYON_TOOLS_DIR=self.tools)
         env.pop("DISPLAY", None)
         if display:
             env["DISPLAY"] = display
@@ -89,8 +89,6 @@ class Refusals(unittest.TestCase):
             ([song, "--size", ""], 2, "--size is empty; give a value"),
             ([song, "--options", ""], 2, "--options is empty; give a value"),
             ([song, "--size", "1280"], 2, "bad size '1280': give WIDTHxHEIGHT (e.g. 1280x720)"),
-            ([song, "--gl", "device:1001"], 2, "bad --gl 'device:1001': give auto, software or device:N with N from "
-                                               "0 to 1000"),
             ([song, "--out", "x.mp4", "--options", "bad.cfg"], 1, "the options file bad.cfg has values the options "
              "dialog never writes: sphere_size 5000 (0 to 1024)"),
             ([song, "--out", "x.mp4", "--options", "odd.cfg"], 1, "the options file odd.cfg asks for a 641x360 "
@@ -113,8 +111,8 @@ class Refusals(unittest.TestCase):
         """A name with a leading dash after --, and play's window at an odd size (no video there)."""
         here = self.tree()
         display = fake_x_server(self)
-        for command, args, display in (("render", ["--out", "x.mp4", "--", "-dash.wav"], None),
-                                       ("play", ["--size", "17x17", "--", "-dash.wav"], display)):
+        for command, args, display in (("play", ["--", "-dash.wav"], display),
+                                       ("play", ["--size", "113x101", "--", "-dash.wav"], display)):
             result = self.run_video(here, [command] + args, display)
             self.assertEqual((result.returncode, result.stderr), (1, "halcyon %s: fake analysis: stopped here\n"
                                                                   % command), args)
