@@ -199,16 +199,25 @@ class Runs(unittest.TestCase):
         self.assertEqual(reaper.wait(60), 0)
 
     def test_a_second_ctrl_c_cuts_a_slow_clean_up_short_and_the_next_run_finishes_it(self):
-        owner, processes, path, folder = self.owner(SLEEPERS, slow_step="waiting for a slow helper")
-        owner.send_signal(signal.SIGINT)
-        self.assertIn("cleaning up: waiting for a slow helper", owner.terminal.readline())
-        owner.send_signal(signal.SIGINT)
-        self.assertEqual(owner.wait(30), 130)
-        self.assertIn("next run", owner.terminal.readline())
-        self.assertEqual(len(self.alive(processes[1:])), 2)  # the sleeps: the clean-up was cut first
-        self.assertTrue(os.path.exists(os.path.join(folder, "run.json")))
-        _run.reap_abandoned_runs()
-        self.assert_nothing_left(processes, path, folder)
+        # The second Ctrl-C after the note (a second on), or at once: either ends the run there,
+        # its temporary file gone with it, the rest left to the next run.
+        for after_the_note in (True, False):
+            owner, processes, path, folder = self.owner(SLEEPERS, slow_step="waiting for a slow helper")
+            owner.send_signal(signal.SIGINT)
+            if after_the_note:
+                self.assertIn("cleaning up: waiting for a slow helper", owner.terminal.readline())
+            else:
+                time.sleep(0.2)
+            asked = time.monotonic()
+            owner.send_signal(signal.SIGINT)
+            self.assertEqual(owner.wait(30), 130)
+            self.assertLess(time.monotonic() - asked, 0.5)
+            self.assertIn("next run", owner.terminal.readline())
+            self.assertEqual(len(self.alive(processes[1:])), 2)  # the sleeps: the clean-up was cut first
+            self.assertTrue(os.path.exists(os.path.join(folder, "run.json")))
+            self.assertFalse(os.path.exists(path))
+            _run.reap_abandoned_runs()
+            self.assert_nothing_left(processes, path, folder)
 
     def test_only_processes_that_are_still_the_recorded_ones_are_ended(self):
         for offset, ended in ((0, True), (-1, False)):
