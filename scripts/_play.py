@@ -133,7 +133,10 @@ def play(args):
                 _run.line_open(False)
             events = read_events(events_path)
             end = [e for e in events if e["event"] == "end"]
-            reason = end[0]["reason"] if end else "quit_message" if quit_returned is not None else None
+            reason = end[0]["reason"] if end else None
+            if reason is None and quit_returned is not None:  # its teardown cut short: why it quit
+                reason = ("quit_message" if stopped_at is not None else
+                          "stream_end" if quit_returned - began >= length - 0.5 else None)
             if reason is None:
                 raise Failure(runner.explain(folder, host, name))
             asked = unknown_messages(events)

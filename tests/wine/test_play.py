@@ -23,6 +23,8 @@ class PlayTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.folder, True)
         self.clip = os.path.join(self.folder, "clip.wav")
         write_clip(self.clip, seconds=30, rate=8000)
+        self.short_clip = os.path.join(self.folder, "short.wav")
+        write_clip(self.short_clip, seconds=2.5, rate=8000)
         reader, writer = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                 pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -33,8 +35,10 @@ class PlayTest(unittest.TestCase):
 
     def test_escape_and_signals_end_it_within_a_second(self):
         env = own_session_env(DISPLAY=self.display)
-        for stop in ("Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            process = subprocess.Popen([sys.executable, VIDEO, "play", self.clip, "--wine", "--size", "320x240"],
+        cases = ["Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, "the end"]
+        for stop in cases:
+            clip = self.clip if stop != "the end" else self.short_clip
+            process = subprocess.Popen([sys.executable, VIDEO, "play", clip, "--wine", "--size", "320x240"],
                                        cwd=self.folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                        text=True)
             self.addCleanup(lambda process=process: process.poll() is None and process.kill())
@@ -47,17 +51,19 @@ class PlayTest(unittest.TestCase):
             if stop == "Escape":
                 subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".", "windowfocus", "--sync", "key",
                                 "Escape"], env=env, check=True, timeout=30, capture_output=True)
-            else:
+            elif stop != "the end":
                 process.send_signal(stop)
             text = process.communicate(timeout=60)[0]
             took = time.monotonic() - asked
             self.assertLess(took, 1.0, (stop, text))
+            last = text.strip().splitlines()[-1]
             if stop == "Escape":
                 self.assertEqual(process.returncode, 0, text)
-                self.assertRegex(text.strip().splitlines()[-1], r"^Stopped at 0:0[23]: Escape or the close box\.$")
+                self.assertRegex(last, r"^Stopped at 0:0[23]: Escape or the close box\.$")
+            elif stop == "the end":
+                self.assertEqual((process.returncode, last), (0, "Played to the end."))
             else:
-                self.assertEqual((process.returncode, text.strip().splitlines()[-1]), (130, "halcyon play: interrupted."))
-
+                self.assertEqual((process.returncode, last), (130, "halcyon play: interrupted."))
 
 if __name__ == "__main__":
     unittest.main()
