@@ -68,6 +68,8 @@ def play(args):
             if native:  # the sound from the same program, the rows following the sample heard; frames at
                 # the display's refresh rate, which the swap waits for, rather than the plug-in's delay
                 arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"]
+                if args.sound_latency is not None:
+                    arguments += ["--sound-latency", args.sound_latency]
             host, events_path = runner.launch(folder, arguments)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):

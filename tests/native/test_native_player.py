@@ -223,6 +223,7 @@ class PlayerFailures(NativeTestCase):
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
             ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
+            ("a latency out of range", ["--sound-latency", "-5"], 2, None, "bad value for --sound-latency: -5"),
             ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
             ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
         ]
