@@ -112,13 +112,14 @@ bool make_current(GlSurface *surface, void *context) {
 void delete_context(void *context) { eglDestroyContext(g_egl.display, context); }
 
 // A pbuffer has one buffer: the frame stays where it was drawn. EGL still says here when the
-// context is lost.
+// context is lost; any other complaint about swapping a pbuffer changes nothing.
 bool swap(GlSurface *surface) {
-    if (surface->pbuffer && !eglSwapBuffers(g_egl.display, surface->pbuffer)) {
-        note_failure("eglSwapBuffers");
-        return false;
-    }
-    return true;
+    if (!surface->pbuffer || eglSwapBuffers(g_egl.display, surface->pbuffer)) return true;
+    const EGLint error = eglGetError();
+    if (error != EGL_CONTEXT_LOST) return true;
+    gl_surface_set_error(std::string("eglSwapBuffers failed: ") + egl_error_name(error));
+    gl_surface_set_lost(true);
+    return false;
 }
 
 void *entry_point(const char *name) { return reinterpret_cast<void *>(eglGetProcAddress(name)); }
