@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "native/frame_readback.h"
 #include "shell/platform_linux.h"
 
 namespace {
@@ -60,8 +61,7 @@ bool frame_read_back(bool bgra, std::vector<uint8_t> *pixels, int *width, int *h
     if (!current_viewport(viewport)) return false;
     const int w = viewport[2], h = viewport[3];
     g_bottom_up.resize(size_t(w) * 4 * size_t(h));
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(viewport[0], viewport[1], w, h, bgra ? GL_BGRA : GL_RGBA, GL_UNSIGNED_BYTE, g_bottom_up.data());
+    read_pixels_keeping_state(viewport[0], viewport[1], w, h, bgra ? GL_BGRA : GL_RGBA, g_bottom_up.data());
     frame_rows_top_down(g_bottom_up, w, h, pixels);
     *width = w;
     *height = h;

@@ -29,12 +29,6 @@
 
 const char kProgramName[] = "halcyon_native";
 
-intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
-    WindowHandle target = player_registered_window();
-    *posted = target && platform_linux_post(target, message, wparam, lparam);
-    return reinterpret_cast<intptr_t>(target);
-}
-
 // The capture folder, made unless it is there; false after an "error" event and a line on stderr.
 static bool capture_folder_make(const char *path) {
     if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;
@@ -126,7 +120,7 @@ int main(int argc, char **argv) {
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
         reason = run_module(run, module, cycle, kNativePacing, rows, outlet, &totals);
-        if (totals.init_failed || totals.video_failed || totals.capture_failed || run_stop_signal()) break;
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || totals.stream_failed || run_stop_signal()) break;
     }
 
     event_log_set_phase("end");
@@ -138,5 +132,5 @@ int main(int argc, char **argv) {
     event_log_close();
     video_out_close();
     if (run_stop_signal()) return 128 + run_stop_signal();
-    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed || gl_lost ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed || gl_lost ? 1 : 0;
 }
