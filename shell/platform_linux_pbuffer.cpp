@@ -2,6 +2,8 @@
 // platform_linux_egl.h opens (a graphics card's, else llvmpipe), no window system needed.
 #include <EGL/egl.h>
 
+#include <string>
+
 #include "shell/platform_linux.h"
 #include "shell/platform_linux_surface.h"
 
