@@ -26,7 +26,8 @@ video_mode() {
     case "$argument" in
       --) break ;;
       --wine | --plugin | --plugin=*) echo wine; return ;;
-      --out | --size | --fps | --seconds | --start | --options | --gl | --log | --timings) taking_value=1 ;;
+      --out | --size | --fps | --seconds | --start | --options | --gl | --log | --timings | --sound-latency)
+        taking_value=1 ;;
     esac
   done
   echo native
