@@ -6,11 +6,16 @@
 #include <string>
 
 #include "native/install_paths.h"
+#include "native/native_commands.h"
+#include "player/player_platform.h"
 #include "tools/tool_commands.h"
 
 #ifndef HALCYON_VERSION
 #define HALCYON_VERSION "unknown"
 #endif
+
+// Before each line the player's shared steps write on stderr.
+const char kProgramName[] = "halcyonsphere";
 
 namespace {
 
@@ -25,8 +30,10 @@ struct Command {
     const char *summary;
 };
 
-// The player's commands (render, play, demo) go first, once the player lives in this program.
 constexpr Command kCommands[] = {
+    {"render", render_command, "a video of the visualization of an audio file, with its sound"},
+    {"play", play_command, "the visualization of an audio file live in a window, with its sound"},
+    {"demo", demo_command, "a music video made with the plug-in from music it synthesizes"},
     {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
     {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},

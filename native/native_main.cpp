@@ -2,9 +2,9 @@
 // linked in, as the player does, over the Linux platform seam, and writes the Windows host's
 // events (host/host_main.cpp), one JSON object per line:
 //   loaded, player_files, [clock,] [cycle,] init, [gl,] [sound,] [ready,] [pacing,] frame,
-//   capture..., quit_message, poke, quit, end; and from inside the plug-in's calls message_box and
-//   host_message. error when the spectrum stream is bad, a capture or the video cannot be written
-//   or nothing can be shown.
+//   capture..., quit_message, poke, quit, [sound_latency,] end; and from inside the plug-in's
+//   calls message_box and host_message. error when the spectrum stream is bad, a capture or the
+//   video cannot be written, nothing can be shown or the GL context was lost.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -28,12 +28,6 @@
 #include "shell/platform_linux.h"
 
 const char kProgramName[] = "halcyon_native";
-
-intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
-    WindowHandle target = player_registered_window();
-    *posted = target && platform_linux_post(target, message, wparam, lparam);
-    return reinterpret_cast<intptr_t>(target);
-}
 
 // The capture folder, made unless it is there; false after an "error" event and a line on stderr.
 static bool capture_folder_make(const char *path) {
@@ -97,6 +91,9 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    // Captures and the video take each frame as the swap showed it (BGRA is the video's order).
+    platform_linux_keep_frames(run.capture || run.video, run.video != nullptr);
+    if (options.lose_gl_at >= 0) platform_linux_fail_swap(options.lose_gl_at);
 
     event_log_set_phase("load");
     player_setup(run.probe_answer, run.embed, run.track, kLinuxPlayerPlatform);
@@ -115,6 +112,7 @@ int main(int argc, char **argv) {
     module_setup(module, run, player_window(), header);  // any instance token: the seam has one plug-in
 
     native_pacing_play(options.sound);
+    sound_extra_latency(options.sound_latency_ms / 1000.0);
     const RowSource rows = rows_of_spectrum();
     const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     const char *reason = "frames";
@@ -127,11 +125,12 @@ int main(int argc, char **argv) {
 
     event_log_set_phase("end");
     log_end(reason, totals, player_boxes_shown(), platform_linux_parent_minimized());
+    const bool gl_lost = platform_linux_gl_lost() != nullptr;
     sound_close();
     platform_linux_stop();
     plugin_folder_leave();
     event_log_close();
     video_out_close();
     if (run_stop_signal()) return 128 + run_stop_signal();
-    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed || gl_lost ? 1 : 0;
 }

@@ -140,11 +140,20 @@ const char *run_module(const RunOptions &options, VisModule *module, int cycle, 
         const bool quit_while_waiting = pacing.after_render(options, frame, &timing);
         const long long live = rows.newest ? rows.newest() : -1;
         reason = finish_frame(options, outlet, cycle, &frame, result, options.realtime ? row : live, totals);
+        if (!reason && pacing.cannot_go_on) reason = pacing.cannot_go_on();
         if (reason) break;
         quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         const int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
         if (delay > 0 && !timing.wall) sleep_seconds(delay / 1000.0);
+    }
+    const bool video_ok = !reason || (std::strcmp(reason, "video_failed") != 0 && std::strcmp(reason, "capture_failed") != 0 &&
+                                      std::strcmp(reason, "interrupted") != 0);
+    std::string video_error;
+    if (options.video && outlet.video_end && video_ok && !outlet.video_end(&video_error)) {
+        log_error("video", video_error.c_str());
+        totals->video_failed = true;
+        reason = "video_failed";
     }
     totals->loop_seconds = seconds_now() - timing.started;
     totals->frames = frame;

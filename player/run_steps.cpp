@@ -25,12 +25,16 @@ bool run_log_open(const char *path) {
     return false;
 }
 
+static bool g_errors_on_stderr = true;
+
+void log_errors_on_stderr(bool on) { g_errors_on_stderr = on; }
+
 void log_error(const char *what, const char *text) {
     JsonLine line = json_begin("error");
     json_string(line, "what", what);
     json_string(line, "text", text);
     event_write(line);
-    std::fprintf(stderr, "%s: %s\n", kProgramName, text);
+    if (g_errors_on_stderr) std::fprintf(stderr, "%s: %s\n", kProgramName, text);
 }
 
 bool spectrum_stream_prepare(RunOptions *options) {

@@ -24,8 +24,10 @@ int refuse_command_line(const std::string &error, const char *usage);
 // Opens the event log (null: stdout); false after a line on stderr.
 bool run_log_open(const char *path);
 
-// An "error" event, and the same text on stderr after the program's name.
+// An "error" event, and the same text on stderr after the program's name (unless the program
+// tells its errors its own way: log_errors_on_stderr(false)).
 void log_error(const char *what, const char *text);
+void log_errors_on_stderr(bool on);
 
 // Opens the stream of a --spectrum stream:FILE, which then sets the frames and channels that were
 // not given (a live stream: frames without end). False, with an "error" event, the event log

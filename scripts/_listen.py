@@ -53,7 +53,7 @@ def listen(args):
     folder = tempfile.mkdtemp(prefix="listen-", dir=_run.current().folder)
     capture = host = None
     try:
-        runner, _ = prepare_player(folder, args.plugin, args.options, size, True)
+        runner, _ = prepare_player(folder, args.plugin, args.options, size, video=False)
         name = args.plugin or PRODUCT
         capture = start_capture(folder, args.source)
         with runner.session(own_display=False):

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""./halcyon play: the visualization live in a window on the user's display, with the sound
-where there is an output for it. The native program plays the sound itself and shows each frame
-with the spectrum of the sample being heard; under Wine (--wine, --plugin) ffmpeg plays it and the
-host takes the spectrum rows of the time since the start (--realtime). Either starts its first
-frame when told (--wait-for), once the plug-in is up.
+"""./halcyon play --wine|--plugin: a DLL's visualization live in a window on the user's display
+under Wine, with the sound where there is an output for it: ffmpeg plays it and the host takes the
+spectrum rows of the time since the start (--realtime), starting its first frame when told
+(--wait-for), once the plug-in is up. Our plug-in natively is halcyonsphere play.
 """
 
 import glob
+import json
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -16,8 +18,26 @@ import time
 
 import _run
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
-                       parse_seconds, parse_size, prepare_player, read_events, renderer_text, say, seconds_text,
+                       parse_seconds, parse_size, prepare_player, read_events, say, seconds_text,
                        spawn, stop, unknown_messages)
+
+
+def x_server_answers(display):
+    """Whether a local X server listens at the display (:N, unix:N); True for one on another host,
+    which only connecting with X itself would tell."""
+    found = re.fullmatch(r"(?:unix)?:(\d+)(?:\.\d+)?", display)
+    if not found:
+        return True
+    path = "/tmp/.X11-unix/X" + found.group(1)
+    for address in ("\0" + path, path):  # Linux's abstract socket first, as Xlib tries it
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(2)
+            try:
+                connection.connect(address)
+                return True
+            except OSError:
+                continue
+    return False
 
 
 def audio_output():
@@ -44,13 +64,15 @@ def audio_output():
 def play(args):
     audio = args.audio
     check_audio(audio)
-    native = not (args.plugin or args.wine)
-    if not os.environ.get("DISPLAY") and not (native and os.environ.get("WAYLAND_DISPLAY")):
+    if not os.environ.get("DISPLAY"):
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
-    size = parse_size(args.size, native) if args.size else None
+    if not x_server_answers(os.environ["DISPLAY"]):
+        raise Failure("play shows the visualization in a window, but no X server answers at DISPLAY=%s; "
+                      "./halcyon render makes a video instead" % os.environ["DISPLAY"])
+    size = parse_size(args.size, video=False) if args.size else None  # a window: odd sides too
     start = parse_seconds(args.start, "start", True)
-    check_tools(*([] if native else ["ffmpeg"]))  # the native program plays the sound itself
+    check_tools("ffmpeg")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
     folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
     host = player = None
@@ -58,16 +80,13 @@ def play(args):
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, rate, start)
         length = info["frames"] / rate[0]
-        runner, _ = prepare_player(folder, args.plugin, args.options, size, args.wine)
-        device = None if native else audio_output()
+        runner, _ = prepare_player(folder, args.plugin, args.options, size, video=False)
+        device = audio_output()
         go = os.path.join(folder, "go")
         name = args.plugin or PRODUCT
         with runner.session(own_display=False):
             arguments = ["--spectrum", "stream:" + runner.path(stream), "--realtime", "--wait-for", runner.path(go),
                          "--track", runner.path(audio)]
-            if native:  # the sound from the same program, the rows following the sample heard; frames at
-                # the display's refresh rate, which the swap waits for, rather than the plug-in's delay
-                arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"]
             host, events_path = runner.launch(folder, arguments)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
@@ -76,16 +95,9 @@ def play(args):
                 if time.monotonic() > deadline:
                     raise Failure("the plug-in did not start within %d seconds" % START_TIMEOUT)
                 time.sleep(0.02)
-            events = read_events(events_path)
-            drew = renderer_text(events)
-            if drew:
-                say("Drawn with %s." % drew)
-            silent = [e.get("text") for e in events if e["event"] == "sound" and not e["playing"]]
-            if native and silent:
-                say("%s: playing silently." % (silent[0][:1].upper() + silent[0][1:]))
-            elif not native and device is None:
+            if device is None:
                 say("No sound output here (no PulseAudio server or sound card): playing silently.")
-            elif not native:
+            else:
                 player = spawn(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-ss", "%.3f" % start,
                                 "-i", "file:" + os.path.abspath(audio), "-vn"] + device, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -95,30 +107,85 @@ def play(args):
                                                                                 seconds_text(length)))
             began = time.monotonic()
             tty = sys.stderr.isatty()
+            log = EventTail(events_path)
+            stopped_at = quit_returned = None
+            shown = -1
             while host.poll() is None:
-                if tty:
-                    sys.stderr.write("\r  %s / %s " % (seconds_text(time.monotonic() - began), seconds_text(length)))
+                now = time.monotonic()
+                for event in log.new():
+                    if event["event"] == "quit_message" and stopped_at is None:
+                        stopped_at = now - began
+                    elif event["event"] == "quit":
+                        quit_returned = now
+                # The plug-in has quit: what is left is the host's own teardown, which under Wine
+                # can take seconds (a display without a window manager): not worth waiting for.
+                if quit_returned is not None and now - quit_returned > TEARDOWN_GRACE:
+                    stop(host, grace=0.2)
+                    break
+                if tty and int(now - began) != shown:
+                    shown = int(now - began)
+                    sys.stderr.write("\r  %s / %s " % (seconds_text(now - began), seconds_text(length)))
                     sys.stderr.flush()
-                time.sleep(0.25)
+                    _run.line_open()
+                time.sleep(0.05)
             if tty:
                 sys.stderr.write("\n")
+                _run.line_open(False)
             events = read_events(events_path)
             end = [e for e in events if e["event"] == "end"]
-            if not end:
+            reason = end[0]["reason"] if end else None
+            if reason is None and quit_returned is not None:  # its teardown cut short: why it quit
+                reason = ("quit_message" if stopped_at is not None else
+                          "stream_end" if quit_returned - began >= length - 0.5 else None)
+            if reason is None:
                 raise Failure(runner.explain(folder, host, name))
             asked = unknown_messages(events)
             if asked:
                 say("Note: " + asked + ".")
-            reason = end[0]["reason"]
             if reason == "stream_end":
                 say("Played to the end.")
             elif reason == "quit_message":
-                say("Stopped at %s: the window was closed." % seconds_text(time.monotonic() - began))
+                # The plug-in quits alike on both; the host sees neither.
+                say("Stopped at %s: Escape or the close box." % seconds_text(
+                    time.monotonic() - began if stopped_at is None else stopped_at))
             else:
                 raise Failure(runner.explain(folder, host, name))
         return 0
     finally:
-        stop(player)
-        stop(host)
-        if os.environ.get("HALCYON_KEEP_RUNS") != "1":
-            shutil.rmtree(folder, ignore_errors=True)
+        with _run.stopping() as telling:
+            telling.step("stopping the sound")
+            stop(player, grace=0.2)
+            telling.step("stopping the host")
+            stop(host, grace=0.5)
+            if os.environ.get("HALCYON_KEEP_RUNS") != "1":
+                shutil.rmtree(folder, ignore_errors=True)
+
+
+TEARDOWN_GRACE = 0.3  # seconds the host gets to end by itself once the plug-in's Quit returned
+
+
+class EventTail:
+    """The events a log gained since the last look (whole lines only)."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+        self.partial = b""
+
+    def new(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return []
+        self.offset += len(data)
+        lines = (self.partial + data).split(b"\n")
+        self.partial = lines.pop()
+        events = []
+        for raw in lines:
+            try:
+                events.append(json.loads(raw.decode("ascii")))
+            except ValueError:
+                continue
+        return events
