@@ -1,6 +1,7 @@
 """listen --plugin end to end: a private PulseAudio server with a null sink as the default output,
 a tone played into it on the left channel alone, live_stream's capture of its monitor piped into the
-host under Wine, a test plug-in drawing what it is handed; Ctrl-C ends the capture and the host."""
+host under Wine, a test plug-in drawing what it is handed; Ctrl-C ends the capture and the host, and
+so does the plug-in closing."""
 
 import math
 import os
@@ -78,13 +79,21 @@ class ListenTest(unittest.TestCase):
         shutil.copy2(os.path.join(BIN, "minimal_vis.dll"), plugin)
         renders = os.path.join(plugin, "minimal_vis.log")
         events = os.path.join(folder, "events.jsonl")
-        # Output to files: Wine's helper processes inherit handles and would hold a pipe open.
         said, complaints = os.path.join(folder, "listen.out"), os.path.join(folder, "listen.err")
-        with open(said, "wb") as out, open(complaints, "wb") as err:
-            listen = subprocess.Popen([sys.executable, "-B", os.path.join(REPO, "scripts", "_listen.py"), "--plugin",
-                                       os.path.join(plugin, "minimal_vis.dll"), "--log", events], env=env,
-                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        self.addCleanup(lambda: listen.poll() is not None or (listen.kill(), listen.wait()))
+
+        def start():
+            # Output to files: Wine's helper processes inherit handles and would hold a pipe open.
+            with open(said, "wb") as out, open(complaints, "wb") as err:
+                listen = subprocess.Popen([sys.executable, "-B", os.path.join(REPO, "scripts", "_listen.py"),
+                                           "--plugin", os.path.join(plugin, "minimal_vis.dll"), "--log", events],
+                                          env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            self.addCleanup(lambda: listen.poll() is not None or (listen.kill(), listen.wait()))
+            return listen
+
+        def left_behind():
+            return [c for c in commands_with("XDG_RUNTIME_DIR", sound) if "live_stream" in c or "halcyon_host" in c]
+
+        listen = start()
 
         def text(path):
             with open(path, "rb") as f:
@@ -118,14 +127,21 @@ class ListenTest(unittest.TestCase):
         self.assertEqual(status, 130, err)
         self.assertIn("halcyon listen: interrupted.", err)
         self.assertLess(took, 2.5, "Ctrl-C ends the capture and the host at once")
-        left = [c for c in commands_with("XDG_RUNTIME_DIR", sound) if "live_stream" in c or "halcyon_host" in c]
-        self.assertEqual(left, [], "nothing listen started is left")
+        self.assertEqual(left_behind(), [], "nothing listen started is left")
 
         frames = drawn()[before:]
         self.assertTrue(all(int(f["sum1"]) == 0 for f in frames), "the right channel stays dark")
         loud = [int(f["sum0"]) for f in frames]
         self.assertGreater(max(loud), 300, "the left channel lights up with the tone")
         self.assertTrue(out.startswith("Capturing out.monitor from pulseaudio"), out)
+
+        # The plug-in closed (as by Escape or its close box): the end the user chose, status 0.
+        with open(os.path.join(plugin, "minimal_vis.txt"), "w") as f:
+            f.write("quit_after=20\n")
+        listen = start()
+        self.assertEqual(listen.wait(120), 0, text(complaints))
+        self.assertIn(": the plug-in was closed.", text(said))
+        self.assertEqual(left_behind(), [])
 
 if __name__ == "__main__":
     unittest.main()
