@@ -205,6 +205,7 @@ bool video_begin() {
         return false;
     }
     e.encoder_started = true;
+    g_stage.store("the plug-in's frame");
     progress_start(&e.bar, e.frames);
     return true;
 }
