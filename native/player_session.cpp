@@ -46,6 +46,7 @@ bool player_session_start(PlayerSession *session, VisModule **module, std::strin
     setup.parent = player_window();
     setup.answer_parent = player_answer_message;
     setup.answer_box = answer_box;
+    setup.boxes_on_stderr = false;  // the command's own failure line carries the box's text
     if (session->run.clock.enabled) setup.tick_count = virtual_clock_now;
     if (!platform_linux_start(setup, error)) {
         player_session_end();

@@ -188,8 +188,8 @@ class RenderTest(Runs):
             f.write("old")
         status, _, err = self.run_program("render", self.clip, "--out", "out/kept.mp4", "--assets",
                                           self.temporary, "--size", "32x32", "--gl", "software")
-        self.assertEqual(status, 1, err)
-        self.assertRegex(err.strip().splitlines()[-1], r"the plug-in failed to start: \"Unable to locate fragment "
+        self.assertEqual((status, len(err.splitlines())), (1, 1), err)
+        self.assertRegex(err.strip(), r"the plug-in failed to start: \"Unable to locate fragment "
                          r"program at 'vis_halcyonsphere_assets/light_std\.fp'\.\"; nothing was written")
         with open(os.path.join(self.out, "kept.mp4")) as f:
             self.assertEqual(f.read(), "old")
