@@ -285,17 +285,19 @@ class StopTest(Runs):
         process.communicate(timeout=10)
         self.assertEqual(process.returncode, 130)
         self.assert_nothing_left("two Ctrl-C")
-        process = self.start(*self.args)
-        self.wait_for_frames(process)
-        process.kill()
-        process.communicate(timeout=10)
+        for out in ("out/long.mp4", "out/frames/"):
+            process = self.start(*self.args + ["--out", out])
+            self.wait_for_frames(process)
+            process.kill()
+            process.communicate(timeout=10)
         # The encoder dies with the program, and the unnamed video with both; the private asset
-        # folder the killed run left goes with the next run.
+        # folders and the frames' folder the killed runs left go with the next run.
         deadline = time.monotonic() + 1
         while encoders_writing_into(self.folder) and time.monotonic() < deadline:
             time.sleep(0.05)
         self.assertEqual(encoders_writing_into(self.folder), [], "kill -9")
-        self.assertEqual(os.listdir(self.out), [], "kill -9")
+        # The frames' temporary folder is all that is left, and the next run into the folder removes it.
+        self.assertEqual([name[:4] for name in os.listdir(self.out)], [".hs-"], "kill -9")
         status, _, err = self.run_program("render", self.clip, "--out", "out/next.mp4", "--size", "32x32",
                                           "--gl", "software", "--seconds", "0.1")
         self.assertEqual(status, 0, err)
