@@ -155,6 +155,7 @@ class RenderTest(Runs):
             (["render", "clip.wav", "--size", "17x16"], 2, r"bad size '17x16': the video needs even numbers, e\.g\. 1280x720$"),
             (["render", "clip.wav", "--fps", "0"], 2, r"bad frame rate '0': "),
             (["render", "clip.wav", "--gl", "device:5000"], 2, r"bad --gl 'device:5000': give auto, software or device:N \(N from 0 to 1000\)$"),
+            (["render", "clip.wav", "--gl", "device:999"], 1, r"there is no EGL device 999 \(this machine has \d+\)$"),
             (["render", "clip.wav", "--wine"], 2, r"--wine and --plugin run a DLL under Wine"),
             (["render", "missing.wav"], 1, r"no such audio file: missing\.wav$"),
             (["render", "fifo.wav"], 1, r"the audio file fifo\.wav is not a regular file$"),
