@@ -102,7 +102,7 @@ int play_command(int argc, char **argv) {
     stop_signals_exit_at_once(true);
     signal(SIGPIPE, SIG_IGN);
     log_errors_on_stderr(false);
-    static const std::vector<OptionSpec> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
+    static const std::vector<OptionRule> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
                                                      {"--assets", true},  {"--log", true},  {"--wine", false},
                                                      {"--plugin", true}};
     ParsedLine line;

@@ -239,7 +239,7 @@ CaptureResult no_capture(const char *, int) { return CaptureResult(); }
 
 // The command line into r; 0 when it holds, else the exit status after its line.
 int read_command_line(int argc, char **argv, Render *r, bool *help) {
-    static const std::vector<OptionSpec> kOptions = {
+    static const std::vector<OptionRule> kOptions = {
         {"--out", true},     {"--start", true}, {"--seconds", true}, {"--size", true},   {"--fps", true},
         {"--options", true}, {"--assets", true}, {"--gl", true},     {"--log", true},    {"--force", false},
         {"--wine", false},   {"--plugin", true}};
