@@ -179,8 +179,17 @@ bool encoder_write_rows(EncoderProcess *encoder, const uint8_t *const *rows, int
     return true;
 }
 
-bool encoder_finish(EncoderProcess *encoder) {
+bool encoder_finish(EncoderProcess *encoder, bool (*stop_asked)()) {
     close_input(encoder);
+    // The trailer of a long video takes a while (the index moved to the front): a stop meanwhile
+    // must not wait for it.
+    while (stop_asked && !reap(encoder, false)) {
+        if (stop_asked()) {
+            encoder_stop(encoder, 0);
+            return false;
+        }
+        sleep_a_little();
+    }
     reap(encoder, true);
     return WIFEXITED(encoder->status) && WEXITSTATUS(encoder->status) == 0;
 }

@@ -20,6 +20,7 @@
 #include "native/stop_signals.h"
 #include "player/frame_loop.h"
 #include "player/player_platform.h"
+#include "player/run_options.h"
 #include "player/run_steps.h"
 #include "player/run_stop.h"
 
@@ -34,6 +35,8 @@ const char kPlayUsage[] =
     "  --options FILE   the plug-in's options (a useropt.cfg) for this run (default: yours,\n"
     "                   ~/.config/halcyonsphere/useropt.cfg)\n"
     "  --assets DIR     an asset folder of your own instead of the installed one\n"
+    "  --sound-latency MS  what the sound output holds beyond what it reports (a Bluetooth\n"
+    "                   headset's own buffer), 0 to 10000 ms, so the picture waits for the ear\n"
     "  --log FILE       the plug-in's events, one JSON object per line\n"
     "A name beginning with - goes after --. Exit status: 0 played, 1 a failure, 2 a bad command\n"
     "line, 128 + N stopped by signal N.\n";
@@ -42,7 +45,7 @@ const char kWho[] = "halcyonsphere play";
 constexpr uint32_t kRowsPerSecond = 60;  // finer than any frame rate the plug-in reaches here
 
 std::string g_audio;
-double g_start = 0, g_length = 0;
+double g_start = 0, g_length = 0, g_extra_latency = 0;
 bool g_sound = false, g_tty = false, g_status_drawn = false;
 double g_last_status = 0;
 
@@ -63,6 +66,7 @@ void after_init(const RunOptions &) {
     if (!drawn.empty()) say("Drawn with " + drawn + ".");
     std::string error;
     g_sound = sound_open(g_audio.c_str(), g_start, &error);
+    if (g_sound) sound_extra_latency(g_extra_latency);
     if (!g_sound && !error.empty()) error[0] = char(std::toupper(static_cast<unsigned char>(error[0])));
     if (!g_sound) say(error + ": playing silently.");
     say("Playing " + g_audio.substr(g_audio.find_last_of('/') + 1) + " (" + duration_text(g_length) +
@@ -104,6 +108,7 @@ int play_command(int argc, char **argv) {
     log_errors_on_stderr(false);
     static const std::vector<OptionRule> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
                                                      {"--assets", true},  {"--log", true},  {"--wine", false},
+                                                     {"--sound-latency", true},
                                                      {"--plugin", true}};
     ParsedLine line;
     std::string error;
@@ -124,6 +129,12 @@ int play_command(int argc, char **argv) {
     const std::string *value = nullptr;
     if ((value = command_line_value(line, "--start")) && !parse_seconds_value(*value, "start", true, &g_start, &error))
         return fail(error, 2);
+    if ((value = command_line_value(line, "--sound-latency"))) {
+        long long ms = 0;
+        if (!option_number(value->c_str(), 0, 10000, &ms))
+            return fail("bad --sound-latency '" + *value + "': give milliseconds from 0 to 10000, e.g. 200", 2);
+        g_extra_latency = ms / 1000.0;
+    }
     int width = 0, height = 0;
     if ((value = command_line_value(line, "--size")) && !parse_size_value(*value, false, &width, &height, &error))
         return fail(error, 2);
@@ -187,11 +198,13 @@ int play_command(int argc, char **argv) {
         analysis_rows_close();
         return fail(error, 1);
     }
-    const FramePacing pacing = {start, after_render, time_played, nullptr, after_init, nullptr, nullptr};
+    const FramePacing pacing = {start,   after_render, time_played, nullptr, after_init,
+                                nullptr, nullptr,      player_session_gl_lost};
     const FrameOutlet outlet = {no_capture, no_video_begin, no_video_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, pacing, analysis_rows_source(), outlet, &totals);
     const std::string box = player_session_last_box();
+    const std::string lost = player_session_gl_lost_reason();
     if (g_sound) sound_close();
     player_session_end();
     analysis_rows_close();
@@ -199,6 +212,7 @@ int play_command(int argc, char **argv) {
     g_status_drawn = false;
     if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
     if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
+    if (std::strcmp(reason, "gl_lost") == 0) return fail(lost, 1);
     if (std::strcmp(reason, "stream_end") == 0) {
         say("Played to the end.");
         return 0;

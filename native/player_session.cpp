@@ -76,6 +76,13 @@ void player_session_end() {
 
 const std::string &player_session_last_box() { return g_last_box; }
 
+const char *player_session_gl_lost() { return platform_linux_gl_lost() ? "gl_lost" : nullptr; }
+
+std::string player_session_gl_lost_reason() {
+    const char *lost = platform_linux_gl_lost();
+    return std::string("the GL context was lost") + (lost ? std::string(": ") + lost : "");
+}
+
 std::string player_session_renderer() {
     if (!platform_linux_gl_current()) return "";
     const GLubyte *renderer = glGetString(GL_RENDERER);

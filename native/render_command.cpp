@@ -423,7 +423,12 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     run.clock.start = uint32_t(10000 + std::llround(render.start * 1000));
     run.spectrum.kind = SpectrumKind::stream;
 
+    sigset_t stops, previous;  // the watcher takes none of the stop signals: they go to this thread
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, number);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
     std::thread watcher(watch_stop);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     stop_signals_exit_at_once(false);
     if (run_stop_signal() != 0) {
         const int status = finish_stopped(e, run_stop_signal());
@@ -442,7 +447,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     const FramePacing pacing = {[](const RunOptions &, bool, FrameTiming *) {},
                                 [](const RunOptions &, int, FrameTiming *) { return false; },
                                 [](const FrameTiming &, double *) { return false; },
-                                nullptr, nullptr, nullptr, nullptr};
+                                nullptr, nullptr, nullptr, nullptr, player_session_gl_lost};
     FrameOutlet outlet = {no_capture, video_begin, video_frame};
     outlet.video_end = video_end;
     RunTotals totals;
@@ -451,6 +456,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     const double loop_ended = seconds_now();
     g_stage.store("the plug-in to end");
     const std::string init_message = player_session_last_box();
+    const std::string lost = player_session_gl_lost_reason();
     player_session_end();
     analysis_rows_close();
     if (run_stop_signal() != 0) {
@@ -465,6 +471,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
         why = "the plug-in failed to start" + (init_message.empty() ? std::string() : ": \"" + init_message + "\"");
     } else if (totals.video_failed || !e.encoder_started) {
         why = e.failure.empty() ? "the video could not be written" : e.failure;
+    } else if (std::strcmp(reason, "gl_lost") == 0) {
+        why = lost;
     } else if (std::strcmp(reason, "frames") != 0) {
         why = std::string("the plug-in stopped before the last frame (") + reason + ", " + std::to_string(e.written) +
               " of " + std::to_string(e.frames) + " frames drawn)";
@@ -474,7 +482,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     // ffmpeg that stopped taking frames failed itself: its own reason is the one to tell.
     const bool encoder_gave_up = e.encoder_started && e.failure == kEncoderStopped;
     if (why.empty() || encoder_gave_up) {
-        if (!encoder_finish(&e.encoder)) {
+        if (!encoder_finish(&e.encoder, [] { return run_stop_signal() != 0; })) {
             const std::string full = output_full_disk(e.output);
             const std::string said = encoder_last_message(e.encoder);
             const std::string reason_text = !full.empty() ? full : said;
@@ -498,11 +506,11 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     }
     g_finished.store(true);
     watcher.join();
+    if (run_stop_signal() != 0 && !e.output.done) return finish_stopped(e, run_stop_signal());
     if (!why.empty()) {
         output_discard(&e.output);
         return fail(why + "; nothing was written under the output name", 1);
     }
-    if (run_stop_signal() != 0 && !e.output.done) return finish_stopped(e, run_stop_signal());
     const double elapsed = seconds_now() - e.bar.started;
     if (e.output.kind == OutputKind::frames) {
         say("Wrote " + std::to_string(e.written) + " PNG frames (" + std::to_string(render.width) + "x" +
