@@ -180,7 +180,12 @@ int play_command(int argc, char **argv) {
     session.asset_folder = assets;
     session.options = options;
     session.window = true;
-    if (const std::string *log = command_line_value(line, "--log")) session.log = absolute_path(log->c_str());
+    if (const std::string *log = command_line_value(line, "--log")) {
+        // The event log is written over: never one of the inputs.
+        for (const std::string &input : {audio, options_path})
+            if (same_file(*log, input)) return fail("the log " + *log + " is " + input + " itself; name another log", 1);
+        session.log = absolute_path(log->c_str());
+    }
     RunOptions &run = session.run;
     run.realtime = true;
     run.delay_override = 0;  // the display's refresh, which the swap waits for, paces the frames

@@ -358,6 +358,10 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     if (!render.options_path.empty()) inputs.push_back(render.options_path);
     bool usage = false;
     if (!output_plan(out, render.force, inputs, &e.output, &error, &usage)) return fail(error, usage ? 2 : 1);
+    // The event log is written over: never one of the inputs.
+    for (const std::string &input : inputs)
+        if (!render.log.empty() && same_file(render.log, input))
+            return fail("the log " + render.log + " is " + input + " itself; name another log", 1);
     if (!encoder_available(&error)) return fail(error, 1);
     if (render.gl_given && render.gl != EglDisplayChoice::best) {
         EglDisplayOpened opened;

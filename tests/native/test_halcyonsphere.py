@@ -162,6 +162,8 @@ class RenderTest(Runs):
             (["render", "songs"], 1, r"the audio file songs is a folder$"),
             (["render", "clip.wav", "--options", "short.cfg"], 1, r"holds 20 bytes; an options file \(useropt\.cfg\) holds 56$"),
             (["render", "songs/song.mp4", "--out", "alias/song.mp4"], 1, r"is songs/song\.mp4 itself; name another output$"),
+            (["render", "songs/song.mp4", "--log", "alias/song.mp4", "--out", "out/x.mp4"], 1,
+             r"the log alias/song\.mp4 is songs/song\.mp4 itself; name another log$"),
             (["render", "clip.wav", "--out", "clip.ogg"], 2, r"cannot tell what to write from 'clip\.ogg'"),
             (["render", "clip.wav", "--out", "nowhere/x.mp4"], 1, r"the folder for nowhere/x\.mp4 does not exist$"),
             (["render", "clip.wav", "--out", "short.cfg/"], 1, r"short\.cfg is a file, not a folder for PNG frames"),
