@@ -20,9 +20,9 @@
 #include "native/stop_signals.h"
 #include "player/frame_loop.h"
 #include "player/player_platform.h"
-#include "player/run_options.h"
 #include "player/run_steps.h"
 #include "player/run_stop.h"
+#include "shell/platform_linux.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ const char kPlayUsage[] =
     "  --options FILE   the plug-in's options (a useropt.cfg) for this run (default: yours,\n"
     "                   ~/.config/halcyonsphere/useropt.cfg)\n"
     "  --assets DIR     an asset folder of your own instead of the installed one\n"
-    "  --sound-latency MS  what the sound output holds beyond what it reports (a Bluetooth\n"
-    "                   headset's own buffer), 0 to 10000 ms, so the picture waits for the ear\n"
+    "  --sound-latency MS  the sound output's delay that no API reports (a Bluetooth headset's\n"
+    "                   own, often 100 to 250), 0 to 10000; the sound server's is taken off anyway\n"
     "  --log FILE       the plug-in's events, one JSON object per line\n"
     "A name beginning with - goes after --. Exit status: 0 played, 1 a failure, 2 a bad command\n"
     "line, 128 + N stopped by signal N.\n";
@@ -45,7 +45,7 @@ const char kWho[] = "halcyonsphere play";
 constexpr uint32_t kRowsPerSecond = 60;  // finer than any frame rate the plug-in reaches here
 
 std::string g_audio;
-double g_start = 0, g_length = 0, g_extra_latency = 0;
+double g_start = 0, g_length = 0;
 bool g_sound = false, g_tty = false, g_status_drawn = false;
 double g_last_status = 0;
 
@@ -66,7 +66,6 @@ void after_init(const RunOptions &) {
     if (!drawn.empty()) say("Drawn with " + drawn + ".");
     std::string error;
     g_sound = sound_open(g_audio.c_str(), g_start, &error);
-    if (g_sound) sound_extra_latency(g_extra_latency);
     if (!g_sound && !error.empty()) error[0] = char(std::toupper(static_cast<unsigned char>(error[0])));
     if (!g_sound) say(error + ": playing silently.");
     say("Playing " + g_audio.substr(g_audio.find_last_of('/') + 1) + " (" + duration_text(g_length) +
@@ -95,6 +94,15 @@ bool time_played(const FrameTiming &timing, double *seconds) {
     return !g_sound || !sound_finished();
 }
 
+// A lost GL context shows nothing more: the run ends, and says why at its end.
+std::string g_lost;
+const char *context_lost() {
+    const char *lost = platform_linux_gl_lost();
+    if (!lost) return nullptr;
+    g_lost = lost;
+    return "gl_lost";
+}
+
 CaptureResult no_capture(const char *, int) { return CaptureResult(); }
 bool no_video_begin() { return true; }
 bool no_video_frame(std::string *) { return true; }
@@ -108,8 +116,7 @@ int play_command(int argc, char **argv) {
     log_errors_on_stderr(false);
     static const std::vector<OptionRule> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
                                                      {"--assets", true},  {"--log", true},  {"--wine", false},
-                                                     {"--sound-latency", true},
-                                                     {"--plugin", true}};
+                                                     {"--plugin", true},  {"--sound-latency", true}};
     ParsedLine line;
     std::string error;
     if (!command_line_parse(argc, argv, kOptions, &line, &error)) return fail(error, 2);
@@ -130,10 +137,11 @@ int play_command(int argc, char **argv) {
     if ((value = command_line_value(line, "--start")) && !parse_seconds_value(*value, "start", true, &g_start, &error))
         return fail(error, 2);
     if ((value = command_line_value(line, "--sound-latency"))) {
-        long long ms = 0;
-        if (!option_number(value->c_str(), 0, 10000, &ms))
-            return fail("bad --sound-latency '" + *value + "': give milliseconds from 0 to 10000, e.g. 200", 2);
-        g_extra_latency = ms / 1000.0;
+        char *end = nullptr;
+        const double ms = std::strtod(value->c_str(), &end);
+        if (value->empty() || *end != '\0' || !(ms >= 0 && ms <= 10000))
+            return fail("--sound-latency takes milliseconds from 0 to 10000, not \"" + *value + "\"", 2);
+        sound_extra_latency(ms / 1000);
     }
     int width = 0, height = 0;
     if ((value = command_line_value(line, "--size")) && !parse_size_value(*value, false, &width, &height, &error))
@@ -203,21 +211,19 @@ int play_command(int argc, char **argv) {
         analysis_rows_close();
         return fail(error, 1);
     }
-    const FramePacing pacing = {start,   after_render, time_played, nullptr, after_init,
-                                nullptr, nullptr,      player_session_gl_lost};
+    const FramePacing pacing = {start, after_render, time_played, nullptr, after_init, nullptr, nullptr, context_lost};
     const FrameOutlet outlet = {no_capture, no_video_begin, no_video_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, pacing, analysis_rows_source(), outlet, &totals);
     const std::string box = player_session_last_box();
-    const std::string lost = player_session_gl_lost_reason();
     if (g_sound) sound_close();
     player_session_end();
     analysis_rows_close();
     if (g_status_drawn) std::fputs("\n", stderr);
     g_status_drawn = false;
     if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
+    if (!g_lost.empty()) return fail("the GL context was lost: " + g_lost, 1);
     if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
-    if (std::strcmp(reason, "gl_lost") == 0) return fail(lost, 1);
     if (std::strcmp(reason, "stream_end") == 0) {
         say("Played to the end.");
         return 0;
