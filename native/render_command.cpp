@@ -390,7 +390,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
             ", though its header says " + duration_text(e.analysis.header_seconds) +
             (e.analysis.cut_reason.empty() ? "" : " (" + e.analysis.cut_reason + ")") + "; rendering what it holds.");
 
-    // From here on an output exists (unnamed) and paths are taken from a private folder.
+    // From here on an output exists and paths are taken from a private folder: a stop winds down.
+    stop_signals_exit_at_once(false);
     if (!output_open(&e.output, &error)) {
         analysis_rows_close();
         return fail(error, 1);
@@ -433,7 +434,6 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     pthread_sigmask(SIG_BLOCK, &stops, &previous);
     std::thread watcher(watch_stop);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    stop_signals_exit_at_once(false);
     if (run_stop_signal() != 0) {
         const int status = finish_stopped(e, run_stop_signal());
         watcher.join();
