@@ -7,7 +7,9 @@ HALCYONSPHERE names the program (ctest sets it; default build/release/native/hal
 
 import math
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import struct
@@ -312,6 +314,39 @@ class StopTest(Runs):
         self.assertEqual(status, 0, err)
         os.remove(os.path.join(self.out, "next.mp4"))
         self.assert_nothing_left("the run after kill -9")
+
+    def test_on_a_terminal_a_slow_stop_says_what_it_waits_for(self):
+        """Frames of 4096x4096 on llvmpipe take seconds: a Ctrl-C waits for the frame under way,
+        says so after a second, and a second Ctrl-C ends the run at once."""
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.chdir(self.folder)
+            os.execve(PROGRAM, [PROGRAM] + self.args + ["--size", "4096x4096"], self.env)
+        seen = b""
+
+        def read_for(seconds, until):
+            nonlocal seen
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline and until not in seen:
+                if select.select([terminal], [], [], 0.05)[0]:
+                    try:
+                        seen += os.read(terminal, 4096)
+                    except OSError:
+                        return
+        read_for(60, b"1/1800 frames")  # a frame drawn: the next one is under way
+        time.sleep(0.3)
+        os.kill(pid, signal.SIGINT)
+        asked = time.monotonic()
+        read_for(5, b"waiting for")
+        self.assertIn(b"stopping: waiting for the plug-in's frame (Ctrl-C again ends it at once)", seen)
+        self.assertGreater(time.monotonic() - asked, 1.0)
+        os.kill(pid, signal.SIGINT)
+        read_for(0.5, b"nothing was written")
+        _, status = os.waitpid(pid, 0)
+        os.close(terminal)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 130, seen)
+        self.assertLess(time.monotonic() - asked, 2.0, "the second Ctrl-C ends it at once")
+        self.assert_nothing_left("a second Ctrl-C on a terminal")
 
     def test_nohup_runs_through_a_hang_up(self):
         args = ["render", self.clip, "--out", "out/clip.mp4", "--size", "64x48", "--gl", "software",
