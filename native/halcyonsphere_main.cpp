@@ -6,11 +6,18 @@
 #include <string>
 
 #include "native/install_paths.h"
+#ifdef HALCYON_LISTEN
+#include "native/listen_command.h"
+#endif
 #include "tools/tool_commands.h"
 
 #ifndef HALCYON_VERSION
 #define HALCYON_VERSION "unknown"
 #endif
+
+// The player's lines on stderr begin with it (declared extern there).
+extern const char kProgramName[];
+const char kProgramName[] = "halcyonsphere";
 
 namespace {
 
@@ -27,6 +34,9 @@ struct Command {
 
 // The player's commands (render, play, demo) go first, once the player lives in this program.
 constexpr Command kCommands[] = {
+#ifdef HALCYON_LISTEN
+    {"listen", listen_command, "show what the computer is playing, live in a window"},
+#endif
     {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
     {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},

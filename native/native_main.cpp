@@ -29,12 +29,6 @@
 
 const char kProgramName[] = "halcyon_native";
 
-intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
-    WindowHandle target = player_registered_window();
-    *posted = target && platform_linux_post(target, message, wparam, lparam);
-    return reinterpret_cast<intptr_t>(target);
-}
-
 // The capture folder, made unless it is there; false after an "error" event and a line on stderr.
 static bool capture_folder_make(const char *path) {
     if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;

@@ -172,8 +172,9 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
         *error = "no such plug-in folder: " + request.folder;
         return false;
     }
-    const std::string source = absolute_path(request.folder.c_str()) + "/" + kAssetFolder;
-    if (!request.options_file && request.width == 0) {
+    const std::string source =
+        request.assets ? absolute_path(request.assets) : absolute_path(request.folder.c_str()) + "/" + kAssetFolder;
+    if (!request.assets && !request.options_file && request.width == 0 && request.fullscreen < 0) {
         sweep_and_make(temporary_folder(), false, error);
         if (chdir(request.folder.c_str()) == 0) return true;
         *error = "cannot enter " + request.folder;
@@ -193,6 +194,7 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
         options.width = request.width;
         options.height = request.height;
     }
+    if (request.fullscreen >= 0) options.fullscreen = request.fullscreen;
 
     if (!sweep_and_make(temporary_folder(), true, error)) return false;
     const std::string assets = g_private + "/" + kAssetFolder;

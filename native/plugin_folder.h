@@ -12,6 +12,8 @@ struct PluginFolderRequest {
     std::string folder;             // holds vis_halcyonsphere_assets
     const char *options_file;       // null: the folder's own options (or the defaults)
     int width, height;              // 0: the options' size
+    int fullscreen = -1;            // 0 or 1 for this run; -1: the options' own
+    const char *assets = nullptr;   // the asset folder itself, of any name; null: folder's
 };
 
 // Enters the folder (or a private one made from it); false with a reason.
