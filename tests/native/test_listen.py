@@ -1,0 +1,186 @@
+"""halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
+PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
+then on the right, shows in the frames' rows in that order and brightens the picture, with silence
+and a dark picture around them; switching the default output is followed; no server is one line
+and exit status 1.
+
+HALCYONSPHERE names the program (ctest sets it; default build/native/native/halcyonsphere)."""
+
+import json
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import wave
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PROGRAM = os.environ.get("HALCYONSPHERE") or os.path.join(REPO, "build", "native", "native", "halcyonsphere")
+RATE = 44100
+
+
+def noise_wav(path, parts):
+    """parts: (seconds, channel) with channel 0 left, 1 right, None silence; the other channel exact zeros."""
+    rng = random.Random(7)
+    frames = bytearray()
+    for seconds, channel in parts:
+        for _ in range(int(seconds * RATE)):
+            value = rng.randint(-12000, 12000) if channel is not None else 0
+            frames += struct.pack("<hh", value if channel == 0 else 0, value if channel == 1 else 0)
+    with wave.open(path, "wb") as f:
+        f.setnchannels(2)
+        f.setsampwidth(2)
+        f.setframerate(RATE)
+        f.writeframes(bytes(frames))
+
+
+def read_events(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [json.loads(line) for line in f.read().decode("latin-1").splitlines() if line.endswith("}")]
+
+
+@unittest.skipUnless(shutil.which("pulseaudio") and shutil.which("pactl") and shutil.which("paplay") and
+                     shutil.which("Xvfb"), "needs pulseaudio, pactl, paplay (pulseaudio-utils) and Xvfb")
+class Listen(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="halcyon-listen-test-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        # Only this server: libpulse looks in these folders, and HOME holds the user's options.
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.folder, PULSE_RUNTIME_PATH=self.folder + "/pulse",
+                        HOME=self.folder, TMPDIR=self.folder, ASAN_OPTIONS="detect_leaks=0")
+        self.env.pop("PULSE_SERVER", None)
+        self.env.pop("XDG_CONFIG_HOME", None)
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "320x240x24", "-nolisten", "tcp"],
+                                pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        self.addCleanup(self.end, xvfb)
+        with os.fdopen(read) as f:
+            self.env["DISPLAY"] = ":" + f.readline().strip()
+        self.server = None
+
+    def end(self, process):
+        if process.poll() is None:
+            process.kill()
+        process.wait()
+
+    def start_server(self):
+        log = open(os.path.join(self.folder, "server.log"), "ab")
+        self.addCleanup(log.close)
+        self.server = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit",
+             "-L", "module-native-protocol-unix",
+             "-L", "module-null-sink sink_name=out sink_properties=device.description=Speakers",
+             "-L", "module-null-sink sink_name=hp sink_properties=device.description=Headphones"],
+            env=self.env, stdout=log, stderr=log)
+        self.addCleanup(self.end, self.server)
+        for _ in range(200):
+            if self.pactl("set-default-sink", "out"):
+                return
+            time.sleep(0.1)
+        self.fail("pulseaudio did not start")
+
+    def pactl(self, *arguments):
+        return subprocess.run(["pactl"] + list(arguments), env=self.env, capture_output=True).returncode == 0
+
+    def listen(self, *arguments):
+        self.log = os.path.join(self.folder, "events.jsonl")
+        return subprocess.Popen([PROGRAM, "listen", "--size", "96x72", "--log", self.log] + list(arguments),
+                                env=self.env, cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def wait_for_frames(self, process, count, timeout=120):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and process.poll() is None:
+            if len([e for e in read_events(self.log) if e["event"] == "live_frame"]) >= count:
+                return
+            time.sleep(0.05)
+        self.fail("no %d frames: %s" % (count, process.communicate()[1].decode("latin-1")))
+
+    def stop(self, process):
+        process.send_signal(signal.SIGTERM)
+        _, stderr = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 128 + signal.SIGTERM, stderr)
+        events = read_events(self.log)
+        self.assertEqual(events[-1]["event"], "end", stderr)
+        return [e for e in events if e["event"] == "live_frame"], events, stderr.decode("latin-1")
+
+    def test_left_then_right_then_silence_show_in_that_order_and_light_the_picture(self):
+        self.start_server()
+        sound = os.path.join(self.folder, "bursts.wav")
+        noise_wav(sound, [(0.6, None), (0.8, 0), (0.8, None), (0.8, 1), (1.5, None)])
+        process = self.listen("--capture", "frames")
+        self.wait_for_frames(process, 5)
+        subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
+        frames, events, stderr = self.stop(process)
+        self.assertIn("showing out.monitor (Monitor of Speakers)", stderr)
+        self.assertIn("following the default output", stderr)
+        means = {e["index"]: sum(e["mean_rgb"]) for e in events if e["event"] == "capture"}
+        self.assertEqual(len(means), len(frames))
+
+        def kind(frame):
+            left, right = frame["left"], frame["right"]
+            if left == 0 and right == 0:
+                return "silence"
+            if left > 4 * right:
+                return "left"
+            if right > 4 * left:
+                return "right"
+            return "both"  # a window across both channels' edges is still one of them
+
+        order = []
+        for frame in frames:
+            if not order or order[-1] != kind(frame):
+                order.append(kind(frame))
+        self.assertEqual([k for k in order if k != "both"], ["silence", "left", "silence", "right", "silence"],
+                         [(f["left"], f["right"]) for f in frames])
+        # Each frame's rows are of the sound as it is shown, not as its drawing began.
+        misses = sorted(abs(f["shown_at"] - f["heard_at"]) for f in frames)
+        print("frames %d, heard-to-shown median %.1f ms" % (len(frames), 1000 * misses[len(misses) // 2]))
+        self.assertLess(misses[len(misses) // 2], 0.010)
+        loud = [means[f["index"]] for f in frames if kind(f) in ("left", "right")]
+        quiet = [means[f["index"]] for f in frames[:5]]
+        self.assertGreater(min(loud[len(loud) // 2:]), 2 * max(quiet))
+        # The picture fades back once the sound is over.
+        self.assertLess(means[frames[-1]["index"]], max(loud) / 2)
+
+    def test_the_default_output_is_followed_when_the_user_switches(self):
+        self.start_server()
+        sound = os.path.join(self.folder, "both.wav")
+        noise_wav(sound, [(4.0, 0)])
+        process = self.listen()
+        self.wait_for_frames(process, 5)
+        player = subprocess.Popen(["paplay", "--device=hp", sound], env=self.env)
+        self.addCleanup(self.end, player)
+        time.sleep(1.0)
+        self.assertTrue(self.pactl("set-default-sink", "hp"))
+        player.wait(timeout=60)
+        frames, events, stderr = self.stop(process)
+        notices = [e["text"] for e in events if e["event"] == "listen_notice"]
+        self.assertIn("following the default output: now capturing hp.monitor (Monitor of Headphones)", notices)
+        self.assertIn("now capturing hp.monitor", stderr)
+        switch = next(i for i, e in enumerate(events) if e["event"] == "listen_notice")
+        before = [e for e in events[:switch] if e["event"] == "live_frame"]
+        after = [e for e in events[switch:] if e["event"] == "live_frame"]
+        self.assertTrue(before and all(f["left"] == 0 for f in before))
+        self.assertGreater(max(f["left"] for f in after), 0)
+
+    def test_no_sound_server_is_one_line_and_exit_status_1(self):
+        process = self.listen()
+        stdout, stderr = process.communicate(timeout=60)
+        lines = stderr.decode("latin-1").splitlines()
+        self.assertEqual(process.returncode, 1, lines)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertTrue(lines[0].startswith("halcyonsphere listen: no sound server: tried "), lines)
+        self.assertIn(self.folder + "/pulse/native", lines[0])
+        self.assertEqual(stdout, b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
