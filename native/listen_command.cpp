@@ -63,25 +63,28 @@ void say_what_is_captured(LiveCapture *capture) {
         (status.following_default ? ", following the default output" : ""));
 }
 
-// Everything after the capture is open: the plug-in in its window, until the user quits.
-int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::string &asset_folder,
-               const std::string &options_file, const std::string &capture_path) {
-    const std::string run_folder = absolute_path(".");
+// The plug-in's folder and the seam's display, before anything is captured: a missing display is
+// the one line said.
+bool prepare_player(const ListenOptions &options, const std::string &asset_folder, const std::string &options_file,
+                    std::string *error) {
     PluginFolderRequest folder = {asset_folder, options_file.c_str(), options.width, options.height};
     folder.assets = asset_folder.c_str();
     if (options.fullscreen) folder.fullscreen = 1;
-    std::string error;
-    if (!plugin_folder_enter(folder, &error)) return fail(error, 1);
-    const std::string plugin_folder = absolute_path(".");
+    if (!plugin_folder_enter(folder, error)) return false;
     LinuxPlatformSetup setup;
     setup.on_screen = true;
     setup.parent = player_window();
     setup.answer_parent = player_answer_message;
     setup.answer_box = player_answer_box;
-    if (!platform_linux_start(setup, &error)) {
-        plugin_folder_leave();
-        return fail(error, 1);
-    }
+    if (platform_linux_start(setup, error)) return true;
+    plugin_folder_leave();
+    return false;
+}
+
+// The plug-in in its window, fed by the capture, until the user quits.
+int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::string &run_folder,
+               const std::string &capture_path) {
+    const std::string plugin_folder = absolute_path(".");
     RunOptions run;
     run.realtime = true;
     run.frames = options.frames;
@@ -108,8 +111,6 @@ int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::st
     const char *reason = run_module(run, module, 0, kLivePacing, rows_of_live_capture(), outlet, &totals);
     event_log_set_phase("end");
     log_end(reason, totals, player_boxes_shown(), platform_linux_parent_minimized());
-    platform_linux_stop();
-    plugin_folder_leave();
     if (run_stop_signal()) return 128 + run_stop_signal();
     return totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
 }
@@ -140,16 +141,22 @@ int listen_command(int argc, char **argv) {
     if (!capture_path.empty() && !capture_folder_make(capture_path, &error)) return fail(error, 3);
     if (!event_log_open(log_path.c_str())) return fail("cannot write " + log_path, 2);
 
-    LiveCaptureOptions capture_options;
-    capture_options.source = options.source;
-    LiveCapture *capture = live_capture_open(capture_options, &error);
-    if (!capture) {
+    const std::string run_folder = absolute_path(".");
+    if (!prepare_player(options, asset_folder, options_file, &error)) {
         event_log_close();
         return fail(error, 1);
     }
-    say_what_is_captured(capture);
-    const int status = run_plugin(options, capture, asset_folder, options_file, capture_path);
+    LiveCaptureOptions capture_options;
+    capture_options.source = options.source;
+    LiveCapture *capture = live_capture_open(capture_options, &error);
+    int status = 1;
+    if (capture) {
+        say_what_is_captured(capture);
+        status = run_plugin(options, capture, run_folder, capture_path);
+    }
+    platform_linux_stop();
+    plugin_folder_leave();
     live_capture_close(capture);
     event_log_close();
-    return status;
+    return capture ? status : fail(error, 1);
 }

@@ -1,8 +1,8 @@
 """halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
 PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
 then on the right, shows in the frames' rows in that order and brightens the picture, with silence
-and a dark picture around them; switching the default output is followed; no server is one line
-and exit status 1.
+and a dark picture around them; switching the default output is followed; the sources are listed;
+a missing source, display or sound server, and a bad command line, are one line each.
 
 HALCYONSPHERE names the program (ctest sets it; default build/native/native/halcyonsphere)."""
 
@@ -142,7 +142,6 @@ class Listen(unittest.TestCase):
                          [(f["left"], f["right"]) for f in frames])
         # Each frame's rows are of the sound as it is shown, not as its drawing began.
         misses = sorted(abs(f["shown_at"] - f["heard_at"]) for f in frames)
-        print("frames %d, heard-to-shown median %.1f ms" % (len(frames), 1000 * misses[len(misses) // 2]))
         self.assertLess(misses[len(misses) // 2], 0.010)
         loud = [means[f["index"]] for f in frames if kind(f) in ("left", "right")]
         quiet = [means[f["index"]] for f in frames[:5]]
@@ -170,6 +169,26 @@ class Listen(unittest.TestCase):
         after = [e for e in events[switch:] if e["event"] == "live_frame"]
         self.assertTrue(before and all(f["left"] == 0 for f in before))
         self.assertGreater(max(f["left"] for f in after), 0)
+
+    def test_sources_are_listed_and_each_refusal_is_one_line(self):
+        self.start_server()
+        listed = subprocess.run([PROGRAM, "listen", "--list-sources"], env=self.env, capture_output=True, timeout=60)
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertEqual([line.split()[:3] for line in listed.stdout.decode().splitlines()],
+                         [["output", "out.monitor", "(default)"], ["output", "hp.monitor", "Monitor"]])
+        no_display = dict(self.env)
+        no_display.pop("DISPLAY")
+        no_display.pop("WAYLAND_DISPLAY", None)
+        for arguments, env, status, line in [
+                (["--source", "nosuch"], self.env, 1, "no source named nosuch on the sound server"),
+                ([], no_display, 1, "no display"),
+                (["--size", "10x10"], self.env, 2, "--size takes WxH"),
+                (["--frames"], self.env, 2, "--frames needs a value")]:
+            result = subprocess.run([PROGRAM, "listen"] + arguments, env=env, cwd=self.folder, capture_output=True,
+                                    timeout=60)
+            lines = result.stderr.decode("latin-1").splitlines()
+            self.assertEqual((result.returncode, len(lines)), (status, 1), (arguments, lines))
+            self.assertTrue(lines[0].startswith("halcyonsphere listen: " + line), lines)
 
     def test_no_sound_server_is_one_line_and_exit_status_1(self):
         process = self.listen()
