@@ -24,6 +24,7 @@
 #include "player/run_steps.h"
 #include "player/run_stop.h"
 #include "shell/module_export.h"
+#include "settings/user_options.h"
 #include "shell/platform_linux.h"
 
 namespace {
@@ -53,6 +54,18 @@ bool capture_folder_make(const std::string &path, std::string *error) {
     return false;
 }
 
+// The options file's record, as the plug-in reads it: its first 56 bytes.
+bool read_options_record(const std::string &path, UserOptions *record, std::string *error) {
+    FILE *file = std::fopen(path.c_str(), "rb");
+    const size_t length = file ? std::fread(record, 1, sizeof *record, file) : 0;
+    if (file) std::fclose(file);
+    if (length == sizeof *record) return true;
+    *error = file ? "the options file " + path + " holds " + std::to_string(length) +
+                        " bytes; an options file (useropt.cfg) holds " + std::to_string(sizeof *record)
+                  : "cannot read the options file " + path + ": " + std::strerror(errno);
+    return false;
+}
+
 void say_what_is_captured(LiveCapture *capture) {
     const LiveCaptureStatus status = live_capture_status(capture);
     if (status.source.empty()) {
@@ -68,8 +81,11 @@ void say_what_is_captured(LiveCapture *capture) {
 bool prepare_player(const ListenOptions &options, const std::string &asset_folder, const std::string &options_file,
                     std::string *error) {
     PluginFolderRequest folder = {asset_folder, options_file.c_str(), options.width, options.height};
-    folder.assets = asset_folder.c_str();
-    if (options.fullscreen) folder.fullscreen = 1;
+    folder.asset_folder = asset_folder;
+    UserOptions record;
+    if (!read_options_record(options_file, &record, error)) return false;
+    if (options.fullscreen) record.fullscreen = 1;
+    folder.record = &record;
     if (!plugin_folder_enter(folder, error)) return false;
     LinuxPlatformSetup setup;
     setup.on_screen = true;

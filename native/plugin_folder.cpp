@@ -172,9 +172,9 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
         *error = "no such plug-in folder: " + request.folder;
         return false;
     }
-    const std::string source =
-        request.assets ? absolute_path(request.assets) : absolute_path(request.folder.c_str()) + "/" + kAssetFolder;
-    if (!request.assets && !request.options_file && request.width == 0 && request.fullscreen < 0) {
+    const std::string source = !request.asset_folder.empty() ? absolute_path(request.asset_folder.c_str())
+                                                             : absolute_path(request.folder.c_str()) + "/" + kAssetFolder;
+    if (!request.options_file && request.width == 0 && !request.record) {
         sweep_and_make(temporary_folder(), false, error);
         if (chdir(request.folder.c_str()) == 0) return true;
         *error = "cannot enter " + request.folder;
@@ -183,18 +183,18 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
 
     UserOptions options = default_user_options();
     long length = 0;
-    if (request.options_file && !read_record(request.options_file, &options, &length)) {
+    if (request.record) {
+        options = *request.record;
+    } else if (request.options_file && !read_record(request.options_file, &options, &length)) {
         *error = std::string("the options file ") + request.options_file + " holds " + std::to_string(length) +
                  " bytes; an options file (useropt.cfg) holds " + std::to_string(sizeof options);
         return false;
-    }
-    if (!request.options_file && !read_record(source + "/useropt.cfg", &options, &length))
+    } else if (!request.options_file && !read_record(source + "/useropt.cfg", &options, &length))
         options = default_user_options();
     if (request.width > 0) {
         options.width = request.width;
         options.height = request.height;
     }
-    if (request.fullscreen >= 0) options.fullscreen = request.fullscreen;
 
     if (!sweep_and_make(temporary_folder(), true, error)) return false;
     const std::string assets = g_private + "/" + kAssetFolder;

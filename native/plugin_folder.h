@@ -8,12 +8,14 @@
 
 #include <string>
 
+#include "settings/user_options.h"
+
 struct PluginFolderRequest {
     std::string folder;             // holds vis_halcyonsphere_assets
     const char *options_file;       // null: the folder's own options (or the defaults)
     int width, height;              // 0: the options' size
-    int fullscreen = -1;            // 0 or 1 for this run; -1: the options' own
-    const char *assets = nullptr;   // the asset folder itself, of any name; null: folder's
+    std::string asset_folder = "";  // the assets to link; "": folder/vis_halcyonsphere_assets
+    const UserOptions *record = nullptr;  // the options to write, in place of options_file's
 };
 
 // Enters the folder (or a private one made from it); false with a reason.

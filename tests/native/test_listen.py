@@ -182,6 +182,7 @@ class Listen(unittest.TestCase):
         for arguments, env, status, line in [
                 (["--source", "nosuch"], self.env, 1, "no source named nosuch on the sound server"),
                 ([], no_display, 1, "no display"),
+                (["--options", "nonesuch.cfg"], self.env, 1, "cannot read the options file"),
                 (["--size", "10x10"], self.env, 2, "--size takes WxH"),
                 (["--frames"], self.env, 2, "--frames needs a value")]:
             result = subprocess.run([PROGRAM, "listen"] + arguments, env=env, cwd=self.folder, capture_output=True,
