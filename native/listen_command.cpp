@@ -66,8 +66,11 @@ bool read_options_record(const std::string &path, UserOptions *record, std::stri
     return false;
 }
 
-void say_what_is_captured(LiveCapture *capture) {
-    const LiveCaptureStatus status = live_capture_status(capture);
+LiveCapture *g_capture = nullptr;
+
+// Once the plug-in is up: a failed Init is the one line said then.
+void say_what_is_captured() {
+    const LiveCaptureStatus status = live_capture_status(g_capture);
     if (status.source.empty()) {
         say("connected to " + status.server + "; no output to capture yet, waiting for one");
         return;
@@ -121,6 +124,7 @@ int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::st
     rows.capture = capture;
     rows.frames = options.frames;
     rows.notice = say;
+    rows.before_frames = say_what_is_captured;
     live_rows_use(rows);
     const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     RunTotals totals;
@@ -166,10 +170,8 @@ int listen_command(int argc, char **argv) {
     capture_options.source = options.source;
     LiveCapture *capture = live_capture_open(capture_options, &error);
     int status = 1;
-    if (capture) {
-        say_what_is_captured(capture);
-        status = run_plugin(options, capture, run_folder, capture_path);
-    }
+    g_capture = capture;
+    if (capture) status = run_plugin(options, capture, run_folder, capture_path);
     platform_linux_stop();
     plugin_folder_leave();
     live_capture_close(capture);

@@ -50,9 +50,10 @@ void feed(const RunOptions &, VisModule *module, long long) {
     tell_notices();
 }
 
-void start(const RunOptions &, bool, FrameTiming *timing) {
+void start(const RunOptions &, bool frames_follow, FrameTiming *timing) {
     timing->wall = false;
     log_pacing(false, true);
+    if (frames_follow && g_setup.before_frames) g_setup.before_frames();
 }
 
 bool after_render(const RunOptions &, int frame, FrameTiming *) {

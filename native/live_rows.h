@@ -12,6 +12,7 @@ struct LiveRowsSetup {
     LiveCapture *capture = nullptr;
     int frames = 0;                                      // end after this many; 0: no end
     void (*notice)(const std::string &line) = nullptr;   // what the capture has to tell the user
+    void (*before_frames)() = nullptr;                   // after a successful Init
 };
 
 void live_rows_use(const LiveRowsSetup &setup);

@@ -179,17 +179,21 @@ class Listen(unittest.TestCase):
         no_display = dict(self.env)
         no_display.pop("DISPLAY")
         no_display.pop("WAYLAND_DISPLAY", None)
+        os.mkdir(os.path.join(self.folder, "empty"))
+        said = "halcyonsphere listen: "
         for arguments, env, status, line in [
-                (["--source", "nosuch"], self.env, 1, "no source named nosuch on the sound server"),
-                ([], no_display, 1, "no display"),
-                (["--options", "nonesuch.cfg"], self.env, 1, "cannot read the options file"),
-                (["--size", "10x10"], self.env, 2, "--size takes WxH"),
-                (["--frames"], self.env, 2, "--frames needs a value")]:
+                (["--source", "nosuch"], self.env, 1, said + "no source named nosuch on the sound server"),
+                ([], no_display, 1, said + "no display"),
+                (["--options", "nonesuch.cfg"], self.env, 1, said + "cannot read the options file"),
+                # The plug-in's own box says why its Init failed; nothing else is said.
+                (["--assets", "empty"], self.env, 1, "Error: Unable to locate fragment program"),
+                (["--size", "10x10"], self.env, 2, said + "--size takes WxH"),
+                (["--frames"], self.env, 2, said + "--frames needs a value")]:
             result = subprocess.run([PROGRAM, "listen"] + arguments, env=env, cwd=self.folder, capture_output=True,
                                     timeout=60)
             lines = result.stderr.decode("latin-1").splitlines()
             self.assertEqual((result.returncode, len(lines)), (status, 1), (arguments, lines))
-            self.assertTrue(lines[0].startswith("halcyonsphere listen: " + line), lines)
+            self.assertTrue(lines[0].startswith(line), lines)
 
     def test_no_sound_server_is_one_line_and_exit_status_1(self):
         process = self.listen()
