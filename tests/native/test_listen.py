@@ -1,7 +1,7 @@
 """halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
 PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
 then on the right, shows in the frames' rows in that order and brightens the picture, with silence
-and a dark picture around them; switching the default output is followed; the sources are listed;
+and a dark picture around them; switching the default output is followed, and Escape ends it; the sources are listed;
 a missing source, display or sound server, and a bad command line, are one line each.
 
 HALCYONSPHERE names the program (ctest sets it; default build/native/native/halcyonsphere)."""
@@ -103,12 +103,22 @@ class Listen(unittest.TestCase):
             time.sleep(0.05)
         self.fail("no %d frames: %s" % (count, process.communicate()[1].decode("latin-1")))
 
-    def stop(self, process):
-        process.send_signal(signal.SIGTERM)
+    def stop(self, process, escape=False):
+        """Ends the run as a user does: SIGTERM, or Escape in its window (xdotool)."""
+        if escape:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=self.env,
+                                   capture_output=True, timeout=30)
+            windows = found.stdout.decode().split()
+            self.assertEqual(len(windows), 1, found)
+            subprocess.run(["xdotool", "windowfocus", "--sync", windows[0], "key", "Escape"], env=self.env,
+                           check=True, timeout=30)
+        else:
+            process.send_signal(signal.SIGTERM)
         _, stderr = process.communicate(timeout=60)
-        self.assertEqual(process.returncode, 128 + signal.SIGTERM, stderr)
+        self.assertEqual(process.returncode, 0 if escape else 128 + signal.SIGTERM, stderr)
         events = read_events(self.log)
         self.assertEqual(events[-1]["event"], "end", stderr)
+        self.assertEqual(events[-1]["reason"], "quit_message" if escape else "interrupted")
         return [e for e in events if e["event"] == "live_frame"], events, stderr.decode("latin-1")
 
     def test_left_then_right_then_silence_show_in_that_order_and_light_the_picture(self):
@@ -160,7 +170,7 @@ class Listen(unittest.TestCase):
         time.sleep(1.0)
         self.assertTrue(self.pactl("set-default-sink", "hp"))
         player.wait(timeout=60)
-        frames, events, stderr = self.stop(process)
+        frames, events, stderr = self.stop(process, escape=shutil.which("xdotool") is not None)
         notices = [e["text"] for e in events if e["event"] == "listen_notice"]
         self.assertIn("following the default output: now capturing hp.monitor (Monitor of Headphones)", notices)
         self.assertIn("now capturing hp.monitor", stderr)
