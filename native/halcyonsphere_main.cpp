@@ -6,17 +6,17 @@
 #include <string>
 
 #include "native/install_paths.h"
+#include "player/player_platform.h"
+#include "tools/tool_commands.h"
 #ifdef HALCYON_LISTEN
 #include "native/listen_command.h"
 #endif
-#include "tools/tool_commands.h"
 
 #ifndef HALCYON_VERSION
 #define HALCYON_VERSION "unknown"
 #endif
 
-// The player's lines on stderr begin with it (declared extern there).
-extern const char kProgramName[];
+// Before each line the player's shared steps write on stderr.
 const char kProgramName[] = "halcyonsphere";
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "native/player_window.h"
 #include "player/run_steps.h"
 #include "player/run_stop.h"
 #include "shell/platform_linux.h"
@@ -52,4 +53,10 @@ void json_process_figures(JsonLine &line) {
     json_int(line, "working_set", resident_kb * 1024);
     json_int(line, "peak_working_set", peak_kb * 1024);
     json_int(line, "windows", platform_linux_window_count());
+}
+
+intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
+    WindowHandle target = player_registered_window();
+    *posted = target && platform_linux_post(target, message, wparam, lparam);
+    return reinterpret_cast<intptr_t>(target);
 }

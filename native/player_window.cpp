@@ -108,12 +108,6 @@ int player_boxes_shown() { return g_boxes; }
 
 WindowHandle player_registered_window() { return g_registered; }
 
-intptr_t post_to_render_window(uint32_t message, uintptr_t wparam, intptr_t lparam, bool *posted) {
-    WindowHandle target = player_registered_window();
-    *posted = target && platform_linux_post(target, message, wparam, lparam);
-    return reinterpret_cast<intptr_t>(target);
-}
-
 bool registered_window_alive() {
     LinuxWindowInfo info;
     return g_last_registered && platform_linux_window_info(g_last_registered, &info);
