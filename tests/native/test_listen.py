@@ -1,8 +1,10 @@
 """halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
 PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
 then on the right, shows in the frames' rows in that order and brightens the picture, with silence
-and a dark picture around them; switching the default output is followed, and Escape ends it; the sources are listed;
-a missing source, display or sound server, and a bad command line, are one line each.
+and a dark picture around them; a switch of the default output is followed, a server that dies
+and returns is said once while the frames go on, and Escape ends the run; the sources are listed;
+a missing source, display, options file or sound server, a failed Init and a bad command line are
+one line each.
 
 HALCYONSPHERE names the program (ctest sets it; default build/native/native/halcyonsphere)."""
 
@@ -159,10 +161,10 @@ class Listen(unittest.TestCase):
         # The picture fades back once the sound is over.
         self.assertLess(means[frames[-1]["index"]], max(loud) / 2)
 
-    def test_the_default_output_is_followed_when_the_user_switches(self):
+    def test_the_default_output_is_followed_and_a_server_restart_is_said_once(self):
         self.start_server()
-        sound = os.path.join(self.folder, "both.wav")
-        noise_wav(sound, [(4.0, 0)])
+        sound = os.path.join(self.folder, "left.wav")
+        noise_wav(sound, [(3.0, 0)])
         process = self.listen()
         self.wait_for_frames(process, 5)
         player = subprocess.Popen(["paplay", "--device=hp", sound], env=self.env)
@@ -170,15 +172,30 @@ class Listen(unittest.TestCase):
         time.sleep(1.0)
         self.assertTrue(self.pactl("set-default-sink", "hp"))
         player.wait(timeout=60)
+        # The server dies as in a crash and comes back: the frames go on meanwhile, dark.
+        self.server.kill()
+        self.server.wait()
+        time.sleep(1.5)
+        self.start_server()
+        subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
         frames, events, stderr = self.stop(process, escape=shutil.which("xdotool") is not None)
-        notices = [e["text"] for e in events if e["event"] == "listen_notice"]
-        self.assertIn("following the default output: now capturing hp.monitor (Monitor of Headphones)", notices)
+        notices = [(i, e["text"]) for i, e in enumerate(events) if e["event"] == "listen_notice"]
+        self.assertEqual([text for _, text in notices], [
+            "following the default output: now capturing hp.monitor (Monitor of Headphones)",
+            "the sound server went away; reconnecting",
+            "the sound server is back: capturing out.monitor"], stderr)
         self.assertIn("now capturing hp.monitor", stderr)
-        switch = next(i for i, e in enumerate(events) if e["event"] == "listen_notice")
-        before = [e for e in events[:switch] if e["event"] == "live_frame"]
-        after = [e for e in events[switch:] if e["event"] == "live_frame"]
-        self.assertTrue(before and all(f["left"] == 0 for f in before))
-        self.assertGreater(max(f["left"] for f in after), 0)
+        self.assertEqual(stderr.count("went away"), 1)
+
+        def between(first, last):
+            return [e for e in events[first:last] if e["event"] == "live_frame"]
+
+        (switch, _), (gone, _), (back, _) = notices
+        self.assertTrue(between(0, switch) and all(f["left"] == 0 for f in between(0, switch)))
+        self.assertGreater(max(f["left"] for f in between(switch, gone)), 0)
+        self.assertGreater(len(between(gone, back)), 5)
+        self.assertTrue(all(f["left"] == 0 for f in between(gone, back)))
+        self.assertGreater(max(f["left"] for f in between(back, len(events))), 0)
 
     def test_sources_are_listed_and_each_refusal_is_one_line(self):
         self.start_server()
