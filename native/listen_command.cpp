@@ -31,12 +31,12 @@ namespace {
 
 const char *g_name = "listen";  // argv[0]: begins every line on stderr
 
+void say(const std::string &line) { std::fprintf(stderr, "%s: %s\n", g_name, line.c_str()); }
+
 int fail(const std::string &line, int status) {
-    std::fprintf(stderr, "%s: %s\n", g_name, line.c_str());
+    say(line);
     return status;
 }
-
-void say(const std::string &line) { std::fprintf(stderr, "%s: %s\n", g_name, line.c_str()); }
 
 int list_sources() {
     SoundSourceList list;
