@@ -121,6 +121,8 @@ class Listen(unittest.TestCase):
         events = read_events(self.log)
         self.assertEqual(events[-1]["event"], "end", stderr)
         self.assertEqual(events[-1]["reason"], "quit_message" if escape else "interrupted")
+        # The run's private plug-in folder went with it.
+        self.assertEqual([n for n in os.listdir(self.folder) if n.startswith("halcyon-native-")], [])
         return [e for e in events if e["event"] == "live_frame"], events, stderr.decode("latin-1")
 
     def test_left_then_right_then_silence_show_in_that_order_and_light_the_picture(self):
