@@ -40,7 +40,7 @@ packages_test_libraries=(libgtest-dev libgmock-dev libbenchmark-dev)
 packages_all=(
   clang libclang-rt-14-dev "${packages_test_libraries[@]}"
   imagemagick nsis zip unzip p7zip-full
-  lintian desktop-file-utils dpkg-dev pulseaudio pulseaudio-utils xdotool
+  lintian desktop-file-utils dpkg-dev pulseaudio pulseaudio-utils
 )
 # 32-bit Wine and its GL, for the i686 build, wanted with Wine where the machine runs 32-bit code.
 # Never required: where they cannot be installed, the x86_64 build runs under 64-bit Wine.
