@@ -123,6 +123,7 @@ int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::st
     LiveRowsSetup rows;
     rows.capture = capture;
     rows.frames = options.frames;
+    rows.sound_latency = options.sound_latency_ms / 1000.0;
     rows.notice = say;
     rows.before_frames = say_what_is_captured;
     live_rows_use(rows);

@@ -7,12 +7,14 @@ const char kListenUsage[] =
     "usage: halcyonsphere listen [options]\n"
     "Shows the visualization of whatever the computer is playing, in a window, in step with what is\n"
     "heard: by default the monitor of the default sound output (followed when you switch outputs).\n"
-    "  --source NAME      capture another source: another output's monitor, or an input\n"
-    "  --list-sources     list the sources, marked as outputs or inputs, and exit\n"
-    "  --size WxH         the window's size (16 to 4096 a side; default: the options')\n"
-    "  --options FILE     the plug-in's options (a useropt.cfg; default: your own)\n"
-    "  --assets DIR       an asset folder of your own instead of the installed one\n"
-    "  --fullscreen       fill the display\n"
+    "  --source NAME       capture another source: another output's monitor, or an input\n"
+    "  --list-sources      list the sources, marked as outputs or inputs, and exit\n"
+    "  --size WxH          the window's size (16 to 4096 a side; default: the options')\n"
+    "  --options FILE      the plug-in's options (a useropt.cfg; default: your own)\n"
+    "  --assets DIR        an asset folder of your own instead of the installed one\n"
+    "  --fullscreen        fill the display\n"
+    "  --sound-latency MS  the picture waits MS more for the sound (0 to 1000): for an output whose\n"
+    "                      delay the sound server does not know (Bluetooth headphones on PipeWire)\n"
     "Escape or closing the window ends it.\n"
     "Developer options: --log FILE (the events, one JSON object per line), --capture DIR (each frame\n"
     "as DIR/frame_NNNNN.png), --frames N (end after N frames).\n";
@@ -32,7 +34,8 @@ bool parse_size(const char *text, int *width, int *height) {
 }
 
 bool takes_value(const char *arg) {
-    for (const char *name : {"--source", "--size", "--options", "--assets", "--log", "--capture", "--frames"})
+    for (const char *name :
+         {"--source", "--size", "--options", "--assets", "--sound-latency", "--log", "--capture", "--frames"})
         if (std::strcmp(arg, name) == 0) return true;
     return false;
 }
@@ -78,6 +81,14 @@ bool listen_options_parse(int argc, char **argv, ListenOptions *options, std::st
             options->log = value;
         } else if (std::strcmp(arg, "--capture") == 0) {
             options->capture = value;
+        } else if (std::strcmp(arg, "--sound-latency") == 0) {
+            char *end = nullptr;
+            const long milliseconds = std::strtol(value, &end, 10);
+            if (end == value || *end || milliseconds < 0 || milliseconds > 1000) {
+                *error = std::string("--sound-latency takes milliseconds from 0 to 1000, not ") + value;
+                return false;
+            }
+            options->sound_latency_ms = int(milliseconds);
         } else {
             char *end = nullptr;
             const long frames = std::strtol(value, &end, 10);

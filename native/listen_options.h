@@ -10,6 +10,7 @@ struct ListenOptions {
     const char *options_file = nullptr;  // null: the user's useropt.cfg
     const char *assets = nullptr;        // null: the shipped asset set
     bool fullscreen = false;
+    int sound_latency_ms = 0;            // what the server does not report (Bluetooth on PipeWire)
     // For tests and benchmarks.
     const char *log = nullptr;           // the events, one JSON object per line; null: none
     const char *capture = nullptr;       // each frame as DIR/frame_NNNNN.png

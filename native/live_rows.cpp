@@ -77,7 +77,7 @@ bool after_render(const RunOptions &, int frame, FrameTiming *) {
 bool stream_seconds(const FrameTiming &timing, double *seconds) {
     if (g_setup.frames > 0 && g_frames_done >= g_setup.frames) return false;
     g_rows_taken_at = live_capture_clock();
-    g_heard_at = g_rows_taken_at + g_lead;
+    g_heard_at = g_rows_taken_at + g_lead - g_setup.sound_latency;
     *seconds = std::max(0.0, seconds_now() - timing.started);
     return true;
 }

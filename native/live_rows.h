@@ -11,6 +11,7 @@
 struct LiveRowsSetup {
     LiveCapture *capture = nullptr;
     int frames = 0;                                      // end after this many; 0: no end
+    double sound_latency = 0;                            // seconds the output adds, unreported
     void (*notice)(const std::string &line) = nullptr;   // what the capture has to tell the user
     void (*before_frames)() = nullptr;                   // after a successful Init
 };

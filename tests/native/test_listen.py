@@ -217,12 +217,22 @@ class Listen(unittest.TestCase):
                 # The plug-in's own box says why its Init failed; nothing else is said.
                 (["--assets", "empty"], self.env, 1, "Error: Unable to locate fragment program"),
                 (["--size", "10x10"], self.env, 2, said + "--size takes WxH"),
-                (["--frames"], self.env, 2, said + "--frames needs a value")]:
+                (["--frames"], self.env, 2, said + "--frames needs a value"),
+                (["--sound-latency", "1001"], self.env, 2, said + "--sound-latency takes milliseconds")]:
             result = subprocess.run([PROGRAM, "listen"] + arguments, env=env, cwd=self.folder, capture_output=True,
                                     timeout=60)
             lines = result.stderr.decode("latin-1").splitlines()
             self.assertEqual((result.returncode, len(lines)), (status, 1), (arguments, lines))
             self.assertTrue(lines[0].startswith(line), lines)
+
+    def test_a_sound_latency_the_server_does_not_know_delays_the_picture(self):
+        self.start_server()
+        process = self.listen("--sound-latency", "300", "--frames", "20")
+        _, stderr = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 0, stderr)
+        frames = [e for e in read_events(self.log) if e["event"] == "live_frame"]
+        delays = sorted(f["shown_at"] - f["heard_at"] for f in frames)
+        self.assertAlmostEqual(delays[len(delays) // 2], 0.300, delta=0.010)
 
     def test_no_sound_server_is_one_line_and_exit_status_1(self):
         process = self.listen()
