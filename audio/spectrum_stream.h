@@ -8,9 +8,15 @@
 //   0 magic "HSPS"   4 version (2)   8 channel_count (1 or 2)   12 bins (576)
 //   16 rate numerator   20 rate denominator (rows a second = numerator / denominator)
 //   24 frame_count   28 start_ms (where frame 0 begins in the audio)   32 length_ms (the whole
-//   audio's length)   36 reserved (0)
+//   audio's length)   36 flags: bit 0 live (written before bit 0 existed as 0, so old streams
+//   read as they did)
 //
-// Built natively and with MinGW for the Windows host: C stdio only.
+// A live stream (frame_count 0, length_ms 0) has records that arrive as they are heard, without
+// end, through a pipe: a player takes the newest one each frame, and the stream ends when its
+// feeder closes it. A reader that knows no flags sees no records and ends at once.
+//
+// Built natively and with MinGW for the Windows host: C stdio only (and on Windows a thread that
+// waits on a live stream's pipe, stream_feed_thread.h).
 #pragma once
 
 #include <cstddef>
@@ -21,6 +27,9 @@ constexpr int kStreamBins = 576;
 constexpr size_t kStreamHeaderSize = 40;
 constexpr size_t kStreamRowsSize = 2 * kStreamBins;  // one pair of rows: spectrum or waveform
 constexpr size_t kStreamRecordSize = 2 * kStreamRowsSize;
+constexpr uint32_t kStreamFlagLive = 1;
+static_assert(kStreamHeaderSize == 10 * sizeof(uint32_t), "the header is ten little-endian words");
+static_assert(kStreamRecordSize == 2304, "a record is four rows of 576 bytes");
 
 struct SpectrumStream {
     uint32_t channel_count = 0;
@@ -29,6 +38,7 @@ struct SpectrumStream {
     uint32_t frame_count = 0;
     uint32_t start_ms = 0;
     uint32_t length_ms = 0;
+    bool live = false;  // records arrive as they are heard; frame_count and length_ms are 0
     const uint8_t *records = nullptr;  // into the caller's buffer
 };
 
@@ -63,7 +73,10 @@ enum class StreamEnd : uint8_t {
     complete,  // every record the header claims was read
     early,     // the pipe ended before the header's frame count
     failed,    // a read failed, or the file changed under the reader
+    closed,    // a live stream's feeder closed it
 };
+
+struct StreamFeedThread;
 
 struct SpectrumStreamReader {
     SpectrumStream stream;  // the header's fields (records unused)
@@ -74,6 +87,9 @@ struct SpectrumStreamReader {
     uint32_t first_kept = 0;  // window holds rows first_kept .. rows_read - 1 (the newest few)
     StreamEnd end = StreamEnd::none;
     char reason[160] = "";  // why the reader refused, stopped or returned no record
+    uint32_t pending_size = 0;  // live: the bytes of the next record that have arrived so far
+    uint8_t pending[kStreamRecordSize];
+    StreamFeedThread *feed = nullptr;  // Windows: the thread that reads a live stream's pipe
     uint8_t window[kStreamReaderWindow][kStreamRecordSize];  // row r at window[r % kStreamReaderWindow]
 };
 
@@ -86,5 +102,14 @@ bool spectrum_stream_open_file(FILE *file, SpectrumStreamReader *reader);
 // past what the stream holds gives the last record read, with reader->end telling why; null when
 // there is none, or for a row that lies behind the window (reader->reason says which).
 const uint8_t *spectrum_stream_record(SpectrumStreamReader *reader, uint32_t row);
+
+// A live stream: takes every whole record that has arrived, without waiting for more, and returns
+// the newest record (the one held when none came; null before the first). *arrived: how many came.
+// reader->end turns closed when the feeder closed the stream, failed when a read failed.
+const uint8_t *spectrum_stream_newest(SpectrumStreamReader *reader, uint32_t *arrived);
+
+// A regular file read again from its first record (for a row behind the window); false for a pipe
+// or when the seek fails.
+bool spectrum_stream_rewind(SpectrumStreamReader *reader);
 
 void spectrum_stream_close(SpectrumStreamReader *reader);

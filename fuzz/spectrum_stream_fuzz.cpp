@@ -1,6 +1,6 @@
 // Any bytes as a spectrum stream: what the parser accepts, the host reads every row of; and the
 // reader, over the same bytes as a regular file and as a pipe, hands out only the records the bytes
-// hold, each the bytes at its place, however it is asked.
+// hold, each the bytes at its place, however it is asked; a live stream's newest, through a pipe.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -51,6 +51,23 @@ void read_all(SpectrumStreamReader *reader, const uint8_t *data, size_t size) {
     if (reader->end == StreamEnd::complete && reader->rows_read != reader->stream.frame_count) std::abort();
 }
 
+// A live stream: the newest record, however the writer's pieces fall, until the writer closes.
+void read_live(SpectrumStreamReader *reader, const uint8_t *data, size_t size) {
+    const size_t held = (size - kStreamHeaderSize) / kStreamRecordSize;
+    while (reader->end == StreamEnd::none) {
+        uint32_t arrived = 0;
+        const uint8_t *record = spectrum_stream_newest(reader, &arrived);
+        if (record == nullptr) {
+            if (reader->rows_read != 0) std::abort();
+            continue;
+        }
+        const size_t newest = reader->rows_read - 1;
+        if (newest >= held || std::memcmp(record, data + kStreamHeaderSize + newest * kStreamRecordSize, kStreamRecordSize))
+            std::abort();
+    }
+    if (reader->end == StreamEnd::closed && reader->rows_read != held) std::abort();
+}
+
 void check_file(const uint8_t *data, size_t size) {
     const int fd = memfd_create("stream", 0);
     if (fd < 0) return;
@@ -80,7 +97,10 @@ void check_pipe(const uint8_t *data, size_t size) {
     });
     std::FILE *file = fdopen(ends[0], "rb");
     SpectrumStreamReader reader;
-    if (spectrum_stream_open_file(file, &reader)) read_all(&reader, data, size);
+    if (spectrum_stream_open_file(file, &reader)) {
+        if (reader.stream.live) read_live(&reader, data, size);
+        else read_all(&reader, data, size);
+    }
     std::fclose(file);
     writer.join();
 }

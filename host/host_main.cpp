@@ -137,7 +137,7 @@ int main(int argc, char **argv) {
     for (int cycle = 0; options.init && cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
         reason = run_module(run, module, cycle, kHostPacing, rows, outlet, &totals);
-        if (totals.init_failed || totals.video_failed || totals.capture_failed) break;
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || totals.stream_failed) break;
     }
 
     event_log_set_phase("end");
@@ -151,5 +151,5 @@ int main(int argc, char **argv) {
     event_log_close();
     video_out_close();
     // As the native program: a plug-in that would not start fails the run.
-    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed ? 1 : 0;
 }

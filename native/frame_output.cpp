@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "native/frame_readback.h"
 #include "shell/platform_linux.h"
 
 namespace {
@@ -35,15 +37,31 @@ bool current_viewport(GLint viewport[4]) {
     return frame_size_usable(viewport[2], viewport[3]);
 }
 
+// The copy the swap kept, in the order asked for.
+bool kept_frame(bool bgra, std::vector<uint8_t> *pixels, int *width, int *height) {
+    const std::vector<uint8_t> *kept = nullptr;
+    bool kept_bgra = false;
+    if (!platform_linux_kept_frame(&kept, width, height, &kept_bgra) || !frame_size_usable(*width, *height))
+        return false;
+    if (bgra == kept_bgra) {
+        frame_rows_top_down(*kept, *width, *height, pixels);
+        return true;
+    }
+    g_bottom_up = *kept;
+    for (size_t i = 0; i + 3 < g_bottom_up.size(); i += 4) std::swap(g_bottom_up[i], g_bottom_up[i + 2]);
+    frame_rows_top_down(g_bottom_up, *width, *height, pixels);
+    return true;
+}
+
 }  // namespace
 
 bool frame_read_back(bool bgra, std::vector<uint8_t> *pixels, int *width, int *height) {
+    if (kept_frame(bgra, pixels, width, height)) return true;
     GLint viewport[4] = {};
     if (!current_viewport(viewport)) return false;
     const int w = viewport[2], h = viewport[3];
     g_bottom_up.resize(size_t(w) * 4 * size_t(h));
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(viewport[0], viewport[1], w, h, bgra ? GL_BGRA : GL_RGBA, GL_UNSIGNED_BYTE, g_bottom_up.data());
+    read_pixels_keeping_state(viewport[0], viewport[1], w, h, bgra ? GL_BGRA : GL_RGBA, g_bottom_up.data());
     frame_rows_top_down(g_bottom_up, w, h, pixels);
     *width = w;
     *height = h;

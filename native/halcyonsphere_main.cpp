@@ -6,6 +6,7 @@
 #include <string>
 
 #include "native/install_paths.h"
+#include "native/native_commands.h"
 #include "player/player_platform.h"
 #include "tools/tool_commands.h"
 #ifdef HALCYON_LISTEN
@@ -32,11 +33,13 @@ struct Command {
     const char *summary;
 };
 
-// The player's commands (render, play, demo) go first, once the player lives in this program.
 constexpr Command kCommands[] = {
+    {"render", render_command, "a video of the visualization of an audio file, with its sound"},
+    {"play", play_command, "the visualization of an audio file live in a window, with its sound"},
 #ifdef HALCYON_LISTEN
-    {"listen", listen_command, "show what the computer is playing, live in a window"},
+    {"listen", listen_command, "the visualization of whatever the computer plays, live in a window"},
 #endif
+    {"demo", demo_command, "a music video made with the plug-in from music it synthesizes"},
     {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},
     {"check-assets", check_installed_assets_command, "say what the plug-in's Init makes of an asset folder"},

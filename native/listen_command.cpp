@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -15,27 +17,38 @@
 #include "native/listen_options.h"
 #include "native/live_rows.h"
 #include "native/player_window.h"
+#include "native/player_session.h"
 #include "native/plugin_folder.h"
+#include "native/render_checks.h"
 #include "native/stop_signals.h"
 #include "player/dialog_answers.h"
 #include "player/event_log.h"
 #include "player/frame_loop.h"
-#include "player/player_platform.h"
 #include "player/run_steps.h"
 #include "player/run_stop.h"
-#include "shell/module_export.h"
-#include "settings/user_options.h"
 #include "shell/platform_linux.h"
 
 namespace {
 
-const char *g_name = "listen";  // argv[0]: begins every line on stderr
+const char kWho[] = "halcyonsphere listen";
 
-void say(const std::string &line) { std::fprintf(stderr, "%s: %s\n", g_name, line.c_str()); }
+LiveCapture *g_capture = nullptr;
 
-int fail(const std::string &line, int status) {
-    say(line);
+int fail(const std::string &text, int status) {
+    std::fprintf(stderr, "%s: %s\n", kWho, text.c_str());
     return status;
+}
+
+// What the user is told on the way, as play tells it.
+void say(const std::string &text) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void tell_notice(const std::string &line) {
+    std::string text = line;
+    if (!text.empty()) text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
+    say(text + ".");
 }
 
 int list_sources() {
@@ -48,134 +61,115 @@ int list_sources() {
 
 bool capture_folder_make(const std::string &path, std::string *error) {
     if (mkdir(path.c_str(), 0755) == 0) return true;
+    const int reason = errno;
     struct stat info;
-    if (errno == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
-    *error = "cannot make the capture folder " + path + ": " + std::strerror(errno == EEXIST ? ENOTDIR : errno);
+    if (reason == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+    *error = "cannot make the capture folder " + path + ": " + std::strerror(reason == EEXIST ? ENOTDIR : reason);
     return false;
 }
 
-// The options file's record, as the plug-in reads it: its first 56 bytes.
-bool read_options_record(const std::string &path, UserOptions *record, std::string *error) {
-    FILE *file = std::fopen(path.c_str(), "rb");
-    const size_t length = file ? std::fread(record, 1, sizeof *record, file) : 0;
-    if (file) std::fclose(file);
-    if (length == sizeof *record) return true;
-    *error = file ? "the options file " + path + " holds " + std::to_string(length) +
-                        " bytes; an options file (useropt.cfg) holds " + std::to_string(sizeof *record)
-                  : "cannot read the options file " + path + ": " + std::strerror(errno);
-    return false;
-}
-
-LiveCapture *g_capture = nullptr;
-
-// Once the plug-in is up: a failed Init is the one line said then.
-void say_what_is_captured() {
+// Once the plug-in is up, so that a failed Init is what is said instead.
+void say_what_is_shown() {
+    const std::string drawn = player_session_renderer();
+    if (!drawn.empty()) say("Drawn with " + drawn + ".");
     const LiveCaptureStatus status = live_capture_status(g_capture);
     if (status.source.empty()) {
-        say("connected to " + status.server + "; no output to capture yet, waiting for one");
+        say("Connected to " + status.server + "; no output to capture yet, waiting for one.");
         return;
     }
-    say("showing " + status.source + " (" + status.source_description + ") from " + status.server +
-        (status.following_default ? ", following the default output" : ""));
+    say("Showing " + status.source + " (" + status.source_description + ") from " + status.server +
+        (status.following_default ? ", following the default output" : "") +
+        "; Escape or closing the window ends it.");
 }
 
-// The plug-in's folder and the seam's display, before anything is captured: a missing display is
-// the one line said.
-bool prepare_player(const ListenOptions &options, const std::string &asset_folder, const std::string &options_file,
-                    std::string *error) {
-    PluginFolderRequest folder = {asset_folder, options_file.c_str(), options.width, options.height};
-    folder.asset_folder = asset_folder;
+// A lost context shows nothing more: the run ends with it.
+const char *context_lost() { return platform_linux_gl_lost() ? "gl_lost" : nullptr; }
+
+}  // namespace
+
+int listen_command(int argc, char **argv) {
+    // Until the frames run nothing needs winding down: a signal ends it at once.
+    stop_signals_install();
+    stop_signals_exit_at_once(true);
+    signal(SIGPIPE, SIG_IGN);
+    log_errors_on_stderr(false);
+    ListenOptions options;
+    std::string error;
+    if (!listen_options_parse(argc, argv, &options, &error)) return fail(error, 2);
+    if (options.help) {
+        std::fputs(kListenUsage, stdout);
+        return 0;
+    }
+    if (options.list_sources) return list_sources();
+
+    std::string options_path = options.options_file;
+    if (options_path.empty() && !user_options_file(&options_path, &error)) return fail(error, 1);
     UserOptions record;
-    if (!read_options_record(options_file, &record, error)) return false;
+    if (!read_options_file(options_path, &record, &error)) return fail(error, 1);
+    if (options.width > 0) {
+        record.width = options.width;
+        record.height = options.height;
+    }
     if (options.fullscreen) record.fullscreen = 1;
-    folder.record = &record;
-    if (!plugin_folder_enter(folder, error)) return false;
-    LinuxPlatformSetup setup;
-    setup.on_screen = true;
-    setup.parent = player_window();
-    setup.answer_parent = player_answer_message;
-    setup.answer_box = player_answer_box;
-    if (platform_linux_start(setup, error)) return true;
-    plugin_folder_leave();
-    return false;
-}
+    const char *display = std::getenv("DISPLAY"), *wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(display && *display) && !(wayland && *wayland))
+        return fail("listen shows the visualization in a window and needs a display (neither DISPLAY nor "
+                    "WAYLAND_DISPLAY is set)",
+                    1);
+    std::string assets;
+    if (!choose_asset_folder(options.assets.empty() ? nullptr : options.assets.c_str(), &assets, &error))
+        return fail(error, 1);
+    const std::string capture_path = options.capture.empty() ? "" : absolute_path(options.capture.c_str());
+    if (!capture_path.empty() && !capture_folder_make(capture_path, &error)) return fail(error, 1);
 
-// The plug-in in its window, fed by the capture, until the user quits.
-int run_plugin(const ListenOptions &options, LiveCapture *capture, const std::string &run_folder,
-               const std::string &capture_path) {
-    const std::string plugin_folder = absolute_path(".");
-    RunOptions run;
+    PlayerSession session;
+    session.asset_folder = assets;
+    session.options = record;
+    session.window = true;
+    if (!options.log.empty()) session.log = absolute_path(options.log.c_str());
+    RunOptions &run = session.run;
     run.realtime = true;
+    run.delay_override = 0;  // the display's refresh, which the swap waits for, paces the frames
     run.frames = options.frames;
     run.capture = capture_path.empty() ? nullptr : capture_path.c_str();
     // The plug-in asks of each display whether to fill it: the first one.
-    const int yes = win32::IDYES;
-    player_boxes_setup(&yes, options.fullscreen ? 1 : 0);
-    event_log_set_phase("load");
-    player_setup(run.probe_answer, run.embed, nullptr, kLinuxPlayerPlatform);
-    VisHeader *header = winampVisGetHeader();
-    JsonLine loaded = json_begin("loaded");
-    json_null(loaded, "dll");  // built in
-    VisModule *module = log_loaded(header, loaded);
-    player_files_prepare(plugin_folder, run_folder);
-    module_setup(module, run, player_window(), header);
+    if (options.fullscreen) run.answers = {win32::IDYES};
+    VisModule *module = nullptr;
+    if (!player_session_start(&session, &module, &error)) return fail(error, 1);
+    LiveCaptureOptions capture_options;
+    capture_options.source = options.source.empty() ? nullptr : options.source.c_str();
+    g_capture = live_capture_open(capture_options, &error);
+    if (!g_capture) {
+        player_session_end();
+        return fail(error, 1);
+    }
 
     LiveRowsSetup rows;
-    rows.capture = capture;
+    rows.capture = g_capture;
     rows.frames = options.frames;
     rows.sound_latency = options.sound_latency_ms / 1000.0;
-    rows.notice = say;
-    rows.before_frames = say_what_is_captured;
+    rows.notice = tell_notice;
+    rows.before_frames = say_what_is_shown;
+    rows.cannot_go_on = context_lost;
     live_rows_use(rows);
+    stop_signals_exit_at_once(false);
     const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, kLivePacing, rows_of_live_capture(), outlet, &totals);
     event_log_set_phase("end");
     log_end(reason, totals, player_boxes_shown(), platform_linux_parent_minimized());
-    if (run_stop_signal()) return 128 + run_stop_signal();
-    return totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
-}
-
-}  // namespace
-
-int listen_command(int argc, char **argv) {
-    g_name = argv[0];
-    ListenOptions options;
-    std::string error;
-    if (!listen_options_parse(argc, argv, &options, &error)) {
-        if (!error.empty()) return fail(error, 2);
-        std::fputs(kListenUsage, stdout);
+    const std::string box = player_session_last_box();
+    const char *lost = platform_linux_gl_lost();
+    const std::string lost_text = lost ? lost : "";
+    player_session_end();
+    live_capture_close(g_capture);
+    g_capture = nullptr;
+    if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
+    if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
+    if (!lost_text.empty()) return fail("the GL context was lost: " + lost_text, 1);
+    if (totals.capture_failed) return fail("a frame's capture could not be written", 1);
+    if (std::strcmp(reason, "quit_message") == 0 || std::strcmp(reason, "render_ended") == 0 ||
+        std::strcmp(reason, "stream_end") == 0)
         return 0;
-    }
-    if (options.list_sources) return list_sources();
-    // From here on Ctrl-C, SIGTERM and a closed terminal end the run as the user's quit does.
-    stop_signals_install();
-    signal(SIGPIPE, SIG_IGN);
-    // Every path the user gave is taken from the folder the command started in.
-    const std::string capture_path = options.capture ? absolute_path(options.capture) : "";
-    const std::string log_path = options.log ? absolute_path(options.log) : "/dev/null";
-    std::string asset_folder, options_file;
-    if (!choose_asset_folder(options.assets, &asset_folder, &error)) return fail(error, 1);
-    asset_folder = absolute_path(asset_folder.c_str());
-    if (options.options_file) options_file = absolute_path(options.options_file);
-    else if (!user_options_file(&options_file, &error)) return fail(error, 1);
-    if (!capture_path.empty() && !capture_folder_make(capture_path, &error)) return fail(error, 3);
-    if (!event_log_open(log_path.c_str())) return fail("cannot write " + log_path, 2);
-
-    const std::string run_folder = absolute_path(".");
-    if (!prepare_player(options, asset_folder, options_file, &error)) {
-        event_log_close();
-        return fail(error, 1);
-    }
-    LiveCaptureOptions capture_options;
-    capture_options.source = options.source;
-    LiveCapture *capture = live_capture_open(capture_options, &error);
-    int status = 1;
-    g_capture = capture;
-    if (capture) status = run_plugin(options, capture, run_folder, capture_path);
-    platform_linux_stop();
-    plugin_folder_leave();
-    live_capture_close(capture);
-    event_log_close();
-    return capture ? status : fail(error, 1);
+    return fail(std::string("the plug-in stopped: ") + reason, 1);
 }

@@ -82,9 +82,12 @@ bool stream_seconds(const FrameTiming &timing, double *seconds) {
     return true;
 }
 
+const char *cannot_go_on() { return g_setup.cannot_go_on ? g_setup.cannot_go_on() : nullptr; }
+
 }  // namespace
 
-const FramePacing kLivePacing = {start, after_render, stream_seconds, nullptr, nullptr, nullptr, nullptr};
+const FramePacing kLivePacing = {start,   after_render, stream_seconds, nullptr, nullptr,
+                                 nullptr, nullptr,      cannot_go_on};
 
 void live_rows_use(const LiveRowsSetup &setup) {
     g_setup = setup;

@@ -14,6 +14,7 @@ struct LiveRowsSetup {
     double sound_latency = 0;                            // seconds the output adds, unreported
     void (*notice)(const std::string &line) = nullptr;   // what the capture has to tell the user
     void (*before_frames)() = nullptr;                   // after a successful Init
+    const char *(*cannot_go_on)() = nullptr;             // as FramePacing's
 };
 
 void live_rows_use(const LiveRowsSetup &setup);

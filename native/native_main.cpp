@@ -91,6 +91,9 @@ int main(int argc, char **argv) {
         event_log_close();
         return 1;
     }
+    // Captures and the video take each frame as the swap showed it (BGRA is the video's order).
+    platform_linux_keep_frames(run.capture || run.video, run.video != nullptr);
+    if (options.lose_gl_at >= 0) platform_linux_fail_swap(options.lose_gl_at);
 
     event_log_set_phase("load");
     player_setup(run.probe_answer, run.embed, run.track, kLinuxPlayerPlatform);
@@ -109,6 +112,7 @@ int main(int argc, char **argv) {
     module_setup(module, run, player_window(), header);  // any instance token: the seam has one plug-in
 
     native_pacing_play(options.sound);
+    sound_extra_latency(options.sound_latency_ms / 1000.0);
     const RowSource rows = rows_of_spectrum();
     const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
     const char *reason = "frames";
@@ -116,16 +120,17 @@ int main(int argc, char **argv) {
     for (int cycle = 0; cycle < run.cycles; ++cycle) {
         log_cycle(run, cycle);
         reason = run_module(run, module, cycle, kNativePacing, rows, outlet, &totals);
-        if (totals.init_failed || totals.video_failed || totals.capture_failed || run_stop_signal()) break;
+        if (totals.init_failed || totals.video_failed || totals.capture_failed || totals.stream_failed || run_stop_signal()) break;
     }
 
     event_log_set_phase("end");
     log_end(reason, totals, player_boxes_shown(), platform_linux_parent_minimized());
+    const bool gl_lost = platform_linux_gl_lost() != nullptr;
     sound_close();
     platform_linux_stop();
     plugin_folder_leave();
     event_log_close();
     video_out_close();
     if (run_stop_signal()) return 128 + run_stop_signal();
-    return totals.video_failed || totals.capture_failed ? 3 : totals.init_failed ? 1 : 0;
+    return totals.video_failed || totals.capture_failed ? 3 : totals.stream_failed ? 2 : totals.init_failed || gl_lost ? 1 : 0;
 }

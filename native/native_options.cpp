@@ -19,6 +19,8 @@ const char kNativeUsage[] =
     "                          EGL device N\n"
     "  --sound FILE            play FILE's sound from the stream's start; with --realtime the rows\n"
     "                          follow the sound being heard\n"
+    "  --sound-latency MS      with --sound: the output's latency that no API reports (a Bluetooth\n"
+    "                          headset's own), added to the sound server's\n"
     "  --log FILE              write the events to FILE instead of stdout\n"
     "  --frames N              render at most N frames (default 50); the run also ends when the\n"
     "                          plug-in posts its quit message\n"
@@ -38,6 +40,7 @@ const char kNativeUsage[] =
     "  --escape-at N           before frame N, post Escape to the registered render window\n"
     "  --close-at N            before frame N, post WM_CLOSE to the registered render window\n"
     "  --render-after-quit N   call Render N more times after Quit\n"
+    "  --lose-gl-at N          make swap N (Init's is 0) fail as a lost GL context does\n"
     "  --capture DIR           after Render, read the frame back into DIR/frame_NNNNN.png\n"
     "  --capture-every N       capture frames 0, N, 2N, ... (default 1)\n"
     "  --cycles N              run Init, the frames and Quit N times in one process (default 1)\n"
@@ -55,11 +58,11 @@ const char kNativeUsage[] =
     "  --help                  this text\n"
     "Not here: --dll (the plug-in is built in; other plug-ins run in halcyon_host.exe under Wine) and\n"
     "the options dialog (--config and --dialog-*: Windows only; give --options FILE).\n"
-    "Exit status: 0 when the plug-in ran, 1 when its Init failed or nothing could be shown,\n"
-    "2 for a bad command line or spectrum stream, 3 when the video or a capture could not be\n"
-    "written (a capture folder that cannot be made, a full disk), 128 + N when signal N (SIGINT,\n"
-    "SIGTERM, SIGHUP) stopped the run; it then ends as after its last frame, and a second one\n"
-    "ends it at once.\n";
+    "Exit status: 0 when the plug-in ran, 1 when its Init failed, nothing could be shown or the GL\n"
+    "context was lost, 2 for a bad command line or spectrum stream, 3 when the video or a capture\n"
+    "could not be written (a capture folder that cannot be made, a full disk), 128 + N when signal\n"
+    "N (SIGINT, SIGTERM, SIGHUP) stopped the run; it then ends as after its last frame, and a second\n"
+    "one ends it at once.\n";
 
 namespace {
 
@@ -138,6 +141,14 @@ bool native_options_parse(int argc, char **argv, NativeOptions *options, std::st
             ok = parse_gl(value, options);
         } else if (std::strcmp(arg, "--sound") == 0) {
             options->sound = value;
+        } else if (std::strcmp(arg, "--sound-latency") == 0) {
+            char *end = nullptr;
+            options->sound_latency_ms = std::strtod(value, &end);
+            ok = *value && *end == '\0' && options->sound_latency_ms >= 0 && options->sound_latency_ms <= 10000;
+        } else if (std::strcmp(arg, "--lose-gl-at") == 0) {
+            long long swap = 0;
+            ok = option_number(value, 0, 1 << 30, &swap);
+            options->lose_gl_at = int(swap);
         } else {
             *error = std::string("unknown option: ") + arg;
             return false;

@@ -16,6 +16,8 @@ struct NativeOptions {
     EglDisplayChoice gl = EglDisplayChoice::best;
     int gl_device = 0;
     const char *sound = nullptr;          // play this audio in step with the frames
+    double sound_latency_ms = 0;          // what the output's reported latency leaves out
+    int lose_gl_at = -1;                  // a test's lost GL context: that swap fails
 };
 
 extern const char kNativeUsage[];

@@ -68,8 +68,17 @@ bool time_played(const FrameTiming &timing, double *seconds) {
     return !g_sound || !sound_finished();
 }
 
+// A lost context shows nothing more: the run ends with it, saying why once.
+const char *context_lost() {
+    const char *lost = platform_linux_gl_lost();
+    if (!lost) return nullptr;
+    log_error("gl_lost", (std::string("the GL context was lost: ") + lost).c_str());
+    return "gl_lost";
+}
+
 }  // namespace
 
-const FramePacing kNativePacing = {start, after_render, time_played, nullptr, after_init, nullptr, nullptr};
+const FramePacing kNativePacing = {start,   after_render, time_played, nullptr, after_init,
+                                   nullptr, nullptr,      context_lost};
 
 void native_pacing_play(const char *sound) { g_sound_file = sound; }

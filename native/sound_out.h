@@ -8,10 +8,14 @@
 // Opens the file at start_seconds and the sound output, silent until sound_start. False with a
 // reason when the file cannot be read or there is no output to play on.
 bool sound_open(const char *path, double start_seconds, std::string *error);
+// What the output's latency leaves out (a Bluetooth headset's own buffer, which no API reports),
+// added to what the sound server reports; any time.
+void sound_extra_latency(double seconds);
 void sound_start();
-// Seconds of the sound heard since sound_start: what the device has played, not what was handed
-// to it (the device's buffer is still ahead of the ear).
+// Seconds of the sound heard since sound_start: what the device has played, less the output's
+// latency (the server's buffer and its sink's, asked now and then, and the extra above). Never
+// goes back; a device that stops asking for sound leaves the clock to the wall clock.
 double sound_heard_seconds();
-// Whether the file has been played to its end.
+// Whether the file has been played to its end, and heard.
 bool sound_finished();
 void sound_close();

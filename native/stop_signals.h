@@ -4,3 +4,8 @@
 #pragma once
 
 void stop_signals_install();
+// What the at-once exit does besides (kill a child, unlink a file): only calls a signal handler
+// may make. Null: nothing more.
+void stop_signals_at_exit(void (*at_exit)());
+// While set, the first signal already exits at once: nothing is running that needs winding down.
+void stop_signals_exit_at_once(bool at_once);

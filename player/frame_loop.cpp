@@ -16,6 +16,8 @@ RowSource rows_of_spectrum() {
     rows.rate_numerator = stream.rate_numerator;
     rows.rate_denominator = stream.rate_denominator;
     rows.count = stream.frame_count;
+    rows.stopped = spectrum_stream_stopped;
+    rows.newest = spectrum_stream_live_row;
     return rows;
 }
 
@@ -36,7 +38,8 @@ static void log_capture(int frame, const CaptureResult &capture) {
     event_write(line);
 }
 
-// After a frame's Render and its pacing: logs the frame (with the stream's row in real time) and,
+// After a frame's Render and its pacing: logs the frame (with the stream's row, when not simply
+// the frame's own: in real time, or a live stream's newest; -1 none) and,
 // unless the plug-in asked to end (a nonzero result: the player stops it), keeps it: its capture
 // when one is due, its raw video, and *frame counts it. Returns the reason the run ends with this
 // frame, or null.
@@ -45,7 +48,7 @@ static const char *finish_frame(const RunOptions &options, const FrameOutlet &ou
     JsonLine line = json_begin("frame");
     json_int(line, "index", *frame);
     json_int(line, "result", result);
-    if (options.realtime) json_int(line, "row", row);
+    if (row >= 0) json_int(line, "row", row);
     event_write(line);
     if (result != 0) return "render_ended";
     // A picture that was read but not written (a full disk, a folder that takes no files) is lost:
@@ -122,15 +125,35 @@ const char *run_module(const RunOptions &options, VisModule *module, int cycle, 
             }
         }
         rows.feed(options, module, row);
+        bool failed = false;
+        if (const char *why = rows.stopped ? rows.stopped(&failed) : nullptr) {
+            if (failed) {
+                const std::string text = std::string("spectrum stream ") + options.spectrum.path + ": " + why;
+                log_error("spectrum_stream", text.c_str());
+                totals->stream_failed = true;
+            }
+            reason = failed ? "stream_failed" : "stream_end";
+            break;
+        }
         if (pacing.before_render) pacing.before_render();
         const int result = module->render(module);
         const bool quit_while_waiting = pacing.after_render(options, frame, &timing);
-        reason = finish_frame(options, outlet, cycle, &frame, result, row, totals);
+        const long long live = rows.newest ? rows.newest() : -1;
+        reason = finish_frame(options, outlet, cycle, &frame, result, options.realtime ? row : live, totals);
+        if (!reason && pacing.cannot_go_on) reason = pacing.cannot_go_on();
         if (reason) break;
         quit_seen = quit_while_waiting || pump_messages(frame);
         if (quit_seen || (!options.realtime && frame >= options.frames)) break;
         const int delay = options.delay_override >= 0 ? options.delay_override : module->delay_ms;
         if (delay > 0 && !timing.wall) sleep_seconds(delay / 1000.0);
+    }
+    const bool video_ok = !reason || (std::strcmp(reason, "video_failed") != 0 && std::strcmp(reason, "capture_failed") != 0 &&
+                                      std::strcmp(reason, "interrupted") != 0);
+    std::string video_error;
+    if (options.video && outlet.video_end && video_ok && !outlet.video_end(&video_error)) {
+        log_error("video", video_error.c_str());
+        totals->video_failed = true;
+        reason = "video_failed";
     }
     totals->loop_seconds = seconds_now() - timing.started;
     totals->frames = frame;

@@ -35,6 +35,9 @@ struct FramePacing {
     void (*after_quit)();
     // Optional: just before each Render (the host takes back the crash filter a plug-in set).
     void (*before_render)();
+    // Optional: after a frame, the reason nothing more can be shown (its error already logged),
+    // else null: the native window's GL context lost.
+    const char *(*cannot_go_on)();
 };
 
 // Where each frame's spectrum and waveform rows come from.
@@ -45,6 +48,11 @@ struct RowSource {
     // time played, and the run ends past the last.
     uint32_t rate_numerator = 0, rate_denominator = 1;
     long long count = 0;
+    // Optional: after feed, why there are no rows for that frame (the run ends), or null; *failed
+    // when that is a fault of the source, not its end.
+    const char *(*stopped)(bool *failed) = nullptr;
+    // Optional: a live source's row that the frame just fed shows (-1: none, or not live).
+    long long (*newest)() = nullptr;
 };
 // The rows of the options' spectrum (spectrum_fill.h): the loaded stream, or a synthetic kind.
 RowSource rows_of_spectrum();
@@ -57,10 +65,13 @@ struct FrameOutlet {
     bool (*video_begin)();
     // Appends the frame to the raw video; false with the reason in *error.
     bool (*video_frame)(std::string *error);
+    // Optional: after the last frame, before Quit, while the GL is still there: writes the frames
+    // still being read back; false with the reason in *error.
+    bool (*video_end)(std::string *error) = nullptr;
 };
 
 // Init, the frames and Quit of one cycle; returns the reason the run ended ("frames",
-// "quit_message", "init_failed", "stream_end", "render_ended", "video_failed", "capture_failed",
-// "interrupted", "no_start").
+// "quit_message", "init_failed", "stream_end", "stream_failed", "render_ended", "video_failed",
+// "capture_failed", "interrupted", "no_start", or cannot_go_on's).
 const char *run_module(const RunOptions &options, VisModule *module, int cycle, const FramePacing &pacing,
                        const RowSource &rows, const FrameOutlet &outlet, RunTotals *totals);

@@ -1,6 +1,7 @@
 #include "player/run_steps.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -24,12 +25,16 @@ bool run_log_open(const char *path) {
     return false;
 }
 
+static bool g_errors_on_stderr = true;
+
+void log_errors_on_stderr(bool on) { g_errors_on_stderr = on; }
+
 void log_error(const char *what, const char *text) {
     JsonLine line = json_begin("error");
     json_string(line, "what", what);
     json_string(line, "text", text);
     event_write(line);
-    std::fprintf(stderr, "%s: %s\n", kProgramName, text);
+    if (g_errors_on_stderr) std::fprintf(stderr, "%s: %s\n", kProgramName, text);
 }
 
 bool spectrum_stream_prepare(RunOptions *options) {
@@ -45,7 +50,14 @@ bool spectrum_stream_prepare(RunOptions *options) {
         return false;
     }
     const SpectrumStream &stream = spectrum_stream_loaded();
-    if (!options->frames_given) options->frames = int(std::min<uint32_t>(stream.frame_count, 100000000));
+    if (stream.live && options->realtime) {
+        // Its newest record is already what is heard now: there is no time to follow.
+        log_error("spectrum_stream", "a live stream goes without --realtime");
+        event_log_close();
+        return false;
+    }
+    // A live stream runs until the user quits or its feeder closes it (INT_MAX frames: years).
+    if (!options->frames_given) options->frames = stream.live ? INT_MAX : int(std::min<uint32_t>(stream.frame_count, 100000000));
     if (!options->channels_given) options->channels = int(stream.channel_count);
     return true;
 }
@@ -80,16 +92,23 @@ void json_clock(JsonLine &line, const VirtualClockSetting &clock) {
     json_raw(line, "step_ms", step);
 }
 
+static uint32_t g_live_started_ms = 0;
+
 // Where in the track a row of the stream lies, and the track's length, for the plug-in's questions.
 static void tell_player_time(const RunOptions &options, long long row) {
     if (options.spectrum.kind != SpectrumKind::stream) return;
     const SpectrumStream &stream = spectrum_stream_loaded();
+    if (stream.live) {  // no track: the time since the run began, and no length
+        player_set_time(uint32_t(std::llround(seconds_now() * 1000)) - g_live_started_ms, 0);
+        return;
+    }
     const double position = stream.start_ms + double(row) * 1000.0 * stream.rate_denominator / stream.rate_numerator;
     player_set_time(uint32_t(std::min<double>(std::llround(position), stream.length_ms)),
                     (stream.length_ms + 500) / 1000);
 }
 
 void feed_frame(const RunOptions &options, VisModule *module, long long row) {
+    spectrum_stream_take_live();
     spectrum_fill(options.spectrum, int(row), module->spectrum_data);
     waveform_fill(options.spectrum, int(row), module->waveform_channels, module->waveform_data);
     virtual_clock_set_frame(row);
@@ -101,6 +120,7 @@ void module_setup(VisModule *module, const RunOptions &options, void *parent_win
     module->library_instance = library_instance;
     module->sample_rate = options.sample_rate;
     module->channel_count = options.channels;
+    g_live_started_ms = uint32_t(std::llround(seconds_now() * 1000));
     spectrum_fill(options.spectrum, 0, module->spectrum_data);
     tell_player_time(options, 0);
 }

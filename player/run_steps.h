@@ -15,6 +15,7 @@ struct RunTotals {
     bool video_failed = false;
     bool capture_failed = false;  // a frame was read but its picture could not be written
     bool init_failed = false;
+    bool stream_failed = false;  // the spectrum stream broke off or failed before a frame's row
 };
 
 // After the command line's parser said no (error empty for --help): the usage on stdout and exit
@@ -23,11 +24,14 @@ int refuse_command_line(const std::string &error, const char *usage);
 // Opens the event log (null: stdout); false after a line on stderr.
 bool run_log_open(const char *path);
 
-// An "error" event, and the same text on stderr after the program's name.
+// An "error" event, and the same text on stderr after the program's name (unless the program
+// tells its errors its own way: log_errors_on_stderr(false)).
 void log_error(const char *what, const char *text);
+void log_errors_on_stderr(bool on);
 
-// Loads the stream of a --spectrum stream:FILE, which then sets the frames and channels that were
-// not given. False, with an "error" event, the event log closed and a line on stderr, when it is bad.
+// Opens the stream of a --spectrum stream:FILE, which then sets the frames and channels that were
+// not given (a live stream: frames without end). False, with an "error" event, the event log
+// closed and a line on stderr, when it is bad.
 bool spectrum_stream_prepare(RunOptions *options);
 
 // Asks the header for module 0 (twice), 1 and -1, as the player does, and writes the "loaded"

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-static std::vector<uint8_t> g_stream_bytes;
-static SpectrumStream g_stream;
+static SpectrumStreamReader g_reader;
+static bool g_loaded = false;
+static bool g_row_missing = false;              // the last frame's row lay past where the stream broke off
+static const uint8_t *g_live_record = nullptr;  // a live stream's newest, taken once a frame
+static bool g_live_fresh = false;               // records came for this frame
 
 static bool parse_int(const char *text, const char **end, int low, int high, int *value) {
     char *stop = nullptr;
@@ -53,46 +55,67 @@ bool spectrum_parse(const char *text, SpectrumSpec *spec) {
 }
 
 bool spectrum_stream_load(const SpectrumSpec &spec, std::string *error) {
-    FILE *file = std::fopen(spec.path, "rb");
-    if (file == nullptr) {
-        *error = "cannot open";
+    spectrum_stream_close(&g_reader);
+    if (!spectrum_stream_open(spec.path, &g_reader)) {
+        *error = g_reader.reason;
         return false;
     }
-    std::vector<uint8_t> bytes;
-    uint8_t block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + got);
-    const bool read_error = std::ferror(file) != 0;
-    std::fclose(file);
-    const char *reason = nullptr;
-    if (read_error) {
-        *error = "cannot read";
-        return false;
-    }
-    SpectrumStream stream;
-    if (!spectrum_stream_parse(bytes.data(), bytes.size(), &stream, &reason)) {
-        *error = reason;
-        return false;
-    }
-    g_stream_bytes.swap(bytes);
-    stream.records = g_stream_bytes.data() + kStreamHeaderSize;
-    g_stream = stream;
+    g_loaded = true;
     return true;
 }
 
-const SpectrumStream &spectrum_stream_loaded() { return g_stream; }
+const SpectrumStream &spectrum_stream_loaded() {
+    static const SpectrumStream none;
+    return g_loaded ? g_reader.stream : none;
+}
 
-// The stream's record for a frame: the last one past its end.
-static uint32_t stream_index(int frame) {
-    const uint32_t last = g_stream.frame_count - 1;
-    return frame < 0 ? 0 : uint32_t(frame) > last ? last : uint32_t(frame);
+void spectrum_stream_take_live() {
+    if (!g_loaded || !g_reader.stream.live) return;
+    uint32_t arrived = 0;
+    g_live_record = spectrum_stream_newest(&g_reader, &arrived);
+    g_live_fresh = arrived > 0;
+}
+
+const char *spectrum_stream_stopped(bool *failed) {
+    *failed = false;
+    if (!g_loaded) return nullptr;
+    if (g_reader.stream.live) {
+        // What came with the close is shown first; the frame after it ends the run.
+        if (g_live_fresh || g_reader.end == StreamEnd::none) return nullptr;
+        *failed = g_reader.end == StreamEnd::failed;
+        return g_reader.reason;
+    }
+    if (!g_row_missing && g_reader.end != StreamEnd::failed) return nullptr;
+    *failed = true;
+    return g_reader.reason;
+}
+
+long long spectrum_stream_live_row() {
+    return g_loaded && g_reader.stream.live && g_live_record ? (long long)g_reader.rows_read - 1 : -1;
+}
+
+// The record of a frame: the last one past the stream's end, a live stream's newest. Null (and
+// g_row_missing) when the stream broke off before it.
+static const uint8_t *stream_record(int frame) {
+    if (!g_loaded) return nullptr;
+    if (g_reader.stream.live) return g_live_record;
+    if (g_reader.stream.frame_count == 0) return nullptr;
+    const uint32_t last = g_reader.stream.frame_count - 1;
+    const uint32_t row = frame < 0 ? 0 : uint32_t(frame) > last ? last : uint32_t(frame);
+    const uint8_t *record = spectrum_stream_record(&g_reader, row);
+    // A row behind the window (a second cycle): a file starts over, a pipe gives its newest.
+    if (!record && row < g_reader.rows_read && spectrum_stream_rewind(&g_reader))
+        record = spectrum_stream_record(&g_reader, row);
+    else if (!record && row < g_reader.rows_read)
+        record = spectrum_stream_record(&g_reader, g_reader.rows_read - 1);
+    g_row_missing = row >= g_reader.rows_read;
+    return g_row_missing ? nullptr : record;
 }
 
 void spectrum_fill(const SpectrumSpec &spec, int frame, uint8_t rows[2][kSpectrumBins]) {
     static_assert(kStreamBins == kSpectrumBins, "a stream row is a spectrum row");
     if (spec.kind == SpectrumKind::stream) {
-        if (g_stream.frame_count == 0) return;
-        std::memcpy(rows, spectrum_stream_rows(g_stream, stream_index(frame)), kStreamRowsSize);
+        if (const uint8_t *record = stream_record(frame)) std::memcpy(rows, record, kStreamRowsSize);
         return;
     }
     for (int channel = 0; channel < 2; ++channel) {
@@ -133,8 +156,9 @@ void waveform_fill(const SpectrumSpec &spec, int frame, int channels, uint8_t ro
     if (channels <= 0) return;
     uint8_t both[2][kSpectrumBins];
     if (spec.kind == SpectrumKind::stream) {
-        if (g_stream.frame_count == 0) return;
-        std::memcpy(both, spectrum_stream_waveform(g_stream, stream_index(frame)), kStreamRowsSize);
+        const uint8_t *record = stream_record(frame);
+        if (record == nullptr) return;
+        std::memcpy(both, record + kStreamRowsSize, kStreamRowsSize);
     } else {
         for (int channel = 0; channel < 2; ++channel) synthetic_wave(spec, frame, channel, both[channel]);
     }

@@ -41,6 +41,7 @@ packages_all=(
   clang libclang-rt-14-dev "${packages_test_libraries[@]}"
   imagemagick nsis zip unzip p7zip-full
   lintian desktop-file-utils dpkg-dev pulseaudio pulseaudio-utils
+  xdotool evilwm  # the native window's tests: keys, clicks and a window manager's fullscreen on Xvfb
 )
 # 32-bit Wine and its GL, for the i686 build, wanted with Wine where the machine runs 32-bit code.
 # Never required: where they cannot be installed, the x86_64 build runs under 64-bit Wine.

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Running the plug-in on real audio: the arguments the commands share, the analyser, the
-plug-in's run folder, the player that runs it (our plug-in in the native program, or a DLL in the
-stand-alone host under Wine, in a session with its own virtual display), and the event log read
-back into one sentence when something went wrong. Used by _video.py (render, sheet, bench) and
-_play.py (play).
+"""Running a plug-in DLL on real audio under Wine: the arguments the commands share, the analyser,
+the plug-in's run folder, the stand-alone host that runs it in a session with its own virtual
+display, and the event log read back into one sentence when something went wrong. Used by
+_video.py (render --wine/--plugin, sheet, bench) and _play.py (play --wine/--plugin). Our plug-in
+natively is halcyonsphere's own render and play.
 
-The native program comes from HALCYON_NATIVE_DIR (default build/release/native), with its asset
-folder beside it.
+The native programs (halcyonsphere, and halcyon_native for the benchmark) come from
+HALCYON_NATIVE_DIR (default build/release/native).
 
 The Windows build that runs is the command's (_windows_build.py; its folders come from
 HALCYON_WIN32_DIR and HALCYON_WIN64_DIR, default build/win32 and build/win64), or for another
@@ -14,7 +14,6 @@ plug-in the one its PE header asks for; the tools come from HALCYON_TOOLS_DIR (d
 build/release/tools). scripts/render.sh, play.sh, demo.sh and bench.sh build them first.
 """
 
-import contextlib
 import json
 import os
 import re
@@ -37,10 +36,8 @@ ASSETS = "vis_halcyonsphere_assets"
 # The options record as the plug-in writes it on a first start: fourteen 32-bit integers.
 DEFAULT_OPTIONS = struct.pack("<14i", 512, 384, 0, 1, 0, 0, 0, 512, 384, 768, 1, 1, 0, 2)
 START_TIMEOUT = 300     # seconds from launching the host to its first frame
-# Wine gives a window no less than about 110 pixels of width (its smallest title bar); the native
-# program's windows and pbuffers take 16.
+# Wine gives a window no less than about 110 pixels of width (its smallest title bar).
 MIN_WIDTH, MIN_HEIGHT, MAX_SIDE = 112, 16, 4096
-NATIVE_MIN_WIDTH = 16
 # The options the dialog offers, by field (width, height and fullscreen are the export's own).
 OPTION_FIELDS = ("width", "height", "fullscreen", "light_panning", "detailed_height", "alt_sphere", "mipmaps",
                  "light_brightness", "radial_brightness", "sphere_size", "sphere_count", "floating", "rotating",
@@ -85,13 +82,12 @@ def size_problem(width, height, min_width=MIN_WIDTH):
     return None
 
 
-def parse_size(text, native=False):
+def parse_size(text):
     try:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
         width = height = 0
-    min_width = NATIVE_MIN_WIDTH if native else MIN_WIDTH
-    problem = size_problem(width, height, min_width) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
+    problem = size_problem(width, height) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
     if problem:
         raise Failure("bad size %r: %s (e.g. 1280x720)" % (text, problem), 2)
     return width, height
@@ -118,15 +114,10 @@ def parse_seconds(text, name, allow_zero):
     return value
 
 
-def check_gl_choice(args, native):
-    """--gl chooses the native program's GL, in the form it takes."""
-    gl = getattr(args, "gl", None)
-    if gl is None:
-        return
-    if not native:
+def check_gl_choice(args):
+    """--gl chooses the native program's GL; under Wine there is no choice."""
+    if getattr(args, "gl", None) is not None:
         raise Failure("--gl chooses the native program's GL; under Wine the plug-in draws with Mesa's llvmpipe", 2)
-    if not re.fullmatch(r"auto|software|device:[0-9]{1,4}", gl):
-        raise Failure("bad --gl %r: give auto, software or device:N" % gl, 2)
 
 
 def check_tools(*names):
@@ -396,112 +387,38 @@ def launch_host(folder, dll, arguments, build):
 
 
 # ---------------------------------------------------------------------------------------------
-# The player: our plug-in in the native program, or a DLL in the host under Wine
-
-
-def native_program():
-    return os.path.join(NATIVE_DIR, "halcyon_native")
+# The player: a DLL in the host under Wine (our plug-in natively is halcyonsphere's own render and
+# play, which ./halcyon runs without this script)
 
 
 class Player:
-    """What runs the plug-in for a command: the native program, with our plug-in built in and its
-    options in a file of the run's (dll and build None), or the stand-alone host under Wine with a
-    DLL. Paths handed to it go through path()."""
+    """The stand-alone host under Wine with a DLL, for a command. Paths handed to it go through
+    path()."""
 
-    def __init__(self, dll=None, build=None, options=None):
-        self.dll, self.build, self.options = dll, build, options
-
-    @property
-    def native(self):
-        return self.build is None
-
-    @property
-    def who(self):
-        return "the native player" if self.native else "the host"
+    def __init__(self, dll, build):
+        self.dll, self.build = dll, build
+        self.who = "the host"
 
     def path(self, path):
-        return os.path.abspath(path) if self.native else windows_path(path)
+        return windows_path(path)
 
     def session(self, screen=(1280, 1024), own_display=True):
-        """Wine for the host (a context); the native program needs none."""
-        return contextlib.nullcontext(self) if self.native else WineSession(self.build, screen, own_display)
+        return WineSession(self.build, screen, own_display)
 
     def launch(self, folder, arguments):
         """(the process, its event log)."""
-        if not self.native:
-            return launch_host(folder, self.dll, arguments, self.build)
-        events = os.path.join(folder, "events.jsonl")
-        # TMPDIR: the private folder the program reads the assets through lies in the run's folder,
-        # so that whatever ends the program, the run's clean-up takes it too.
-        with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
-            process = spawn([native_program(), "--log", events, "--options", self.options] + arguments, cwd=folder,
-                            env=dict(os.environ, TMPDIR=folder), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        return process, events
+        return launch_host(folder, self.dll, arguments, self.build)
 
     def explain(self, folder, process, name):
         """What went wrong in the run, in one sentence."""
         events = read_events(os.path.join(folder, "events.jsonl"))
-        stderr_path = os.path.join(folder, "host.err")
-        status = process.poll() if process is not None else None
-        if self.native and status is not None and status < 0 and not any(e["event"] == "end" for e in events):
-            return native_crash_text(events, -status)
-        text = explain_host(events, stderr_path, name, self.who)
-        init = [e for e in events if e["event"] == "init"]
-        if self.native and init and init[0]["result"] != 0:
-            # What the platform saw go wrong beneath the plug-in's box (no GL, no window).
-            notes = [line[len(NATIVE_NOTE):].strip() for line in text_lines(stderr_path) if line.startswith(NATIVE_NOTE)]
-            text += "".join(" (%s)" % note for note in notes[:1])
-        return text
+        return explain_host(events, os.path.join(folder, "host.err"), name, self.who)
 
 
-NATIVE_NOTE = "halcyonsphere: "
+def prepare_player(folder, plugin, options_path, size):
+    """(the player, the size the plug-in will draw at or None): our DLL, or another plug-in, in
+    the host under Wine."""
+    dll, size_used, build = prepare_plugin(folder, plugin, options_path, size)
+    return Player(dll=dll, build=build), size_used
 
 
-def text_lines(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("utf-8", "replace").splitlines()
-    except OSError:
-        return []
-
-
-def native_crash_text(events, number):
-    """The native program ended by a signal (a fault in the plug-in, or one sent to it), in words."""
-    try:
-        what = "%s (%s)" % (signal.Signals(number).name, signal.strsignal(number))
-    except ValueError:
-        what = "signal %d" % number
-    init = [e for e in events if e["event"] == "init"]
-    frames = sum(1 for e in events if e["event"] == "frame")
-    phase = ("Init" if not init else "Quit" if any(e["event"] == "quit_message" for e in events)
-             else "Render" if init[0]["result"] == 0 else "the start")
-    return "the native player crashed: %s during %s, after %d frames" % (what, phase, frames)
-
-
-def prepare_player(folder, plugin, options_path, size, wine):
-    """(the player, the size the plug-in will draw at or None). Our plug-in runs natively unless
-    wine is asked for; another plug-in always runs in the host under Wine."""
-    if plugin or wine:
-        dll, size_used, build = prepare_plugin(folder, plugin, options_path, size)
-        return Player(dll=dll, build=build), size_used
-    if not os.path.exists(native_program()):
-        raise Failure("%s is missing; ./halcyon render builds it" % native_program())
-    # Always an options file of the run's: the program's own asset folder is never written.
-    record, size_used = options_record(options_path, size, NATIVE_MIN_WIDTH)
-    options = os.path.join(folder, "useropt.cfg")
-    with open(options, "wb") as f:
-        f.write(record)
-    return Player(options=options), size_used
-
-
-def renderer_text(events):
-    """Which GL drew, from the native program's gl event, or None."""
-    gl = [e for e in events if e["event"] == "gl"]
-    if not gl:
-        return None
-    renderer, display = gl[0].get("renderer", "?"), gl[0].get("display")
-    if display == "window":
-        return renderer + " in a window on your display"
-    return renderer + ": " + {"software": "software rendering on the CPU, no display needed",
-                              "device": "a graphics card through its EGL device, no display needed"}.get(
-        display, display)

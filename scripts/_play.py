@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""./halcyon play: the visualization live in a window on the user's display, with the sound
-where there is an output for it. The native program plays the sound itself and shows each frame
-with the spectrum of the sample being heard; under Wine (--wine, --plugin) ffmpeg plays it and the
-host takes the spectrum rows of the time since the start (--realtime). Either starts its first
-frame when told (--wait-for), once the plug-in is up.
+"""./halcyon play --wine|--plugin: a DLL's visualization live in a window on the user's display
+under Wine, with the sound where there is an output for it: ffmpeg plays it and the host takes the
+spectrum rows of the time since the start (--realtime), starting its first frame when told
+(--wait-for), once the plug-in is up. Our plug-in natively is halcyonsphere play.
 """
 
 import glob
@@ -16,7 +15,7 @@ import time
 
 import _run
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
-                       parse_seconds, parse_size, prepare_player, read_events, renderer_text, say, seconds_text,
+                       parse_seconds, parse_size, prepare_player, read_events, say, seconds_text,
                        spawn, stop, unknown_messages)
 
 
@@ -44,13 +43,12 @@ def audio_output():
 def play(args):
     audio = args.audio
     check_audio(audio)
-    native = not (args.plugin or args.wine)
-    if not os.environ.get("DISPLAY") and not (native and os.environ.get("WAYLAND_DISPLAY")):
+    if not os.environ.get("DISPLAY"):
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
-    size = parse_size(args.size, native) if args.size else None
+    size = parse_size(args.size) if args.size else None
     start = parse_seconds(args.start, "start", True)
-    check_tools(*([] if native else ["ffmpeg"]))  # the native program plays the sound itself
+    check_tools("ffmpeg")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
     folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
     host = player = None
@@ -58,16 +56,13 @@ def play(args):
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, rate, start)
         length = info["frames"] / rate[0]
-        runner, _ = prepare_player(folder, args.plugin, args.options, size, args.wine)
-        device = None if native else audio_output()
+        runner, _ = prepare_player(folder, args.plugin, args.options, size)
+        device = audio_output()
         go = os.path.join(folder, "go")
         name = args.plugin or PRODUCT
         with runner.session(own_display=False):
             arguments = ["--spectrum", "stream:" + runner.path(stream), "--realtime", "--wait-for", runner.path(go),
                          "--track", runner.path(audio)]
-            if native:  # the sound from the same program, the rows following the sample heard; frames at
-                # the display's refresh rate, which the swap waits for, rather than the plug-in's delay
-                arguments += ["--window", "--sound", runner.path(audio), "--delay", "0"]
             host, events_path = runner.launch(folder, arguments)
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
@@ -76,16 +71,9 @@ def play(args):
                 if time.monotonic() > deadline:
                     raise Failure("the plug-in did not start within %d seconds" % START_TIMEOUT)
                 time.sleep(0.02)
-            events = read_events(events_path)
-            drew = renderer_text(events)
-            if drew:
-                say("Drawn with %s." % drew)
-            silent = [e.get("text") for e in events if e["event"] == "sound" and not e["playing"]]
-            if native and silent:
-                say("%s: playing silently." % (silent[0][:1].upper() + silent[0][1:]))
-            elif not native and device is None:
+            if device is None:
                 say("No sound output here (no PulseAudio server or sound card): playing silently.")
-            elif not native:
+            else:
                 player = spawn(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-ss", "%.3f" % start,
                                 "-i", "file:" + os.path.abspath(audio), "-vn"] + device, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -5,10 +5,10 @@
 build_for_video() {
   local mode=$1 log="$build_root/video-build.log"
   local targets=(analyse_audio make_demo_music)
-  [ "$mode" = wine ] || targets+=(halcyon_native)
+  [ "$mode" = wine ] || targets+=(halcyon_native halcyonsphere)
   [ "$mode" = native ] || choose_windows_build
   if [ ! -x "$release_dir/tools/analyse_audio" ] ||
-     { [ "$mode" != wine ] && [ ! -x "$release_dir/native/halcyon_native" ]; } ||
+     { [ "$mode" != wine ] && [ ! -x "$release_dir/native/halcyonsphere" ]; } ||
      { [ "$mode" != native ] && [ ! -x "$windows_dir/bin/halcyon_host.exe" ]; }; then
     say "Building the plug-in and the audio tools (the first time takes a minute or two)..."
   fi

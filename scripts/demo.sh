@@ -23,8 +23,13 @@ rm -rf "$demo_dir"
 mkdir -p "$demo_dir" "$out_dir"
 say "Making the demo's music: $seconds seconds at 120 beats a minute (intro, groove, break, drop)..."
 "$release_dir/tools/make_demo_music" "$demo_dir/music.wav" --seconds "$seconds"
-python3 "$top/scripts/_video.py" render "$demo_dir/music.wav" --out "$out_dir/demo.mp4" --size "$size" \
-  --fps 30 --log "$demo_dir/events.jsonl" "${player[@]}"
+if [ ${#player[@]} -eq 0 ]; then
+  "$release_dir/native/halcyonsphere" render "$demo_dir/music.wav" --out "$out_dir/demo.mp4" --size "$size" \
+    --fps 30 --log "$demo_dir/events.jsonl"
+else
+  python3 "$top/scripts/_video.py" render "$demo_dir/music.wav" --out "$out_dir/demo.mp4" --size "$size" \
+    --fps 30 --log "$demo_dir/events.jsonl" "${player[@]}"
+fi
 python3 "$top/scripts/_video.py" sheet "$out_dir/demo.mp4" "$out_dir/demo-sheet.png"
 say ""
 say "What the plug-in did in the $([ ${#player[@]} -eq 0 ] && echo "native program" || echo "host under Wine"):"

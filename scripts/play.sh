@@ -2,7 +2,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
-case "${1:-}" in -h | --help) exec python3 "$top/scripts/_video.py" play --help ;; esac
-ensure_setup "$(video_mode "$@")"
-build_for_video "$(video_mode "$@")"
+mode=$(video_mode "$@")
+ensure_setup "$mode"
+build_for_video "$mode"
+if [ "$mode" = native ]; then exec "$release_dir/native/halcyonsphere" play "$@"; fi
 exec python3 "$top/scripts/_video.py" play "$@"

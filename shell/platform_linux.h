@@ -1,7 +1,8 @@
 // The platform seam on Linux, as the native player drives it. platform_linux.cpp implements
 // shell/platform.h: windows either offscreen (an EGL pbuffer the size of the window, on the best
-// display the machine has, no X server needed) or on the user's display through SDL2 (with EGL),
-// whose events reach the plug-in's window procedure as the Win32 messages it knows.
+// display the machine has, no X server needed: platform_linux_pbuffer.cpp) or on the user's
+// display through SDL2 with EGL (platform_linux_sdl.cpp), whose events reach the plug-in's window
+// procedure as the Win32 messages it knows.
 //
 // What differs from Windows: the plug-in is linked into the player, and its folder (the one that
 // holds vis_halcyonsphere_assets) is the current directory: the module's file name has no
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "shell/platform.h"
 #include "shell/platform_linux_egl.h"
@@ -59,3 +61,15 @@ bool platform_linux_parent_minimized();
 const char *platform_linux_display_kind();
 // Whether a context of the plug-in is current on this thread.
 bool platform_linux_gl_current();
+
+// With keep on, every swap first reads the frame it shows (the viewport, BGRA or RGBA, bottom row
+// first): after a window's swap its back buffer is undefined, so captures take this copy.
+void platform_linux_keep_frames(bool keep, bool bgra);
+// The frame the last swap showed; false before the first, or when frames are not kept.
+bool platform_linux_kept_frame(const std::vector<uint8_t> **bottom_up, int *width, int *height, bool *bgra);
+
+// Why the plug-in's GL context was lost (a swap or make-current failed with the context gone: a
+// GPU reset, a driver gone); null while it is not. Nothing drawn after it shows.
+const char *platform_linux_gl_lost();
+// For tests: the swap of that number (from 0, Init's included) fails as a lost context does.
+void platform_linux_fail_swap(int swap_number);

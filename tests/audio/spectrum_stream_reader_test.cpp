@@ -15,12 +15,13 @@
 
 namespace {
 
-// A stream of frames records whose bytes tell their row.
-std::vector<uint8_t> stream_bytes(uint32_t frames, uint32_t header_frames) {
+// A stream of frames records whose bytes tell their row (live: header_frames is not written).
+std::vector<uint8_t> stream_bytes(uint32_t frames, uint32_t header_frames, bool live = false) {
     SpectrumStream fields;
     fields.channel_count = 2;
     fields.rate_numerator = 30;
-    fields.frame_count = header_frames;
+    fields.frame_count = live ? 0 : header_frames;
+    fields.live = live;
     std::vector<uint8_t> bytes(kStreamHeaderSize + size_t(frames) * kStreamRecordSize);
     spectrum_stream_header(fields, bytes.data());
     for (size_t i = kStreamHeaderSize; i < bytes.size(); ++i) {
@@ -68,6 +69,9 @@ TEST(StreamReader, RefusesAtOnceWhatIsNotExactlyItsHeadersStream) {
     const std::vector<uint8_t> good = stream_bytes(3, 3);
     std::vector<uint8_t> old_version = good;
     old_version[4] = 1;
+    std::vector<uint8_t> unknown_flag = good, counted_live = stream_bytes(3, 3, true);
+    unknown_flag[36] = 2;
+    counted_live[24] = 3;
     const std::string fifo = testing::TempDir() + "halcyon_reader_fifo";
     std::remove(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -79,6 +83,9 @@ TEST(StreamReader, RefusesAtOnceWhatIsNotExactlyItsHeadersStream) {
         {write_file("long", stream_bytes(4, 3)), "size does not match the frame count"},
         {write_file("empty", {}), "not a spectrum stream"},
         {write_file("old", old_version), "unknown version"},
+        {write_file("flag", unknown_flag), "unknown flags"},
+        {write_file("counted_live", counted_live), "a live stream with a frame count"},
+        {write_file("live", stream_bytes(0, 0, true)), "a live stream comes through a pipe"},
         {testing::TempDir() + "halcyon_reader_missing", "cannot open"},
         {fifo, "not a regular file"},  // opening it would wait for a writer forever
         {"/dev/zero", "not a regular file"},
@@ -145,6 +152,51 @@ TEST(StreamReader, APipeThatEndsEarlyIsAnEndToldAsSuch) {
     Pipe headless(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
     EXPECT_FALSE(spectrum_stream_open_file(headless.read_end, &reader));
     EXPECT_STREQ(reader.reason, "the stream ended before its header");
+
+    // More than the header claims, there when its last record is read (one write, so all of it
+    // is in the pipe once the header is): a failure.
+    Pipe longer(stream_bytes(4, 3));
+    ASSERT_TRUE(spectrum_stream_open_file(longer.read_end, &reader));
+    EXPECT_EQ(row_of(spectrum_stream_record(&reader, 2)), 2);
+    EXPECT_EQ(reader.end, StreamEnd::failed);
+    EXPECT_STREQ(reader.reason, "the stream holds more than its header's 3 records");
+}
+
+// A live stream written by hand: every call takes what has come, hands out the newest, holds it
+// while nothing comes, keeps a record's first part for the rest, and ends when the writer closes.
+TEST(StreamReader, ALiveStreamGivesItsNewestRecordWithoutWaiting) {
+    const std::vector<uint8_t> bytes = stream_bytes(6, 0, true);
+    auto record = [&](size_t row) { return bytes.data() + kStreamHeaderSize + row * kStreamRecordSize; };
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    auto send = [&](const uint8_t *from, size_t size) { ASSERT_EQ(write(ends[1], from, size), ssize_t(size)); };
+    send(bytes.data(), kStreamHeaderSize);
+    std::FILE *read_end = fdopen(ends[0], "rb");
+    SpectrumStreamReader reader;
+    ASSERT_TRUE(spectrum_stream_open_file(read_end, &reader)) << reader.reason;
+    EXPECT_TRUE(reader.stream.live);
+    uint32_t arrived = 99;
+    EXPECT_EQ(spectrum_stream_newest(&reader, &arrived), nullptr);  // none yet, and no wait for one
+    EXPECT_EQ(arrived, 0u);
+    send(record(0), kStreamRecordSize);
+    EXPECT_EQ(row_of(spectrum_stream_newest(&reader, &arrived)), 0);
+    EXPECT_EQ(arrived, 1u);
+    EXPECT_EQ(row_of(spectrum_stream_newest(&reader, &arrived)), 0);  // held
+    EXPECT_EQ(arrived, 0u);
+    send(record(1), 3 * kStreamRecordSize + 100);  // rows 1 to 3 and the start of 4
+    EXPECT_EQ(row_of(spectrum_stream_newest(&reader, &arrived)), 3);
+    EXPECT_EQ(arrived, 3u);
+    send(record(4) + 100, kStreamRecordSize - 100);
+    const uint8_t *newest = spectrum_stream_newest(&reader, &arrived);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(std::memcmp(newest, record(4), kStreamRecordSize), 0);  // whole, across the two writes
+    EXPECT_EQ(reader.end, StreamEnd::none);
+    send(record(5), 10);  // a part that never completes
+    close(ends[1]);
+    EXPECT_EQ(row_of(spectrum_stream_newest(&reader, &arrived)), 4);
+    EXPECT_EQ(reader.end, StreamEnd::closed);
+    EXPECT_STREQ(reader.reason, "the feeder closed the stream after 5 records");
+    std::fclose(read_end);
 }
 
 }  // namespace

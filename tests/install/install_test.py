@@ -13,10 +13,11 @@ import stat
 import subprocess
 import sys
 import tempfile
+import wave
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE
 ASSETS = "usr/share/halcyonsphere/vis_halcyonsphere_assets"
-COMMANDS = ["model-info", "make-assets", "check-assets", "bmp-info"]
+COMMANDS = ["render", "play", "demo", "model-info", "make-assets", "check-assets", "bmp-info"]
 
 
 def snapshot(root):
@@ -72,6 +73,13 @@ def steps(root, home, work, version):
         return None if r.returncode == 2 and len(lines) == 1 and lines[0].startswith("halcyonsphere: ") else \
             f"exit {r.returncode}, stderr {r.stderr!r}"
 
+    def made_video(name):
+        def check(r):
+            path = os.path.join(work, name)
+            ok = r.returncode == 0 and f"Wrote {name}: " in r.stdout and os.path.getsize(path) > 1000
+            return None if ok else f"exit {r.returncode}, no {name}: {r.stderr.strip()}"
+        return check
+
     def help_of(command):
         return lambda r: None if r.returncode == 0 and r.stdout.startswith(f"usage: halcyonsphere {command} ") \
             else f"exit {r.returncode}: {r.stdout[:80]!r}"
@@ -88,6 +96,9 @@ def steps(root, home, work, version):
         ("model-info", ["model-info", os.path.join(assets, "sphere2.qtl"), "--json"], {}, reads_model),
         ("bmp-info", ["bmp-info", os.path.join(assets, "decal.bmp"), "--json"], {}, reads_bitmap),
         ("make-assets", ["make-assets", os.path.join(work, "set")], {}, writes_the_same_set),
+        ("render", ["render", "clip.wav", "--seconds", "1", "--size", "160x120", "--gl", "software"], {},
+         made_video("clip.mp4")),
+        ("demo", ["demo", "--seconds", "1", "--size", "160x120", "--gl", "software"], {}, made_video("demo.mp4")),
         ("an unknown command", ["no-such-command"], {}, refuses_in_one_line),
     ]
 
@@ -106,6 +117,13 @@ def main(deb, version, source_dir):
     for folder in (home, work, tmp):
         os.mkdir(folder, 0o755)
         os.chown(folder, user.pw_uid, user.pw_gid)
+    with wave.open(os.path.join(work, "clip.wav"), "wb") as clip:  # a second of a quiet tone
+        clip.setnchannels(2)
+        clip.setsampwidth(2)
+        clip.setframerate(22050)
+        clip.writeframes(b"".join((int(3000 * ((i // 50) % 2 * 2 - 1))).to_bytes(2, "little", signed=True) * 2
+                                  for i in range(22050)))
+    os.chown(os.path.join(work, "clip.wav"), user.pw_uid, user.pw_gid)
     program = os.path.join(root, "usr/bin/halcyonsphere")
     before = snapshot(root)
     failures = []

@@ -204,6 +204,32 @@ TEST_F(LinuxSeam, AContextThatCannotBeMadeShowsItsCodeAndLeavesNothing) {
     EXPECT_FALSE(platform_linux_gl_current());
 }
 
+TEST_F(LinuxSeam, ALostContextIsToldAndTheFrameBeforeItsSwapKept) {
+    start();
+    platform_linux_keep_frames(true, false);
+    platform_linux_fail_swap(2);  // Init's swap, frame 0's, then frame 1's
+    ASSERT_EQ(module->init(module), 0);
+    for (int frame = 0; frame < 2; ++frame) {
+        std::memset(module->spectrum_data, 150, sizeof module->spectrum_data);
+        ASSERT_EQ(module->render(module), 0);
+        EXPECT_EQ(platform_linux_gl_lost() != nullptr, frame == 1) << frame;
+    }
+    EXPECT_NE(std::string(platform_linux_gl_lost()).find("EGL_CONTEXT_LOST"), std::string::npos);
+    // The frame whose swap failed was still read, as drawn.
+    const std::vector<uint8_t> *kept = nullptr;
+    int width = 0, height = 0;
+    bool bgra = true;
+    ASSERT_TRUE(platform_linux_kept_frame(&kept, &width, &height, &bgra));
+    EXPECT_EQ((std::vector<int>{width, height, bgra}), (std::vector<int>{160, 120, false}));
+    int drawn_width = 0, drawn_height = 0;
+    const double drawn = frame_brightness(&drawn_width, &drawn_height);
+    double sum = 0;
+    for (size_t i = 0; i < kept->size(); i += 4) sum += (*kept)[i] + (*kept)[i + 1] + (*kept)[i + 2];
+    EXPECT_NEAR(sum / (double(kept->size()) / 4 * 3), drawn, 1e-9);
+    EXPECT_GT(drawn, 2.0);
+    module->quit(module);
+}
+
 TEST_F(LinuxSeam, AnOldPlayerIsRefusedBeforeAnyWindow) {
     probe_answer = 0;  // the embed question answered 0
     start();

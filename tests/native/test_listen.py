@@ -116,14 +116,15 @@ class Listen(unittest.TestCase):
                            check=True, timeout=30)
         else:
             process.send_signal(signal.SIGTERM)
-        _, stderr = process.communicate(timeout=60)
+        stdout, stderr = process.communicate(timeout=60)
         self.assertEqual(process.returncode, 0 if escape else 128 + signal.SIGTERM, stderr)
+        self.assertEqual(stderr.decode("latin-1"), "" if escape else "halcyonsphere listen: interrupted\n")
         events = read_events(self.log)
         self.assertEqual(events[-1]["event"], "end", stderr)
         self.assertEqual(events[-1]["reason"], "quit_message" if escape else "interrupted")
         # The run's private plug-in folder went with it.
         self.assertEqual([n for n in os.listdir(self.folder) if n.startswith("halcyon-native-")], [])
-        return [e for e in events if e["event"] == "live_frame"], events, stderr.decode("latin-1")
+        return [e for e in events if e["event"] == "live_frame"], events, stdout.decode("latin-1")
 
     def test_left_then_right_then_silence_show_in_that_order_and_light_the_picture(self):
         self.start_server()
@@ -132,9 +133,9 @@ class Listen(unittest.TestCase):
         process = self.listen("--capture", "frames")
         self.wait_for_frames(process, 5)
         subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
-        frames, events, stderr = self.stop(process)
-        self.assertIn("showing out.monitor (Monitor of Speakers)", stderr)
-        self.assertIn("following the default output", stderr)
+        frames, events, said = self.stop(process)
+        self.assertIn("Showing out.monitor (Monitor of Speakers) from pulseaudio", said)
+        self.assertIn("following the default output; Escape or closing the window ends it.", said)
         means = {e["index"]: sum(e["mean_rgb"]) for e in events if e["event"] == "capture"}
         self.assertEqual(len(means), len(frames))
 
@@ -148,11 +149,24 @@ class Listen(unittest.TestCase):
                 return "right"
             return "both"  # a window across both channels' edges is still one of them
 
-        order = []
+        # Runs of one kind with their length in time. A loaded machine may drop a moment of the
+        # capture (the server's buffer overflows while the capture waits for a core): a silence
+        # far shorter than the gaps between bursts is such a moment, not the signal.
+        runs = []
         for frame in frames:
-            if not order or order[-1] != kind(frame):
-                order.append(kind(frame))
-        self.assertEqual([k for k in order if k != "both"], ["silence", "left", "silence", "right", "silence"],
+            if kind(frame) == "both":
+                continue
+            if runs and runs[-1][0] == kind(frame):
+                runs[-1][2] = frame["shown_at"]
+            else:
+                runs.append([kind(frame), frame["shown_at"], frame["shown_at"]])
+        order = []
+        for k, first, last in runs:
+            if k == "silence" and last - first < 0.2 and order and order[-1] != "silence":
+                continue
+            if not order or order[-1] != k:
+                order.append(k)
+        self.assertEqual(order, ["silence", "left", "silence", "right", "silence"],
                          [(f["left"], f["right"]) for f in frames])
         # Each frame's rows are of the sound as it is shown, not as its drawing began.
         misses = sorted(abs(f["shown_at"] - f["heard_at"]) for f in frames)
@@ -180,14 +194,14 @@ class Listen(unittest.TestCase):
         time.sleep(1.5)
         self.start_server()
         subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
-        frames, events, stderr = self.stop(process, escape=shutil.which("xdotool") is not None)
+        frames, events, said = self.stop(process, escape=shutil.which("xdotool") is not None)
         notices = [(i, e["text"]) for i, e in enumerate(events) if e["event"] == "listen_notice"]
         self.assertEqual([text for _, text in notices], [
             "following the default output: now capturing hp.monitor (Monitor of Headphones)",
             "the sound server went away; reconnecting",
-            "the sound server is back: capturing out.monitor"], stderr)
-        self.assertIn("now capturing hp.monitor", stderr)
-        self.assertEqual(stderr.count("went away"), 1)
+            "the sound server is back: capturing out.monitor"], said)
+        self.assertIn("Following the default output: now capturing hp.monitor (Monitor of Headphones).", said)
+        self.assertEqual(said.count("went away"), 1)
 
         def between(first, last):
             return [e for e in events[first:last] if e["event"] == "live_frame"]
@@ -209,21 +223,22 @@ class Listen(unittest.TestCase):
         no_display.pop("DISPLAY")
         no_display.pop("WAYLAND_DISPLAY", None)
         os.mkdir(os.path.join(self.folder, "empty"))
-        said = "halcyonsphere listen: "
         for arguments, env, status, line in [
-                (["--source", "nosuch"], self.env, 1, said + "no source named nosuch on the sound server"),
-                ([], no_display, 1, said + "no display"),
-                (["--options", "nonesuch.cfg"], self.env, 1, said + "cannot read the options file"),
-                # The plug-in's own box says why its Init failed; nothing else is said.
-                (["--assets", "empty"], self.env, 1, "Error: Unable to locate fragment program"),
-                (["--size", "10x10"], self.env, 2, said + "--size takes WxH"),
-                (["--frames"], self.env, 2, said + "--frames needs a value"),
-                (["--sound-latency", "1001"], self.env, 2, said + "--sound-latency takes milliseconds")]:
+                (["--source", "nosuch"], self.env, 1, "no source named nosuch on the sound server"),
+                ([], no_display, 1, "listen shows the visualization in a window and needs a display"),
+                (["--options", "nonesuch.cfg"], self.env, 1, "no such options file: nonesuch.cfg"),
+                # After the plug-in's own box line, which says why.
+                (["--assets", "empty"], self.env, 1, "the plug-in failed to start: \"Unable to locate"),
+                (["song.mp3"], self.env, 2, "listen takes no file (song.mp3)"),
+                (["--size", "10x10"], self.env, 2, "bad size '10x10'"),
+                (["--frames"], self.env, 2, "--frames needs a value"),
+                (["--sound-latency", "1001"], self.env, 2, "--sound-latency takes milliseconds")]:
             result = subprocess.run([PROGRAM, "listen"] + arguments, env=env, cwd=self.folder, capture_output=True,
                                     timeout=60)
             lines = result.stderr.decode("latin-1").splitlines()
-            self.assertEqual((result.returncode, len(lines)), (status, 1), (arguments, lines))
-            self.assertTrue(lines[0].startswith(line), lines)
+            self.assertEqual(result.returncode, status, (arguments, lines))
+            self.assertTrue(lines and lines[-1].startswith("halcyonsphere listen: " + line), lines)
+            self.assertLessEqual(len(lines), 2 if "--assets" in arguments else 1, lines)
 
     def test_a_sound_latency_the_server_does_not_know_delays_the_picture(self):
         self.start_server()

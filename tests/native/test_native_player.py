@@ -23,19 +23,31 @@ WIDTH, HEIGHT = 128, 96
 BASE = ["--gl", "software", "--size", "%dx%d" % (WIDTH, HEIGHT), "--delay", "0"]
 
 
-def stream_bytes(levels):
-    """A spectrum stream of 30 rows a second whose frame N has every bin of both channels at levels[N]."""
-    header = b"HSPS" + struct.pack("<9I", 2, 2, 576, 30, 1, len(levels), 0, len(levels) * 1000 // 30, 0)
-    return header + b"".join(bytes([level]) * (2 * 576) + bytes(2 * 576) for level in levels)
+def stream_record(level):
+    return bytes([level]) * (2 * 576) + bytes(2 * 576)
+
+
+def stream_bytes(levels, count=None):
+    """A spectrum stream of 30 rows a second whose frame N has every bin of both channels at levels[N]
+    (count: the header's frame count, when it is to lie)."""
+    count = len(levels) if count is None else count
+    header = b"HSPS" + struct.pack("<9I", 2, 2, 576, 30, 1, count, 0, count * 1000 // 30, 0)
+    return header + b"".join(stream_record(level) for level in levels)
+
+
+kHalfRecord = 576
+LIVE_HEADER = b"HSPS" + struct.pack("<9I", 2, 2, 576, 60, 1, 0, 0, 0, 1)
 
 
 class Run:
-    def __init__(self, folder, args, timeout=240, **env_changes):
+    def __init__(self, folder, args, timeout=240, stdin=subprocess.DEVNULL, **env_changes):
+        """stdin: bytes (through a pipe), a file, or none."""
         self.folder = folder
         events = os.path.join(folder, "events.jsonl")
         env = dict(os.environ, TMPDIR=folder, **env_changes)  # where a private plug-in folder would be left
-        result = subprocess.run([NATIVE, "--log", events] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout)
+        feed = dict(input=stdin) if isinstance(stdin, bytes) else dict(stdin=stdin)
+        result = subprocess.run([NATIVE, "--log", events] + args, cwd=folder, env=env, capture_output=True,
+                                timeout=timeout, **feed)
         self.status, self.stdout, self.stderr = result.returncode, result.stdout, result.stderr.decode("latin-1")
         self.events = []
         if os.path.exists(events):
@@ -154,6 +166,49 @@ class PlayerRun(NativeTestCase):
         # The first frame compiles the shaders: on a busy machine it may outlast the sound.
         self.assertGreaterEqual(rows[-1], 45 if len(rows) > 1 else 0, run.describe())
 
+    def test_a_sound_device_that_stalls_still_ends_the_run(self):
+        # SDL's file output into a FIFO nobody reads: the device takes what the pipe holds, a
+        # fraction of a second, then stops asking for sound. The clock goes on without it.
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        with open(os.path.join(folder, "music.hsps"), "wb") as f:
+            f.write(stream_bytes([100] * 60))
+        with wave.open(os.path.join(folder, "music.wav"), "wb") as f:
+            f.setnchannels(2)
+            f.setsampwidth(2)
+            f.setframerate(44100)
+            f.writeframes(bytes(4 * 44100 * 3))
+        fifo = os.path.join(folder, "device")
+        os.mkfifo(fifo)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        log = os.path.join(folder, "events.jsonl")
+        env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=fifo, TMPDIR=folder)
+        process = subprocess.Popen([NATIVE, "--log", log] + BASE + ["--realtime", "--spectrum", "stream:music.hsps",
+                                                                    "--sound", "music.wav"],
+                                   cwd=folder, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        give_up = time.monotonic() + 60
+        while not any(e["event"] == "end" for e in read_events(log)):
+            self.assertIsNone(process.poll(), "the run ended without its end")
+            self.assertLess(time.monotonic(), give_up, "the run never ends")
+            time.sleep(0.1)
+        # Drained, the device's writes go through and the process can go.
+        while process.poll() is None and time.monotonic() < give_up:
+            try:
+                os.read(reader, 1 << 16)
+            except BlockingIOError:
+                time.sleep(0.01)
+        self.assertEqual(process.wait(10), 0)
+        events = read_events(log)
+        self.assertTrue([e for e in events if e["event"] == "sound"][0]["playing"])
+        end = events[-1]
+        self.assertEqual(end["reason"], "stream_end")
+        self.assertLess(end["loop_ms"], 2000 + 1500, "the stall is bounded")
+        rows = [e["row"] for e in events if e["event"] == "frame"]
+        self.assertEqual(rows, sorted(rows))
+
     def test_escape_stops_the_run_as_a_user_does(self):
         run = self.run_native(BASE + ["--frames", "6", "--escape-at", "2", "--spectrum", "tone:20@180"])
         self.assertEqual(run.status, 0, run.describe())
@@ -183,7 +238,24 @@ class PlayerFailures(NativeTestCase):
             ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
             ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
         ]
-        for what, args, status, said, line in cases:
+        whole = stream_bytes([200] * 8)
+        streams = [  # (what, the stream's file or stdin, the error's text)
+            ("a FIFO by name, which would wait for a writer", "fifo", "not a regular file"),
+            ("a device by name", "/dev/zero", "not a regular file"),
+            ("a device on stdin", open("/dev/zero", "rb"), "not a regular file or a pipe"),
+            ("zeros through a pipe", bytes(100000), "not a spectrum stream"),
+            ("a pipe that breaks off", whole[:-kHalfRecord], "the stream ended after 7 of its 8 records and part"),
+            ("a pipe longer than its header", whole + stream_record(9), "the stream holds more than its header's 8"),
+            ("a live stream as a file", "live.hsps", "a live stream comes through a pipe, not a file"),
+            ("a live stream in real time", LIVE_HEADER, "a live stream goes without --realtime"),
+        ]
+        for what, stream, text in streams:
+            self.addCleanup(lambda f=stream: f.close() if hasattr(f, "close") else None)
+            args = ["--spectrum", "stream:" + (stream if isinstance(stream, str) else "-")]
+            if "real time" in what:
+                args.append("--realtime")
+            cases.append((what, args, 2, "spectrum_stream", text, None if isinstance(stream, str) else stream))
+        for what, args, status, said, line, *stdin in cases:
             with self.subTest(what):
                 folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
                 self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
@@ -191,7 +263,11 @@ class PlayerFailures(NativeTestCase):
                     f.write(b"short")
                 with open(os.path.join(folder, "junk.hsps"), "wb") as f:
                     f.write(b"{}\n" * 20)
-                run = Run(folder, BASE + ["--frames", "3"] + args)
+                with open(os.path.join(folder, "live.hsps"), "wb") as f:
+                    f.write(LIVE_HEADER)
+                os.mkfifo(os.path.join(folder, "fifo"))
+                frames = [] if "--spectrum" in args and "stream:-" in args else ["--frames", "3"]
+                run = Run(folder, BASE + frames + args, timeout=60, stdin=stdin[0] if stdin and stdin[0] is not None else subprocess.DEVNULL)
                 self.assertEqual(run.status, status, run.describe())
                 self.assertIn(line.replace("%s", folder), run.stderr, run.describe())
                 if status == 1:
@@ -200,6 +276,17 @@ class PlayerFailures(NativeTestCase):
                     self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("init_failed", 0))
                 elif said:
                     self.assertEqual(run.one("error")["what"], said, run.describe())
+
+    def test_a_lost_gl_context_ends_the_run_with_its_line(self):
+        # Swap 0 is Init's: frame 1's swap finds the context gone.
+        run = self.run_native(BASE + ["--frames", "5", "--spectrum", "tone:20", "--lose-gl-at", "2"])
+        self.assertEqual(run.status, 1, run.describe())
+        self.assertEqual(run.one("error")["what"], "gl_lost")
+        self.assertEqual((run.one("end")["reason"], run.one("end")["frames"]), ("gl_lost", 2))
+        self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
+        lines = [line for line in run.stderr.splitlines() if "GL context" in line]
+        self.assertEqual(lines, ["halcyon_native: the GL context was lost: showing the frame failed: "
+                                 "EGL_CONTEXT_LOST (a test's)"])
 
     def small_tmpfs(self, options):
         """A tmpfs of its own (root only), unmounted when the test ends."""
@@ -255,6 +342,53 @@ class PlayerFailures(NativeTestCase):
                 self.assertEqual(len(run.of("quit")), 1, "the plug-in is stopped as after its last frame")
                 if os.path.isdir(shots):
                     self.assertEqual(os.listdir(shots), [], "no partial picture is left")
+
+
+class PlayerLive(NativeTestCase):
+    def test_a_live_stream_shows_its_newest_record_until_the_pipe_closes(self):
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        events = os.path.join(folder, "events.jsonl")
+        process = subprocess.Popen([NATIVE, "--log", events] + BASE[:-1] + ["5", "--spectrum", "stream:-"], cwd=folder,
+                                   env=dict(os.environ, TMPDIR=folder), stdin=subprocess.PIPE,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        self.addCleanup(process.stderr.close)
+
+        def frames():
+            return [e for e in read_events(events) if e["event"] == "frame"]
+
+        def wait_for(check, what):
+            give_up = time.monotonic() + 60
+            while not check(frames()):
+                self.assertIsNone(process.poll(), "the run ended before %s" % what)
+                self.assertLess(time.monotonic(), give_up, "no frame %s" % what)
+                time.sleep(0.02)
+            return len(frames())
+
+        def send(data):
+            process.stdin.write(data)
+            process.stdin.flush()
+
+        send(LIVE_HEADER)
+        wait_for(lambda f: len(f) >= 3, "before any record")  # frames go on while nothing comes
+        send(stream_record(10))
+        first = wait_for(lambda f: f and f[-1].get("row") == 0, "showing the first record")
+        held = wait_for(lambda f: len(f) >= first + 5, "holding it")
+        send(stream_record(20) + stream_record(30) + stream_record(40))  # at once: the newest wins
+        wait_for(lambda f: f[-1].get("row") == 3, "showing the newest")
+        process.stdin.close()
+        started = time.monotonic()
+        self.assertEqual(process.wait(30), 0, process.stderr.read().decode("latin-1"))
+        self.assertLess(time.monotonic() - started, 5, "the closed pipe ends the run")
+        shown = [f.get("row") for f in frames()]
+        self.assertEqual(shown[:3], [None] * 3)
+        self.assertEqual(set(shown[first - 1:held]), {0})
+        self.assertNotIn(1, shown)
+        self.assertNotIn(2, shown)
+        self.assertEqual(shown[-1], 3)
+        end = [e for e in read_events(events) if e["event"] == "end"]
+        self.assertEqual((end[0]["reason"], end[0]["frames"]), ("stream_end", len(shown)))
 
 
 class PlayerStops(NativeTestCase):

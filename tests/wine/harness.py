@@ -22,6 +22,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import zlib
 
@@ -229,14 +230,15 @@ def remove_folder(folder):
 
 
 def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TIMEOUT, dll_arg=None, in_place=False,
-             build=None):
+             build=None, feed=None):
     """Runs halcyon_host.exe of the build (by default the one that runs here) on a copy of its
     bin/dll in folder (a fresh one when None).
 
     files: {relative name: bytes or str, or None to remove it} written beside the DLL first (after the assets);
     assets: True copies the build's asset folder beside the DLL, "empty" makes an empty one; dll_arg: what
     --dll names instead of the copy (a Windows path); in_place: dll is a path, run where it lies (folder
-    holds only the run's own files). The caller removes the folder (remove_folder)."""
+    holds only the run's own files); feed: the host's stdin is a pipe, and feed(pipe, events path) writes it
+    on a thread of its own (the pipe is closed after). The caller removes the folder (remove_folder)."""
     build = build or BUILD
     ensure_session(build)
     folder = folder or make_folder()
@@ -267,12 +269,31 @@ def run_host(dll, args=(), folder=None, files=None, assets=False, timeout=RUN_TI
     timed_out = False
     with open(os.path.join(folder, "stdout.txt"), "wb") as out, \
             open(os.path.join(folder, "stderr.txt"), "wb") as err:
+        process = subprocess.Popen(command, cwd=folder, stdin=subprocess.PIPE if feed else subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+        feeder = None
+        if feed:
+            def write_stdin():
+                try:
+                    feed(process.stdin, events_path)
+                except BrokenPipeError:  # the host stopped reading
+                    pass
+                finally:
+                    try:
+                        process.stdin.close()
+                    except BrokenPipeError:
+                        pass
+            feeder = threading.Thread(target=write_stdin, daemon=True)
+            feeder.start()
         try:
-            returncode = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=out,
-                                        stderr=err, timeout=timeout).returncode
+            returncode = process.wait(timeout)
         except subprocess.TimeoutExpired:
             timed_out = True
             returncode = None
+            process.kill()
+            process.wait()
+        if feeder:
+            feeder.join(10)
     with open(os.path.join(folder, "stdout.txt"), "rb") as f:
         stdout = f.read()
     with open(os.path.join(folder, "stderr.txt"), "rb") as f:

@@ -463,6 +463,36 @@ class StreamTest(HostTestCase):
         run = self.host(MINIMAL, ["--spectrum", "stream:none.hsps"], expect_status=2)
         self.assertEqual(run.one("error")["text"], "cannot open")
 
+    def test_a_stream_through_a_pipe_and_a_live_one(self):
+        run = self.host(MINIMAL, ["--spectrum", "stream:-"], feed=lambda pipe, _: pipe.write(spectrum_stream([10, 20, 30])))
+        self.assertEqual([int(f["peak_bin0"]) for f in entries(run, "render")], [10, 20, 30])
+        self.assertEqual(run.one("end")["reason"], "frames")
+        cut = spectrum_stream([10, 20, 30])[:-100]
+        run = self.host(MINIMAL, ["--spectrum", "stream:-"], feed=lambda pipe, _: pipe.write(cut), expect_status=2)
+        self.assertEqual(run.one("end")["reason"], "stream_failed")
+        self.assertIn("the stream ended after 2 of its 3 records and part of the next", run.stderr)
+
+        live_header = b"HSPS" + struct.pack("<9I", 2, 2, 576, 60, 1, 0, 0, 0, 1)
+        records = spectrum_stream([10, 20, 30, 40])[40:]
+        size = len(records) // 4
+
+        def feed(pipe, events):
+            def frames():  # once the host has drawn frames with what it has
+                return read_bytes(events).count(b'"frame"') if os.path.exists(events) else 0
+            for data in (live_header + records[:size], records[size:]):  # one, then three at once
+                seen = frames()
+                pipe.write(data)
+                pipe.flush()
+                deadline = time.monotonic() + 60
+                while frames() < seen + 10 and time.monotonic() < deadline:
+                    time.sleep(0.02)
+        run = self.host(MINIMAL, ["--spectrum", "stream:-", "--delay", "10"], feed=feed)
+        peaks = [int(f["peak_bin0"]) for f in entries(run, "render")]
+        self.assertEqual(set(peaks) - {0}, {10, 40}, peaks)  # silence until the first came; the newest wins
+        self.assertEqual(peaks, sorted(peaks))
+        self.assertEqual([f.get("row") for f in run.of("frame")][-1], 3)
+        self.assertEqual(run.one("end")["reason"], "stream_end")
+
     def test_real_time_waits_for_the_start_and_follows_the_clock(self):
         folder = make_folder()
         self.addCleanup(remove_folder, folder)
