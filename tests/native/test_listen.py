@@ -1,7 +1,7 @@
 """halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
 PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
-then on the right, shows in the frames' rows in that order and brightens the picture, with silence
-and a dark picture around them; a switch of the default output is followed, a server that dies
+then on the right, shows in the frames' rows in that order and lights the picture in each channel's
+colours, with silence and a dark picture around them; a switch of the default output is followed, a server that dies
 and returns is said once while the frames go on, and Escape ends the run; the sources are listed;
 a missing source, display, options file or sound server, a failed Init and a bad command line are
 one line each.
@@ -136,7 +136,8 @@ class Listen(unittest.TestCase):
         frames, events, said = self.stop(process)
         self.assertIn("Showing out.monitor (Monitor of Speakers) from pulseaudio", said)
         self.assertIn("following the default output; Escape or closing the window ends it.", said)
-        means = {e["index"]: sum(e["mean_rgb"]) for e in events if e["event"] == "capture"}
+        means_rgb = {e["index"]: e["mean_rgb"] for e in events if e["event"] == "capture"}
+        means = {index: sum(rgb) for index, rgb in means_rgb.items()}
         self.assertEqual(len(means), len(frames))
 
         def kind(frame):
@@ -174,6 +175,17 @@ class Listen(unittest.TestCase):
         loud = [means[f["index"]] for f in frames if kind(f) in ("left", "right")]
         quiet = [means[f["index"]] for f in frames[:5]]
         self.assertGreater(min(loud[len(loud) // 2:]), 2 * max(quiet))
+        # Each channel has its colours: the left's bursts light the picture red and blue, the
+        # right's green (the later frames of each, once the colour has built up).
+        def colour(channel):
+            picked = [means_rgb[f["index"]] for f in frames if kind(f) == channel]
+            picked = picked[len(picked) // 2:]
+            return [sum(c[i] for c in picked) / len(picked) for i in range(3)]
+
+        red, green, _ = colour("left")
+        self.assertGreater(red, 2 * green)
+        red, green, _ = colour("right")
+        self.assertGreater(green, 2 * red)
         # The picture fades back once the sound is over.
         self.assertLess(means[frames[-1]["index"]], max(loud) / 2)
 
