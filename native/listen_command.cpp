@@ -82,6 +82,14 @@ void say_what_is_shown() {
         "; Escape or closing the window ends it.");
 }
 
+std::string g_capture_error;  // why the last frame read could not be written
+
+CaptureResult capture_frame(const char *folder, int frame_index) {
+    CaptureResult result = frame_capture(folder, frame_index);
+    if (!result.captured && result.source) g_capture_error = result.error;
+    return result;
+}
+
 // A lost context shows nothing more: the run ends with it.
 const char *context_lost() { return platform_linux_gl_lost() ? "gl_lost" : nullptr; }
 
@@ -153,7 +161,7 @@ int listen_command(int argc, char **argv) {
     rows.cannot_go_on = context_lost;
     live_rows_use(rows);
     stop_signals_exit_at_once(false);
-    const FrameOutlet outlet = {frame_capture, video_out_begin, video_out_frame};
+    const FrameOutlet outlet = {capture_frame, video_out_begin, video_out_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, kLivePacing, rows_of_live_capture(), outlet, &totals);
     event_log_set_phase("end");
@@ -167,7 +175,7 @@ int listen_command(int argc, char **argv) {
     if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
     if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
     if (!lost_text.empty()) return fail("the GL context was lost: " + lost_text, 1);
-    if (totals.capture_failed) return fail("a frame's capture could not be written", 1);
+    if (totals.capture_failed) return fail(g_capture_error, 1);
     if (std::strcmp(reason, "quit_message") == 0 || std::strcmp(reason, "render_ended") == 0 ||
         std::strcmp(reason, "stream_end") == 0)
         return 0;
