@@ -2,9 +2,9 @@
 // linked in, as the player does, over the Linux platform seam, and writes the Windows host's
 // events (host/host_main.cpp), one JSON object per line:
 //   loaded, player_files, [clock,] [cycle,] init, [gl,] [sound,] [ready,] [pacing,] frame,
-//   capture..., quit_message, poke, quit, end; and from inside the plug-in's calls message_box and
-//   host_message. error when the spectrum stream is bad, a capture or the video cannot be written
-//   or nothing can be shown.
+//   capture..., quit_message, poke, quit, [sound_latency,] end; and from inside the plug-in's
+//   calls message_box and host_message. error when the spectrum stream is bad, a capture or the
+//   video cannot be written, nothing can be shown or the GL context was lost.
 #include <signal.h>
 #include <sys/stat.h>
 

@@ -68,6 +68,20 @@ bool time_played(const FrameTiming &timing, double *seconds) {
     return !g_sound || !sound_finished();
 }
 
+// What the picture was held back by, to follow the sound as heard.
+void after_quit() {
+    if (!g_sound) return;
+    double reported = 0, extra = 0;
+    sound_latency_seconds(&reported, &extra);
+    JsonLine line = json_begin("sound_latency");
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", reported * 1000);
+    json_raw(line, "reported_ms", ms);
+    std::snprintf(ms, sizeof ms, "%.3f", extra * 1000);
+    json_raw(line, "extra_ms", ms);
+    event_write(line);
+}
+
 // A lost context shows nothing more: the run ends with it, saying why once.
 const char *context_lost() {
     const char *lost = platform_linux_gl_lost();
@@ -78,7 +92,7 @@ const char *context_lost() {
 
 }  // namespace
 
-const FramePacing kNativePacing = {start,   after_render, time_played, nullptr, after_init,
-                                   nullptr, nullptr,      context_lost};
+const FramePacing kNativePacing = {start,      after_render, time_played, nullptr, after_init,
+                                   after_quit, nullptr,      context_lost};
 
 void native_pacing_play(const char *sound) { g_sound_file = sound; }

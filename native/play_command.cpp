@@ -22,6 +22,7 @@
 #include "player/player_platform.h"
 #include "player/run_steps.h"
 #include "player/run_stop.h"
+#include "shell/platform_linux.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ const char kPlayUsage[] =
     "  --options FILE   the plug-in's options (a useropt.cfg) for this run (default: yours,\n"
     "                   ~/.config/halcyonsphere/useropt.cfg)\n"
     "  --assets DIR     an asset folder of your own instead of the installed one\n"
+    "  --sound-latency MS  the sound output's delay that no API reports (a Bluetooth headset's\n"
+    "                   own, often 100 to 250), 0 to 10000; the sound server's is taken off anyway\n"
     "  --log FILE       the plug-in's events, one JSON object per line\n"
     "A name beginning with - goes after --. Exit status: 0 played, 1 a failure, 2 a bad command\n"
     "line, 128 + N stopped by signal N.\n";
@@ -91,6 +94,15 @@ bool time_played(const FrameTiming &timing, double *seconds) {
     return !g_sound || !sound_finished();
 }
 
+// A lost GL context shows nothing more: the run ends, and says why at its end.
+std::string g_lost;
+const char *context_lost() {
+    const char *lost = platform_linux_gl_lost();
+    if (!lost) return nullptr;
+    g_lost = lost;
+    return "gl_lost";
+}
+
 CaptureResult no_capture(const char *, int) { return CaptureResult(); }
 bool no_video_begin() { return true; }
 bool no_video_frame(std::string *) { return true; }
@@ -104,7 +116,7 @@ int play_command(int argc, char **argv) {
     log_errors_on_stderr(false);
     static const std::vector<OptionSpec> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
                                                      {"--assets", true},  {"--log", true},  {"--wine", false},
-                                                     {"--plugin", true}};
+                                                     {"--plugin", true},  {"--sound-latency", true}};
     ParsedLine line;
     std::string error;
     if (!command_line_parse(argc, argv, kOptions, &line, &error)) return fail(error, 2);
@@ -124,6 +136,13 @@ int play_command(int argc, char **argv) {
     const std::string *value = nullptr;
     if ((value = command_line_value(line, "--start")) && !parse_seconds_value(*value, "start", true, &g_start, &error))
         return fail(error, 2);
+    if ((value = command_line_value(line, "--sound-latency"))) {
+        char *end = nullptr;
+        const double ms = std::strtod(value->c_str(), &end);
+        if (value->empty() || *end != '\0' || !(ms >= 0 && ms <= 10000))
+            return fail("--sound-latency takes milliseconds from 0 to 10000, not \"" + *value + "\"", 2);
+        sound_extra_latency(ms / 1000);
+    }
     int width = 0, height = 0;
     if ((value = command_line_value(line, "--size")) && !parse_size_value(*value, false, &width, &height, &error))
         return fail(error, 2);
@@ -187,7 +206,7 @@ int play_command(int argc, char **argv) {
         analysis_rows_close();
         return fail(error, 1);
     }
-    const FramePacing pacing = {start, after_render, time_played, nullptr, after_init, nullptr, nullptr};
+    const FramePacing pacing = {start, after_render, time_played, nullptr, after_init, nullptr, nullptr, context_lost};
     const FrameOutlet outlet = {no_capture, no_video_begin, no_video_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, pacing, analysis_rows_source(), outlet, &totals);
@@ -198,6 +217,7 @@ int play_command(int argc, char **argv) {
     if (g_status_drawn) std::fputs("\n", stderr);
     g_status_drawn = false;
     if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
+    if (!g_lost.empty()) return fail("the GL context was lost: " + g_lost, 1);
     if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
     if (std::strcmp(reason, "stream_end") == 0) {
         say("Played to the end.");

@@ -156,6 +156,11 @@ bool sound_open(const char *path, double start_seconds, std::string *error) {
 
 void sound_extra_latency(double seconds) { g_extra_latency = seconds > 0 ? seconds : 0; }
 
+void sound_latency_seconds(double *reported, double *extra) {
+    *reported = g_reported_latency;
+    *extra = g_extra_latency;
+}
+
 void sound_start() {
     if (!g_device) return;
     g_delivered_at = SDL_GetPerformanceCounter();

@@ -11,6 +11,8 @@ bool sound_open(const char *path, double start_seconds, std::string *error);
 // What the output's latency leaves out (a Bluetooth headset's own buffer, which no API reports),
 // added to what the sound server reports; any time.
 void sound_extra_latency(double seconds);
+// The latency the clock takes off now: the server's last answer (0 before one), and the extra.
+void sound_latency_seconds(double *reported, double *extra);
 void sound_start();
 // Seconds of the sound heard since sound_start: what the device has played, less the output's
 // latency (the server's buffer and its sink's, asked now and then, and the extra above). Never

@@ -641,6 +641,8 @@ def main(argv):
     p.add_argument("--start", metavar="S", default="0", help="where in the audio to begin, in seconds")
     p.add_argument("--options", metavar="FILE", help="the plug-in's options file (useropt.cfg) to use")
     p.add_argument("--plugin", metavar="PATH", help="another visualization DLL to use instead of ours")
+    p.add_argument("--sound-latency", metavar="MS", help="the sound output's delay that no API reports (a "
+                                                         "Bluetooth headset's own), 0 to 10000 ms; natively")
     add_player_arguments(p, offscreen=False)
     s = commands.add_parser("sheet", help="a contact sheet of a video's frames, with their times")
     s.add_argument("video")

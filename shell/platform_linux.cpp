@@ -8,7 +8,6 @@
 #include <time.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>

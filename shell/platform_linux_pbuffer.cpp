@@ -2,6 +2,8 @@
 // platform_linux_egl.h opens (a graphics card's, else llvmpipe), no window system needed.
 #include <EGL/egl.h>
 
+#include <string>
+
 #include "shell/platform_linux.h"
 #include "shell/platform_linux_surface.h"
 
@@ -112,13 +114,14 @@ bool make_current(GlSurface *surface, void *context) {
 void delete_context(void *context) { eglDestroyContext(g_egl.display, context); }
 
 // A pbuffer has one buffer: the frame stays where it was drawn. EGL still says here when the
-// context is lost.
+// context is lost; any other complaint about swapping a pbuffer changes nothing.
 bool swap(GlSurface *surface) {
-    if (surface->pbuffer && !eglSwapBuffers(g_egl.display, surface->pbuffer)) {
-        note_failure("eglSwapBuffers");
-        return false;
-    }
-    return true;
+    if (!surface->pbuffer || eglSwapBuffers(g_egl.display, surface->pbuffer)) return true;
+    const EGLint error = eglGetError();
+    if (error != EGL_CONTEXT_LOST) return true;
+    gl_surface_set_error(std::string("eglSwapBuffers failed: ") + egl_error_name(error));
+    gl_surface_set_lost(true);
+    return false;
 }
 
 void *entry_point(const char *name) { return reinterpret_cast<void *>(eglGetProcAddress(name)); }

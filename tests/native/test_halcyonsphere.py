@@ -168,6 +168,7 @@ class RenderTest(Runs):
             (["render", "clip.wav", "--start", "5"], 1, r"the start lies at or past the end of clip\.wav$"),
             (["play", "clip.wav", "--size", "1x1"], 2, r"bad size '1x1': the window can be 16 to 4096"),
             (["play", "clip.wav", "--frames", "3"], 2, r"unknown option --frames "),
+            (["play", "clip.wav", "--sound-latency", "-1"], 2, r"--sound-latency takes milliseconds from 0 to 10000, not \"-1\"$"),
         ]
         for args, expected, pattern in cases:
             started = time.monotonic()
@@ -226,7 +227,8 @@ class PlayTest(Runs):
         self.env["DISPLAY"] = ":" + number
         self.env.pop("WAYLAND_DISPLAY", None)
         started = time.monotonic()
-        status, out, err = self.run_program("play", self.clip, "--size", "64x48", "--log", "events.jsonl")
+        status, out, err = self.run_program("play", self.clip, "--size", "64x48", "--log", "events.jsonl",
+                                            "--sound-latency", "120")
         self.assertEqual(status, 0, err)
         self.assertRegex(out, r"(?m)^Drawn with .* in a window on your display\.$")
         self.assertIn("Playing clip.wav (0:02) live; Escape or closing the window ends it.", out)

@@ -166,6 +166,43 @@ class PlayerRun(NativeTestCase):
         # The first frame compiles the shaders: on a busy machine it may outlast the sound.
         self.assertGreaterEqual(rows[-1], 45 if len(rows) > 1 else 0, run.describe())
 
+    @unittest.skipUnless(shutil.which("pulseaudio") and shutil.which("pactl"), "needs pulseaudio and pactl")
+    def test_the_picture_waits_for_the_sound_to_be_heard(self):
+        # A private sound server with a null sink: the server's latency for our stream is found,
+        # and with the user's 300 ms the last frame shows the sound heard, not the sound handed over.
+        folder = tempfile.mkdtemp(prefix="halcyon-native-test-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        runtime = os.path.join(folder, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = dict(os.environ, XDG_RUNTIME_DIR=runtime, PULSE_RUNTIME_PATH=os.path.join(runtime, "pulse"),
+                   SDL_AUDIODRIVER="pulseaudio")
+        server = subprocess.Popen(["pulseaudio", "-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1",
+                                   "--disallow-exit", "-L", "module-native-protocol-unix",
+                                   "-L", "module-null-sink sink_name=out"], env=env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (server.terminate(), server.wait(10)))
+        give_up = time.monotonic() + 20
+        while subprocess.run(["pactl", "set-default-sink", "out"], env=env, capture_output=True).returncode != 0:
+            self.assertIsNone(server.poll(), "the sound server ended at its start")
+            self.assertLess(time.monotonic(), give_up, "the sound server does not answer")
+            time.sleep(0.1)
+        with open(os.path.join(folder, "music.hsps"), "wb") as f:
+            f.write(stream_bytes([100] * 90))
+        with wave.open(os.path.join(folder, "music.wav"), "wb") as f:
+            f.setnchannels(2)
+            f.setsampwidth(2)
+            f.setframerate(44100)
+            f.writeframes(bytes(4 * 44100 * 2))
+        run = Run(folder, BASE + ["--realtime", "--spectrum", "stream:music.hsps", "--sound", "music.wav",
+                                  "--sound-latency", "300"], timeout=60, **env)
+        self.assertEqual(run.status, 0, run.describe())
+        latency = run.one("sound_latency")
+        self.assertGreater(latency["reported_ms"], 0, run.describe())
+        self.assertEqual(latency["extra_ms"], 300)
+        last = run.of("frame")[-1]["row"]
+        heard = (2 - (300 + latency["reported_ms"]) / 1000) * 30
+        self.assertTrue(heard - 6 <= last <= heard + 1.5, "last row %d, the sound heard at row %.1f" % (last, heard))
+
     def test_a_sound_device_that_stalls_still_ends_the_run(self):
         # SDL's file output into a FIFO nobody reads: the device takes what the pipe holds, a
         # fraction of a second, then stops asking for sound. The clock goes on without it.
@@ -235,6 +272,7 @@ class PlayerFailures(NativeTestCase):
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
             ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
+            ("a latency out of range", ["--sound-latency", "-5"], 2, None, "bad value for --sound-latency: -5"),
             ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
             ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
         ]
