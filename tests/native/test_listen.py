@@ -1,10 +1,10 @@
 """halcyonsphere listen end to end, in a window on a private Xvfb display, against a private
-PulseAudio server with two null sinks ("out", the default, and "hp"): noise on the left channel,
-then on the right, shows in the frames' rows in that order and lights the picture in each channel's
-colours, with silence and a dark picture around them; a switch of the default output is followed, a server that dies
-and returns is said once while the frames go on, and Escape ends the run; the sources are listed;
-a missing source, display, options file or sound server, a failed Init and a bad command line are
-one line each.
+PulseAudio server with two null sinks ("out", the default, and "hp") and a null source ("mic", the
+default input): noise on the left channel, then on the right, shows in the frames' rows in that
+order and lights the picture in each channel's colours, with silence and a dark picture around
+them; a switch of the default output is followed, a server that dies and returns is said once
+while the frames go on, and Escape ends the run; the sources are listed; a missing source, display,
+options file or sound server, a failed Init and a bad command line are one line each.
 
 HALCYONSPHERE names the program (ctest sets it; default build/native/native/halcyonsphere)."""
 
@@ -79,11 +79,13 @@ class Listen(unittest.TestCase):
             ["pulseaudio", "-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit",
              "-L", "module-native-protocol-unix",
              "-L", "module-null-sink sink_name=out sink_properties=device.description=Speakers",
-             "-L", "module-null-sink sink_name=hp sink_properties=device.description=Headphones"],
+             "-L", "module-null-sink sink_name=hp sink_properties=device.description=Headphones",
+             # A microphone, the server's default source: never what listen shows unless named.
+             "-L", "module-null-source source_name=mic description=Microphone"],
             env=self.env, stdout=log, stderr=log)
         self.addCleanup(self.end, self.server)
         for _ in range(200):
-            if self.pactl("set-default-sink", "out"):
+            if self.pactl("set-default-sink", "out") and self.pactl("set-default-source", "mic"):
                 return
             time.sleep(0.1)
         self.fail("pulseaudio did not start")
@@ -230,7 +232,8 @@ class Listen(unittest.TestCase):
         listed = subprocess.run([PROGRAM, "listen", "--list-sources"], env=self.env, capture_output=True, timeout=60)
         self.assertEqual(listed.returncode, 0, listed.stderr)
         self.assertEqual([line.split()[:3] for line in listed.stdout.decode().splitlines()],
-                         [["output", "out.monitor", "(default)"], ["output", "hp.monitor", "Monitor"]])
+                         [["output", "out.monitor", "(default)"], ["output", "hp.monitor", "Monitor"],
+                          ["input", "mic", "(default"]], listed.stdout)
         no_display = dict(self.env)
         no_display.pop("DISPLAY")
         no_display.pop("WAYLAND_DISPLAY", None)
