@@ -27,11 +27,11 @@ tiny_model="$top/fuzz/corpus/model_parse_fuzz/minimal"
 "$top/halcyon" model-info "$tiny_model" >/dev/null 2>&1 || "$top/halcyon" model-info "$tiny_model" >&2
 whole=-1 alone=-1
 for _ in 1 2 3 4 5; do
-  start=${EPOCHREALTIME/./}
+  microseconds; start=$now_us
   "$top/halcyon" model-info "$tiny_model" >/dev/null 2>&1
-  middle=${EPOCHREALTIME/./}
+  microseconds; middle=$now_us
   "$release_dir/tools/model_info" "$tiny_model" >/dev/null
-  end=${EPOCHREALTIME/./}
+  microseconds; end=$now_us
   (( whole < 0 || middle - start < whole )) && whole=$((middle - start))
   (( alone < 0 || end - middle < alone )) && alone=$((end - middle))
 done
