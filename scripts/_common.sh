@@ -3,7 +3,9 @@
 # so, whatever the interrupted step would have reported (a build "failure", an empty answer).
 # Steps whose output goes to a log run in a subshell, ( ... ) >log, so that this runs outside it.
 # Set first, before anything that starts a process.
-trap 'printf "\nhalcyon: interrupted.\n" >&2 2>/dev/null; exit 130' INT TERM HUP
+# A Ctrl-C typed on the terminal left its ^C echo on the line: the note goes on a line of its own.
+trap '{ [ -t 2 ] && printf "\n"; printf "halcyon: interrupted.\n"; } >&2 2>/dev/null; exit 130' INT
+trap 'printf "halcyon: interrupted.\n" >&2 2>/dev/null; exit 130' TERM HUP
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_root="$top/build"
 native_dir="$build_root/native"    # gcc, ASan + UBSan: the tests
@@ -16,6 +18,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p "$build_root"
 
 say() { printf '%s\n' "$*"; }
+# microseconds: the clock's microseconds into now_us, without a subshell. EPOCHREALTIME's
+# separator is the locale's (a comma in de_DE): its digits alone are the count.
+microseconds() { now_us=${EPOCHREALTIME//[!0-9]/}; }
 
 # Debian packages by need, one list per set. Each command checks for its need's sets
 # (ensure_setup NEED) and ./halcyon setup NEED installs them; with no argument, everything.
@@ -200,6 +205,7 @@ build_windows() {
 # HALCYON_WINDOWS_BUILD to everything the command starts; windows_dir is its build folder, and
 # windows_build_reason why it is not the i686 one (empty when it is, or when it was asked for).
 # What ensure_setup found of 32-bit Wine goes to the choice, and to the tests, through HALCYON_NO_WINE32.
+# choose_windows_build later: the reason goes to the run (HALCYON_WINDOWS_BUILD_NOTE) to say.
 choose_windows_build() {
   [ -z "${wine32_reason+set}" ] || export HALCYON_NO_WINE32="$wine32_reason"
   local answer
@@ -207,8 +213,12 @@ choose_windows_build() {
   HALCYON_WINDOWS_BUILD=${answer%%$'\n'*}
   windows_build_reason=${answer#"$HALCYON_WINDOWS_BUILD"}
   windows_build_reason=${windows_build_reason#$'\n'}
-  [ -z "$windows_build_reason" ] ||
+  if [ -n "$windows_build_reason" ] && [ "${1:-}" = later ]; then
+    # Said by the run once Wine starts: a refusal before then stays one line.
+    export HALCYON_WINDOWS_BUILD_NOTE="using the 64-bit Windows build and 64-bit Wine: $windows_build_reason."
+  elif [ -n "$windows_build_reason" ]; then
     say "halcyon: using the 64-bit Windows build and 64-bit Wine: $windows_build_reason." >&2
+  fi
   export HALCYON_WINDOWS_BUILD HALCYON_WIN32_DIR="$win32_dir" HALCYON_WIN64_DIR="$win64_dir"
   windows_dir=$win32_dir
   [ "$HALCYON_WINDOWS_BUILD" = x86_64 ] && windows_dir=$win64_dir

@@ -61,8 +61,15 @@ def say(text=""):
 
 
 def seconds_text(seconds):
+    """M:SS, or H:MM:SS from an hour on."""
     seconds = max(0, int(round(seconds)))
+    if seconds >= 3600:
+        return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
     return "%d:%02d" % (seconds // 60, seconds % 60)
+
+
+def channels_text(count):
+    return {1: "mono", 2: "stereo"}.get(count, "%d channels" % count)
 
 
 def windows_path(path):
@@ -73,21 +80,21 @@ def windows_path(path):
 # Arguments
 
 
-def size_problem(width, height, min_width=MIN_WIDTH):
-    """Why the plug-in's window cannot be width x height in a video, or None."""
+def size_problem(width, height, min_width=MIN_WIDTH, video=True):
+    """Why the plug-in's window cannot be width x height (in a video: H.264's even sides), or None."""
     if not (min_width <= width <= MAX_SIDE and MIN_HEIGHT <= height <= MAX_SIDE):
         return "the window can be %d to %d pixels wide and %d to %d high" % (min_width, MAX_SIDE, MIN_HEIGHT, MAX_SIDE)
-    if width % 2 or height % 2:
+    if video and (width % 2 or height % 2):
         return "the video needs even numbers"
     return None
 
 
-def parse_size(text):
+def parse_size(text, video=True):
     try:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
         width = height = 0
-    problem = size_problem(width, height) if width and height else "give WIDTHxHEIGHT, e.g. 1280x720"
+    problem = size_problem(width, height, video=video) if width > 0 and height > 0 else "give WIDTHxHEIGHT"
     if problem:
         raise Failure("bad size %r: %s (e.g. 1280x720)" % (text, problem), 2)
     return width, height
@@ -208,6 +215,9 @@ class WineSession:
         self.own_display = own_display
 
     def __enter__(self):
+        note = os.environ.pop("HALCYON_WINDOWS_BUILD_NOTE", None)  # once, now that the run goes ahead
+        if note:
+            _run.tell("halcyon: " + note)
         try:
             _wine.start_session(_run.current(), self.screen, self.own_display, self.build)
         except _wine.WineError as error:
@@ -311,18 +321,22 @@ def explain_host(events, stderr_path, plugin, who="the host"):
 
 
 def analyse(audio, stream, fps, start=0.0, seconds=None):
-    command = [os.path.join(TOOLS, "analyse_audio"), audio, stream, "--fps", "%d/%d" % fps,
-               "--start", repr(start)]
+    # Absolute paths: a name that begins with a dash is never read as an option. A child of the
+    # run: recorded, and dying with it (a kill -9 of the run leaves no analysis running on).
+    command = [os.path.join(TOOLS, "analyse_audio"), os.path.abspath(audio), os.path.abspath(stream),
+               "--fps", "%d/%d" % fps, "--start", repr(start)]
     if seconds is not None:
         command += ["--seconds", repr(seconds)]
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                            start_new_session=True)
-    if result.returncode != 0:
-        raise Failure((result.stderr.strip() or "the analysis of %s failed" % audio).splitlines()[-1])
-    return json.loads(result.stdout)
+    process = spawn(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out, err = process.communicate()
+    stop(process)  # ended: off the run's record
+    if process.returncode != 0:
+        text = err.decode("utf-8", "replace").strip()
+        raise Failure((text or "the analysis of %s failed" % audio).splitlines()[-1])
+    return json.loads(out)
 
 
-def options_record(options_path, size, min_width=MIN_WIDTH):
+def options_record(options_path, size, min_width=MIN_WIDTH, video=True):
     """The options file for our plug-in: the user's (or the defaults) with the size, windowed."""
     if options_path:
         regular_file(options_path, "options file")
@@ -343,14 +357,14 @@ def options_record(options_path, size, min_width=MIN_WIDTH):
         struct.pack_into("<2i", record, 0, *size)
     struct.pack_into("<i", record, 8, 0)  # windowed: the frames are read from the window
     width, height = struct.unpack_from("<2i", record, 0)
-    problem = size_problem(width, height, min_width)
-    if problem:
+    problem = size_problem(width, height, min_width, video)
+    if problem:  # the file's fault, as any other value in it
         raise Failure("the options file %s asks for a %dx%d window, but %s; give --size WxH"
-                      % (options_path, width, height, problem), 2)
+                      % (options_path, width, height, problem))
     return bytes(record), (width, height)
 
 
-def prepare_plugin(folder, plugin, options_path, size):
+def prepare_plugin(folder, plugin, options_path, size, video=True):
     """(Windows path of the DLL, the size it will draw at or None, the build that runs it). Ours
     runs from a copy with a fresh asset folder; another plug-in runs where it lies, beside the
     files it keeps there."""
@@ -371,7 +385,7 @@ def prepare_plugin(folder, plugin, options_path, size):
                     ignore=shutil.ignore_patterns("useropt.cfg"))
     size_used = None
     if options_path or size:
-        record, size_used = options_record(options_path, size)
+        record, size_used = options_record(options_path, size, video=video)
         with open(os.path.join(target, ASSETS, "useropt.cfg"), "wb") as f:
             f.write(record)
     return windows_path(os.path.join(target, PRODUCT)), size_used, build
@@ -412,13 +426,22 @@ class Player:
     def explain(self, folder, process, name):
         """What went wrong in the run, in one sentence."""
         events = read_events(os.path.join(folder, "events.jsonl"))
+        status = process.poll() if process is not None else None
+        if status is not None and -status in OUTSIDE_SIGNALS and not any(e["event"] == "end" for e in events):
+            # Nothing in the plug-in raises these: someone else ended the host.
+            frames = sum(1 for e in events if e["event"] == "frame")
+            return "%s was stopped by %s from outside, after %d frames" % (
+                self.who, signal.Signals(-status).name, frames)
         return explain_host(events, os.path.join(folder, "host.err"), name, self.who)
 
 
-def prepare_player(folder, plugin, options_path, size):
+OUTSIDE_SIGNALS = (signal.SIGTERM, signal.SIGKILL, signal.SIGHUP, signal.SIGINT)
+
+
+def prepare_player(folder, plugin, options_path, size, video=True):
     """(the player, the size the plug-in will draw at or None): our DLL, or another plug-in, in
     the host under Wine."""
-    dll, size_used, build = prepare_plugin(folder, plugin, options_path, size)
+    dll, size_used, build = prepare_plugin(folder, plugin, options_path, size, video)
     return Player(dll=dll, build=build), size_used
 
 

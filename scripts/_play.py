@@ -6,7 +6,10 @@ spectrum rows of the time since the start (--realtime), starting its first frame
 """
 
 import glob
+import json
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -17,6 +20,24 @@ import _run
 from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
                        parse_seconds, parse_size, prepare_player, read_events, say, seconds_text,
                        spawn, stop, unknown_messages)
+
+
+def x_server_answers(display):
+    """Whether a local X server listens at the display (:N, unix:N); True for one on another host,
+    which only connecting with X itself would tell."""
+    found = re.fullmatch(r"(?:unix)?:(\d+)(?:\.\d+)?", display)
+    if not found:
+        return True
+    path = "/tmp/.X11-unix/X" + found.group(1)
+    for address in ("\0" + path, path):  # Linux's abstract socket first, as Xlib tries it
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(2)
+            try:
+                connection.connect(address)
+                return True
+            except OSError:
+                continue
+    return False
 
 
 def audio_output():
@@ -46,7 +67,10 @@ def play(args):
     if not os.environ.get("DISPLAY"):
         raise Failure("play shows the visualization in a window and needs a display (DISPLAY is not "
                       "set); ./halcyon render makes a video instead")
-    size = parse_size(args.size) if args.size else None
+    if not x_server_answers(os.environ["DISPLAY"]):
+        raise Failure("play shows the visualization in a window, but no X server answers at DISPLAY=%s; "
+                      "./halcyon render makes a video instead" % os.environ["DISPLAY"])
+    size = parse_size(args.size, video=False) if args.size else None  # a window: odd sides too
     start = parse_seconds(args.start, "start", True)
     check_tools("ffmpeg")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
@@ -56,7 +80,7 @@ def play(args):
         stream = os.path.join(folder, "spectrum.hsps")
         info = analyse(audio, stream, rate, start)
         length = info["frames"] / rate[0]
-        runner, _ = prepare_player(folder, args.plugin, args.options, size)
+        runner, _ = prepare_player(folder, args.plugin, args.options, size, video=False)
         device = audio_output()
         go = os.path.join(folder, "go")
         name = args.plugin or PRODUCT
@@ -83,30 +107,85 @@ def play(args):
                                                                                 seconds_text(length)))
             began = time.monotonic()
             tty = sys.stderr.isatty()
+            log = EventTail(events_path)
+            stopped_at = quit_returned = None
+            shown = -1
             while host.poll() is None:
-                if tty:
-                    sys.stderr.write("\r  %s / %s " % (seconds_text(time.monotonic() - began), seconds_text(length)))
+                now = time.monotonic()
+                for event in log.new():
+                    if event["event"] == "quit_message" and stopped_at is None:
+                        stopped_at = now - began
+                    elif event["event"] == "quit":
+                        quit_returned = now
+                # The plug-in has quit: what is left is the host's own teardown, which under Wine
+                # can take seconds (a display without a window manager): not worth waiting for.
+                if quit_returned is not None and now - quit_returned > TEARDOWN_GRACE:
+                    stop(host, grace=0.2)
+                    break
+                if tty and int(now - began) != shown:
+                    shown = int(now - began)
+                    sys.stderr.write("\r  %s / %s " % (seconds_text(now - began), seconds_text(length)))
                     sys.stderr.flush()
-                time.sleep(0.25)
+                    _run.line_open()
+                time.sleep(0.05)
             if tty:
                 sys.stderr.write("\n")
+                _run.line_open(False)
             events = read_events(events_path)
             end = [e for e in events if e["event"] == "end"]
-            if not end:
+            reason = end[0]["reason"] if end else None
+            if reason is None and quit_returned is not None:  # its teardown cut short: why it quit
+                reason = ("quit_message" if stopped_at is not None else
+                          "stream_end" if quit_returned - began >= length - 0.5 else None)
+            if reason is None:
                 raise Failure(runner.explain(folder, host, name))
             asked = unknown_messages(events)
             if asked:
                 say("Note: " + asked + ".")
-            reason = end[0]["reason"]
             if reason == "stream_end":
                 say("Played to the end.")
             elif reason == "quit_message":
-                say("Stopped at %s: the window was closed." % seconds_text(time.monotonic() - began))
+                # The plug-in quits alike on both; the host sees neither.
+                say("Stopped at %s: Escape or the close box." % seconds_text(
+                    time.monotonic() - began if stopped_at is None else stopped_at))
             else:
                 raise Failure(runner.explain(folder, host, name))
         return 0
     finally:
-        stop(player)
-        stop(host)
-        if os.environ.get("HALCYON_KEEP_RUNS") != "1":
-            shutil.rmtree(folder, ignore_errors=True)
+        with _run.stopping() as telling:
+            telling.step("stopping the sound")
+            stop(player, grace=0.2)
+            telling.step("stopping the host")
+            stop(host, grace=0.5)
+            if os.environ.get("HALCYON_KEEP_RUNS") != "1":
+                shutil.rmtree(folder, ignore_errors=True)
+
+
+TEARDOWN_GRACE = 0.3  # seconds the host gets to end by itself once the plug-in's Quit returned
+
+
+class EventTail:
+    """The events a log gained since the last look (whole lines only)."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+        self.partial = b""
+
+    def new(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return []
+        self.offset += len(data)
+        lines = (self.partial + data).split(b"\n")
+        self.partial = lines.pop()
+        events = []
+        for raw in lines:
+            try:
+                events.append(json.loads(raw.decode("ascii")))
+            except ValueError:
+                continue
+        return events

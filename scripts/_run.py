@@ -4,11 +4,13 @@ A command's process has one Run. It lives in a folder of its own under build/run
 its record (run.json: the children with their process groups and start times, the Wine prefixes
 and the temporary paths it made) and a lock held for the run's life. However the command ends
 (its return, a failure, Ctrl-C, SIGTERM, a closed terminal), close() undoes what the run did,
-newest first. Every wait in it is bounded; past a second it says what it is waiting for, and a
-Ctrl-C then ends it at once, leaving the record to the next run. A run killed outright (kill -9)
-cannot clean up: its children die with it where the kernel allows (PR_SET_PDEATHSIG), and the
+newest first. Every wait in it is bounded; a second after the stop was asked for it says what it
+is waiting for, and another Ctrl-C ends it at once, leaving the record to the next run. A run
+killed outright (kill -9) cannot clean up: its children die with it (PR_SET_PDEATHSIG), and the
 next run to start finds the folder's lock free and ends whatever its record names: each child's
 whole process group and session (the grandchildren too), its Wine servers and its temporary paths.
+A run does not die with the process that started it (nohup, a shell that exits after `&`), and a
+hang-up it inherited ignored stays ignored.
 
     begin("render")              # also installs the handlers for SIGINT, SIGTERM and SIGHUP
     process = spawn([...])       # stopped by close() with its group, unless all of it ended before
@@ -43,21 +45,46 @@ PREFIX_TIMEOUT = 10.0  # seconds a Wine server gets to end its prefix before its
 REAPER_WAIT = 60.0     # seconds to wait for another run that is ending what an abandoned one left
 
 _current = None
+_stop_asked = None  # time.monotonic() of the first stop signal: clean-up's second counts from it
+_line_open = False  # stderr's cursor follows text of ours or the terminal's ^C echo
 
 
 class Interrupted(KeyboardInterrupt):
     """Ctrl-C, SIGTERM or SIGHUP: the run stops and cleans up."""
 
 
-class _CleanUpCut(BaseException):
-    """A signal while a slow clean-up runs: the rest is left to the next run."""
-
-
 def _raise_interrupted(signum, frame):
+    global _stop_asked, _line_open
+    if _stop_asked is None:
+        _stop_asked = time.monotonic()
+    if signum == signal.SIGINT and _ctrl_c_echoed():
+        _line_open = True
     raise Interrupted(signal.Signals(signum).name)
 
 
+def _ctrl_c_echoed():
+    """Whether a SIGINT came with ^C echoed where stderr's cursor was: stderr is the terminal
+    this process is in the foreground of, and it echoes control characters."""
+    try:
+        if os.tcgetpgrp(2) != os.getpgrp():
+            return False
+        import termios
+        return bool(termios.tcgetattr(2)[3] & termios.ECHO and termios.tcgetattr(2)[3] & termios.ECHOCTL)
+    except (OSError, ImportError, AttributeError):
+        return False
+
+
+def ignored_signals():
+    """The stop signals this process inherited ignored (nohup ignores SIGHUP): they stay so."""
+    return {number for number in STOPPED_SIGNALS if signal.getsignal(number) == signal.SIG_IGN}
+
+
+_IGNORED = ignored_signals()
+
+
 def _note(signum, frame):
+    if signum in _IGNORED:
+        return
     if _HeldSignals.depth:
         _HeldSignals.noted.append(signum)
         return
@@ -83,7 +110,7 @@ class _HeldSignals:
     def __enter__(self):
         if _HeldSignals.depth == 0:
             _HeldSignals.noted = []  # what slipped past an earlier block's end is not this block's
-            for number in STOPPED_SIGNALS:
+            for number in _stopping_signals():
                 previous = signal.signal(number, _note)
                 if previous is not _note:
                     _HeldSignals.saved[number] = previous
@@ -97,7 +124,7 @@ class _HeldSignals:
         # What was noted is taken before the raising handlers come back: one raised in between
         # would otherwise leave the notes behind, a phantom interrupt of the next held block.
         noted, _HeldSignals.noted = _HeldSignals.noted, []
-        for number in STOPPED_SIGNALS:
+        for number in _stopping_signals():
             signal.signal(number, _HeldSignals.saved.get(number, _raise_interrupted))
         if noted and self.deliver and kind is None:
             handler = _HeldSignals.saved.get(noted[0])
@@ -105,50 +132,51 @@ class _HeldSignals:
         return False
 
 
+def _stopping_signals():
+    return [number for number in STOPPED_SIGNALS if number not in _IGNORED]
+
+
 def signals_held(deliver=True):
     return _HeldSignals(deliver)
 
 
 class _Telling:
-    """Says on a terminal what a clean-up is waiting for once it has taken SLOW seconds, and
-    again for each later step that is still running a second on (elsewhere a failure stays one
-    line). With cut, a signal ends the clean-up: at once when it is slow already, else the moment
-    it becomes slow."""
+    """Says on a terminal what a clean-up is waiting for once SLOW seconds have passed since the
+    stop was asked for (or since it began), and again for each later step that is still running
+    a second on (elsewhere a failure stays one line). With cut, a signal ends the process at once,
+    leaving the rest to the next run."""
 
     def __init__(self, heading, cut):
         self.heading = heading
         self.cut = cut
         self.what = None
         self.told = None
-        self.signalled = False
 
     def __enter__(self):
-        self.started = time.monotonic()
+        now = time.monotonic()
+        self.started = min(now, _stop_asked) if self.cut and _stop_asked is not None else now
         self.saved = {signal.SIGALRM: signal.signal(signal.SIGALRM, self._alarm)}
         if self.cut:
-            for number in STOPPED_SIGNALS:
+            for number in _stopping_signals():
                 self.saved[number] = signal.signal(number, self._signal)
-        self.timer = signal.setitimer(signal.ITIMER_REAL, SLOW, SLOW)
+        first = max(0.001, SLOW - (now - self.started))
+        self.timer = signal.setitimer(signal.ITIMER_REAL, first, SLOW)
         return self
 
     def step(self, what):
         self.what = what
-
-    def _slow(self):
-        return time.monotonic() - self.started >= SLOW
 
     def _alarm(self, signum, frame):
         if self.what and self.what != self.told and _on_terminal():
             self.told = self.what
             tell("halcyon: %s: %s...%s" % (self.heading, self.what,
                                             " (Ctrl-C leaves the rest to the next run)" if self.cut else ""))
-        if self.signalled:
-            raise _CleanUpCut()
 
     def _signal(self, signum, frame):
-        self.signalled = True
-        if self._slow():
-            raise _CleanUpCut()
+        global _line_open
+        if signum == signal.SIGINT and _ctrl_c_echoed():
+            _line_open = True
+        _abandon()
 
     def __exit__(self, *exc):
         signal.setitimer(signal.ITIMER_REAL, 0)
@@ -158,6 +186,31 @@ class _Telling:
         if delay:  # the caller's own alarm, less the time this took
             signal.setitimer(signal.ITIMER_REAL, max(0.001, delay - (time.monotonic() - self.started)), interval)
         return False
+
+
+def stopping(what="stopping"):
+    """A context for a command's own stopping of what it started (before the run's close()):
+    the same second, counted from the stop signal, and the same cut."""
+    return _Telling(what, cut=True)
+
+
+def _abandon():
+    """Ends the process now (status 130): its children go with it (their parent-death signal),
+    the temporary files it made go first, and the record stays for the next run to finish."""
+    run = _current
+    if run is not None:
+        for path in run.paths:
+            if not os.path.isdir(path) or os.path.islink(path):
+                try:
+                    os.remove(path)
+                except OSError:
+                    pass
+    tell("halcyon: clean-up interrupted; the next run ends what is left.")
+    try:
+        sys.stdout.flush()
+    except (OSError, ValueError):
+        pass
+    os._exit(130)  # the lock goes with the process; the record stays
 
 
 def _stat(pid):
@@ -266,9 +319,10 @@ def _die_with(parent, signum):
     return prepare
 
 
-def stop_process(process, grace=3.0):
+def stop_process(process, grace=0.5):
     """Ends a child with everything in its process group and session: SIGTERM, then SIGKILL
-    after grace seconds. Bounded; True when all of it ended."""
+    after grace seconds (short: a stop must end within a second). Bounded; True when all of it
+    ended."""
     if process is None:
         return True
     start = getattr(process, "start_time", None)
@@ -391,36 +445,28 @@ class Run:
         self._undo.append((what, callback))
 
     def close(self):
-        """Undoes what the run did. A signal once this has taken more than SLOW seconds ends the
-        process at once (status 130), leaving the record, and so the rest, to the next run."""
+        """Undoes what the run did. A signal meanwhile ends the process at once (status 130),
+        leaving the record, and so the rest, to the next run."""
         if self.closed:
             return
         self.closed = True
         left = False  # something outlived its bounded wait: the next run tries again
         with signals_held(deliver=False):
-            try:
-                with _Telling("cleaning up", cut=True) as telling:
-                    while self._undo:
-                        what, callback = self._undo.pop()
-                        telling.step(what)
-                        try:
-                            left = callback() is False or left
-                        except Exception as error:  # the rest must still be undone
-                            tell("halcyon: clean-up step failed (%s): %s" % (what, error))
-                    for path in reversed(self.paths):
-                        telling.step("removing %s" % path)
-                        _remove(path)
-                    keep = left or os.environ.get("HALCYON_KEEP_RUNS") == "1"
-                    if not keep:
-                        telling.step("removing the run's folder %s" % self.folder)
-                        shutil.rmtree(self.folder, ignore_errors=True)
-            except _CleanUpCut:
-                tell("halcyon: clean-up interrupted; the next run ends what is left.")
-                try:
-                    sys.stdout.flush()
-                except (OSError, ValueError):
-                    pass
-                os._exit(130)  # the lock goes with the process; the record stays
+            with _Telling("cleaning up", cut=True) as telling:
+                while self._undo:
+                    what, callback = self._undo.pop()
+                    telling.step(what)
+                    try:
+                        left = callback() is False or left
+                    except Exception as error:  # the rest must still be undone
+                        tell("halcyon: clean-up step failed (%s): %s" % (what, error))
+                for path in reversed(self.paths):
+                    telling.step("removing %s" % path)
+                    _remove(path)
+                keep = left or os.environ.get("HALCYON_KEEP_RUNS") == "1"
+                if not keep:
+                    telling.step("removing the run's folder %s" % self.folder)
+                    shutil.rmtree(self.folder, ignore_errors=True)
             if left:
                 tell("halcyon: some of what this run started did not end; the next run tries again.")
             elif keep:
@@ -438,9 +484,17 @@ def _on_terminal():
         return False
 
 
+def line_open(value=True):
+    """Whether stderr's cursor is after text on its line (a progress bar): tell() starts anew."""
+    global _line_open
+    _line_open = value
+
+
 def tell(text):
+    global _line_open
+    lead, _line_open = "\n" if _line_open else "", False
     try:  # the terminal may be gone (SIGHUP)
-        sys.stderr.write(text + "\n")
+        sys.stderr.write(lead + text + "\n")
         sys.stderr.flush()
     except (OSError, ValueError):
         pass
@@ -464,13 +518,14 @@ def _prefix_processes(prefix):
     return found
 
 
-def end_wine_prefix(prefix, timeout=PREFIX_TIMEOUT):
+def end_wine_prefix(prefix, timeout=PREFIX_TIMEOUT, keep=True):
     """Ends every process of a Wine prefix and its server: the server's own way (wineserver -k,
-    then -w) within timeout seconds, then SIGKILL to whatever still runs in it. True when
-    nothing of it is left."""
+    then -w, which saves the registry) within timeout seconds, then SIGKILL to whatever still runs
+    in it. keep False: a prefix thrown away next, whose processes get SIGKILL at once (-k alone
+    takes half a second, and a stop must end within one). True when nothing of it is left."""
     env = dict(os.environ, WINEPREFIX=prefix)
     deadline = time.monotonic() + timeout
-    for argument in ("-k", "-w"):
+    for argument in ("-k", "-w") if keep else ():
         try:
             helper = subprocess.Popen(["wineserver", argument], env=env, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
@@ -498,6 +553,11 @@ def end_wine_prefix(prefix, timeout=PREFIX_TIMEOUT):
         time.sleep(0.05)
         left = _prefix_processes(prefix)
     return True
+
+
+def end_run_prefix(prefix):
+    """A run's own prefix, removed with its folder (unless the folder is kept for a look)."""
+    return end_wine_prefix(prefix, keep=os.environ.get("HALCYON_KEEP_RUNS") == "1")
 
 
 def _owned_prefix(folder, prefix):
@@ -621,24 +681,14 @@ def _close_at_exit(run):
         pass
 
 
-def _hang_up_with_parent():
-    """The command that started this one killed outright (./halcyon's shell, under kill -9): a
-    hang-up, as for a closed terminal, so that the run undoes itself at once instead of going on
-    unseen until its end."""
-    parent = os.getppid()
-    if parent > 1:
-        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, int(signal.SIGHUP), 0, 0, 0)
-        if os.getppid() != parent:  # gone before the line above
-            os.kill(os.getpid(), signal.SIGHUP)
-
-
 def begin(kind):
     """The process's run; SIGINT, SIGTERM and SIGHUP raise Interrupted from here on."""
     global _current
     if _current is None or _current.closed:
-        for number in STOPPED_SIGNALS:
+        # Not tied to the parent's life: a run started with nohup, or with & from a shell that
+        # then exits, goes on to its end.
+        for number in _stopping_signals():
             signal.signal(number, _raise_interrupted)
-        _hang_up_with_parent()
         reap_abandoned_runs()
         with signals_held():
             _current = Run(kind)
@@ -670,7 +720,7 @@ def release(path):
 def write_json(path, value):
     """A JSON file written under a temporary name of the run's beside it and renamed: whole or not
     at all, and nothing of it left if the run ends first."""
-    temporary = create_temporary(os.path.dirname(os.path.abspath(path)), ".%s.partial-" % os.path.basename(path))
+    temporary = create_temporary(os.path.dirname(os.path.abspath(path)), ".halcyon-", ".json")
     with open(temporary, "w") as f:
         json.dump(value, f, indent=2, sort_keys=True)
         f.write("\n")

@@ -15,23 +15,28 @@ raw, into a pipe; this script hands the frames to ffmpeg, which writes H.264 wit
 and is renamed at the end, so a failed or interrupted run leaves nothing under the output name.
 """
 
+import os
 import signal
 import sys
 
 
 def _interrupted_early(signum, frame):  # before the run exists there is nothing to undo
-    sys.stderr.write("\nhalcyon: interrupted.\n")
+    try:  # typed on the terminal this runs in the foreground of: a line of its own after the ^C echo
+        echoed = signum == signal.SIGINT and os.tcgetpgrp(2) == os.getpgrp()
+    except OSError:
+        echoed = False
+    sys.stderr.write("%shalcyon: interrupted.\n" % ("\n" if echoed else ""))
     sys.exit(130)
 
 
 for _number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-    signal.signal(_number, _interrupted_early)
+    if signal.getsignal(_number) != signal.SIG_IGN:  # nohup's ignored hang-up stays ignored
+        signal.signal(_number, _interrupted_early)
 
 import argparse  # noqa: E402  (after the handlers: a Ctrl-C while these load is handled too)
 import errno
 import fcntl
 import json
-import os
 import select
 import shutil
 import struct
@@ -40,8 +45,9 @@ import tempfile
 import time
 
 import _run
-from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Failure, analyse, check_audio, check_gl_choice, check_tools,
-                       parse_fps, parse_seconds, parse_size, prepare_player, read_events, say,
+from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Failure, analyse, channels_text, check_audio,
+                       check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player, read_events,
+                       say,
                        seconds_text, spawn, stop, unknown_messages)
 from _play import play
 
@@ -67,40 +73,61 @@ def widen_pipe(fd):
 
 class Progress:
     """Frames done, frames a second and time left: a bar on a terminal, a line now and then
-    otherwise."""
+    otherwise. A render long enough to matter says once, from its first seconds of frames, how
+    long it will take at this machine's speed."""
+
+    ESTIMATE_AFTER = 3.0     # seconds of frames the estimate is made from
+    ESTIMATE_FROM = 600.0    # seconds a render must be expected to take to be told so
 
     def __init__(self, total, quiet=False):
         self.total = max(1, total)
         self.stream = sys.stderr
         self.quiet = quiet
-        self.tty = self.stream.isatty()
+        try:
+            self.tty = self.stream.isatty()
+        except (AttributeError, ValueError):
+            self.tty = False
         self.started = time.monotonic()
         self.last = self.started
         self.done = 0
+        self.estimated = False
+
+    def _write(self, text):
+        try:
+            self.stream.write(text)
+            self.stream.flush()
+        except (OSError, ValueError):  # the terminal went away (SIGHUP follows): the frames go on
+            self.quiet = True
 
     def update(self, done, force=False):
         self.done = done
         now = time.monotonic()
-        if self.quiet or (not force and now - self.last < (0.2 if self.tty else 10)):
-            return
-        self.last = now
         elapsed = now - self.started
         rate = done / elapsed if elapsed > 0 else 0.0
         left = (self.total - done) / rate if rate > 0 else 0
+        if not self.estimated and elapsed >= self.ESTIMATE_AFTER and rate > 0:
+            self.estimated = True
+            if left >= self.ESTIMATE_FROM and not self.quiet:
+                _run.tell("halcyon: at this machine's %.1f frames a second the %d frames take about %s; "
+                          "--seconds S renders a part." % (rate, self.total, seconds_text(self.total / rate)))
+                self.last = 0  # the bar again at once, below the note
+        if self.quiet or (not force and now - self.last < (0.2 if self.tty else 10)):
+            return
+        self.last = now
         share = done / self.total
         text = "%d/%d frames  %.1f fps  %s left" % (done, self.total, rate, seconds_text(left))
         if self.tty:
             filled = int(share * 30)
-            self.stream.write("\r  [%s%s] %s " % ("#" * filled, "." * (30 - filled), text))
+            self._write("\r  [%s%s] %s " % ("#" * filled, "." * (30 - filled), text))
+            _run.line_open()
         else:
-            self.stream.write("  %3d%%  %s\n" % (share * 100, text))
-        self.stream.flush()
+            self._write("  %3d%%  %s\n" % (share * 100, text))
 
     def finish(self):
         self.update(self.done, force=True)
         if self.tty and not self.quiet:
-            self.stream.write("\n")
-            self.stream.flush()
+            self._write("\n")
+            _run.line_open(False)
 
 
 def read_exact(fd, count, host, deadline_seconds, stuck):
@@ -159,12 +186,54 @@ def output_kind(out):
     return VIDEO_FORMATS[extension]
 
 
+TEMPORARY_PREFIX = ".halcyon-"
+
+
+def same_file(a, b):
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
+
+
+def refuse_input_as_output(out, kind, inputs):
+    """The output must not be one of the inputs, by the file itself (links and symlinked folders
+    resolved, hard links too): for PNG frames, none of the frame_*.png the folder's frames replace."""
+    read = {}
+    for what, path in inputs.items():
+        if path:
+            try:
+                read[what] = (path, os.stat(path))
+            except OSError:
+                continue  # the input's own check says what is wrong with it
+    if kind == "frames":
+        try:
+            folder = os.stat(out)
+        except OSError:
+            return  # a new folder holds nothing yet
+        for what, (path, held) in read.items():
+            name = os.path.basename(os.path.realpath(path))
+            try:
+                parent = os.stat(os.path.dirname(os.path.realpath(path)))
+            except OSError:
+                continue
+            if same_file(parent, folder) and name.startswith("frame_") and name.endswith(".png"):
+                raise Failure("the output folder %s holds the %s %s, which its frames would replace; name "
+                              "another output" % (out, what, path), 2)
+        return
+    try:
+        target = os.stat(out)
+    except OSError:
+        return
+    for what, (path, held) in read.items():
+        if same_file(held, target):
+            raise Failure("the output %s is the %s %s; name another output" % (out, what, path), 2)
+
+
 class Output:
     """Where a render writes: the output's name, its kind, and the temporary name the frames go
     to first. Made before anything is rendered, so that an output that cannot be written is
     found at once."""
 
-    def __init__(self, out, kind, audio, force):
+    def __init__(self, out, kind, inputs, force):
+        """inputs: {what: path} of the files the render reads (audio, options, plug-in)."""
         run = _run.current()
         self.kind = kind
         self.path = (out.rstrip(os.sep) or os.sep) if kind == "frames" else out
@@ -172,8 +241,7 @@ class Output:
         self.done = False  # the output is in place, whole
         name = os.path.basename(os.path.abspath(self.path))
         parent = os.path.dirname(os.path.abspath(self.path))
-        if os.path.abspath(self.path) == os.path.abspath(audio):
-            raise Failure("the output would overwrite the audio file", 2)
+        refuse_input_as_output(self.path, kind, inputs)
         if kind == "frames":
             if os.path.lexists(self.path) and not os.path.isdir(self.path):
                 raise Failure("%s is a file, not a folder for PNG frames; name a new or empty folder, or a "
@@ -189,21 +257,21 @@ class Output:
                                   % (self.path, len(held), "entry" if len(held) == 1 else "entries"), 2)
                 # Inside the output folder, so the frames never cross devices (a mount point).
                 self.into_existing = True
-                where, prefix, suffix = self.path, ".partial-", ""
+                where, suffix = self.path, ""
             else:
-                where, prefix, suffix = parent, ".%s.partial-" % name, ""
+                where, suffix = parent, ""
         else:
             if os.path.isdir(self.path):
                 raise Failure("%s is a folder; name a video file, or %s/ for PNG frames in it"
                               % (self.path, self.path.rstrip(os.sep)), 2)
             if os.path.lexists(self.path) and not os.path.isfile(self.path):
                 raise Failure("%s exists and is not a regular file; name another output" % self.path, 2)
-            base, extension = os.path.splitext(name)
-            where, prefix, suffix = parent, ".%s.partial-" % base, extension
+            where, suffix = parent, os.path.splitext(name)[1]
         if not os.path.isdir(parent):
             raise Failure("the folder for %s does not exist" % self.path)
         try:
-            self.temporary = run.create_temporary(where, prefix, suffix, directory=kind == "frames")
+            # A short name: one no longer than the output's fits wherever the output's does.
+            self.temporary = run.create_temporary(where, TEMPORARY_PREFIX, suffix, directory=kind == "frames")
         except OSError as error:
             raise Failure("cannot write into %s: %s" % (where, error.strerror))
 
@@ -268,14 +336,15 @@ def render(args):
     check_gl_choice(args)
     size = parse_size(args.size) if args.size else None
     start = parse_seconds(args.start, "start", True)
-    seconds = parse_seconds(args.seconds, "length", False) if args.seconds else None
+    seconds = parse_seconds(args.seconds, "length", False) if args.seconds is not None else None
     if args.plugin and size:
         raise Failure("--size sets our plug-in's window; another plug-in draws at its own size", 2)
     if not size and not args.options and not args.plugin:
         size = (1280, 720)
     check_tools("ffmpeg", "Xvfb")
     out = args.out or os.path.splitext(os.path.basename(audio))[0] + ".mp4"
-    output = args.output = Output(out, output_kind(out), audio, getattr(args, "force", False))
+    inputs = {"audio file": audio, "options file": args.options, "plug-in": args.plugin}
+    output = args.output = Output(out, output_kind(out), inputs, getattr(args, "force", False))
     run = _run.current()
     folder = tempfile.mkdtemp(prefix="render-", dir=run.folder)
     host = encoder = None
@@ -292,7 +361,7 @@ def render(args):
                  % (os.path.basename(audio), seconds_text(info["file_seconds"]), seconds_text(info["header_seconds"]),
                     " (%s)" % info["cut_reason"] if info.get("cut_reason") else ""))
         tell("Rendering %s of %s (%s) with %s%s at %d/%d fps: %d frames." % (
-            seconds_text(clip), os.path.basename(audio), "mono" if info["channel_count"] == 1 else "stereo",
+            seconds_text(clip), os.path.basename(audio), channels_text(info.get("file_channels", info["channel_count"])),
             os.path.basename(name) + " under Wine",
             " at %dx%d" % planned if planned else "", fps[0], fps[1], frames))
 
@@ -398,13 +467,34 @@ def render(args):
     finally:
         # What this render started ends here, so that a benchmark's next round starts clean;
         # the run's close() is there for whatever a second signal cuts short.
+        with _run.stopping() as telling:
+            stop_encoder(encoder, telling)
+            telling.step("stopping the host")
+            stop(host, grace=HOST_GRACE)
+            if fifo_fd is not None:
+                os.close(fifo_fd)
+            telling.step("removing the unfinished output")
+            run.discard(output.temporary)
+            if os.environ.get("HALCYON_KEEP_RUNS") != "1":
+                shutil.rmtree(folder, ignore_errors=True)
+
+
+ENCODER_GRACE = 0.2  # seconds ffmpeg gets after its input closed, when it did not end by itself
+HOST_GRACE = 0.5     # seconds the player gets to end on SIGTERM before SIGKILL
+
+
+def stop_encoder(encoder, telling):
+    """ffmpeg cut short: its input closed first (it ignores SIGTERM while the input is open),
+    then a short grace, then SIGKILL; what it made is discarded anyway."""
+    if encoder is None or encoder.poll() is not None:
         stop(encoder)
-        stop(host)
-        if fifo_fd is not None:
-            os.close(fifo_fd)
-        run.discard(output.temporary)
-        if os.environ.get("HALCYON_KEEP_RUNS") != "1":
-            shutil.rmtree(folder, ignore_errors=True)
+        return
+    telling.step("stopping ffmpeg")
+    try:
+        encoder.stdin.close()
+    except OSError:
+        pass
+    stop(encoder, grace=ENCODER_GRACE)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -437,8 +527,8 @@ def sheet(args):
              "box=1:boxcolor=black@0.6:boxborderw=4")
     graph = "select='%s',scale=%d:-2,%s,tile=%dx%d:padding=4:margin=4:color=0x202020" % (
         select, args.width // args.columns - 6, label, args.columns, args.rows)
-    temporary = _run.create_temporary(os.path.dirname(os.path.abspath(args.out)),
-                                      ".%s.partial-" % os.path.basename(args.out), ".png")
+    refuse_input_as_output(args.out, "file", {"video": args.video})
+    temporary = _run.create_temporary(os.path.dirname(os.path.abspath(args.out)), TEMPORARY_PREFIX, ".png")
     try:
         result = subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
                                  "-i", "file:" + os.path.abspath(args.video),
@@ -608,9 +698,37 @@ def add_player_arguments(parser, offscreen=True):
                              "else Mesa's llvmpipe; software is llvmpipe; device:N is EGL device N")
 
 
+class Parser(argparse.ArgumentParser):
+    """Options in full only (an abbreviation would reach this layer and not the one that chose
+    the build); a refusal is one line with its reason, status 2, no usage text."""
+
+    command = None  # the command asked for, named in refusals the top level makes for it
+
+    def __init__(self, **options):
+        super().__init__(allow_abbrev=False, **options)
+
+    def error(self, message):
+        if message.startswith("unrecognized arguments: "):
+            message = "unknown option or argument %s (options are written in full)" % message.split(": ", 1)[1]
+        name = self.prog.replace("./halcyon", "halcyon", 1)
+        if name == "halcyon" and Parser.command:
+            name += " " + Parser.command
+        _run.tell("%s: %s" % (name, message))
+        sys.exit(2)
+
+
+def refuse_empty_values(parser, args):
+    """An empty value means nothing, and must not read as the default."""
+    for action in parser._actions:
+        if action.dest in vars(args) and getattr(args, action.dest) == "":
+            name = action.option_strings[0] if action.option_strings else action.metavar or action.dest
+            parser.error("%s is empty; give a value" % name)
+
+
 def main(argv):
-    parser = argparse.ArgumentParser(prog="./halcyon", description="Music in, visualization out.")
-    commands = parser.add_subparsers(dest="command", required=True)
+    parser = Parser(prog="./halcyon", description="Music in, visualization out.")
+    # sheet and bench are demo.sh's and bench.sh's, not commands of ./halcyon's own.
+    commands = parser.add_subparsers(dest="command", required=True, parser_class=Parser, metavar="render|play")
     audio_help = "a WAV, FLAC, Ogg Vorbis or MP3 file"
     r = commands.add_parser("render", help="a video (or PNG frames) of the visualization of AUDIO",
                             description="A video of the visualization of AUDIO, with its sound: the plug-in "
@@ -644,18 +762,21 @@ def main(argv):
     p.add_argument("--sound-latency", metavar="MS", help="the sound output's delay that no API reports (a "
                                                          "Bluetooth headset's own), 0 to 10000 ms; natively")
     add_player_arguments(p, offscreen=False)
-    s = commands.add_parser("sheet", help="a contact sheet of a video's frames, with their times")
+    s = commands.add_parser("sheet", description="A contact sheet of a video's frames, with their times.")
     s.add_argument("video")
     s.add_argument("out")
     s.add_argument("--columns", type=int, default=4)
     s.add_argument("--rows", type=int, default=3)
     s.add_argument("--width", type=int, default=1280)
-    b = commands.add_parser("bench", help="Render alone against the whole export")
+    b = commands.add_parser("bench", description="Render alone against the whole export.")
     b.add_argument("--size", default="512x384")
     b.add_argument("--frames", type=int, default=150)
     b.add_argument("--plugin", help="time another visualization DLL instead of ours")
     b.add_argument("--json", help="also write the export's figures to this file")
+    if argv and argv[0] in ("render", "play", "sheet", "bench"):
+        Parser.command = argv[0]
     args = parser.parse_args(argv)
+    refuse_empty_values({"render": r, "play": p, "sheet": s, "bench": b}[args.command], args)
     try:
         _run.begin(args.command)
         try:
@@ -681,7 +802,7 @@ NOTHING_WRITTEN = {"render": "; nothing was written under the output name",
 
 
 def complain(command, text, status):
-    _run.tell("\nhalcyon %s: %s" % (command, text))
+    _run.tell("halcyon %s: %s" % (command, text))
     return status
 
 

@@ -6,7 +6,7 @@ build_for_video() {
   local mode=$1 log="$build_root/video-build.log"
   local targets=(analyse_audio make_demo_music)
   [ "$mode" = wine ] || targets+=(halcyon_native halcyonsphere)
-  [ "$mode" = native ] || choose_windows_build
+  [ "$mode" = native ] || choose_windows_build later
   if [ ! -x "$release_dir/tools/analyse_audio" ] ||
      { [ "$mode" != wine ] && [ ! -x "$release_dir/native/halcyonsphere" ]; } ||
      { [ "$mode" != native ] && [ ! -x "$windows_dir/bin/halcyon_host.exe" ]; }; then
@@ -17,11 +17,18 @@ build_for_video() {
   export HALCYON_TOOLS_DIR="$release_dir/tools" HALCYON_NATIVE_DIR="$release_dir/native"
 }
 # native or wine: which path a render or play with these arguments takes (--wine, or another
-# plug-in with --plugin, runs under Wine).
+# plug-in with --plugin, runs under Wine). Options in full, as _video.py takes them (it refuses
+# abbreviations); the value of an option and what follows -- are not options.
 video_mode() {
-  local argument
+  local argument taking_value=""
   for argument in "$@"; do
-    case "$argument" in --wine | --plugin | --plugin=*) echo wine; return ;; esac
+    if [ -n "$taking_value" ]; then taking_value=""; continue; fi
+    case "$argument" in
+      --) break ;;
+      --wine | --plugin | --plugin=*) echo wine; return ;;
+      --out | --size | --fps | --seconds | --start | --options | --gl | --log | --timings | --sound-latency)
+        taking_value=1 ;;
+    esac
   done
   echo native
 }

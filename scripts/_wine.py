@@ -200,11 +200,26 @@ def start_session(run, screen=(1280, 1024), own_display=True, build=None):
     else:
         source = make_template(run, display, build)
     prefix = os.path.join(run.folder, "prefix")
-    run.wine_prefix(prefix, _run.end_wine_prefix)
+    run.wine_prefix(prefix, _run.end_run_prefix)
     copy_prefix(source, prefix)
     env = base_environment(prefix, build, display)
     os.environ.update(env)
     os.environ["HALCYON_WINE_SESSION"] = prefix  # runs started inside this one use it
     run.call(["wineserver", "-p%d" % SERVER_PERSISTENCE], 60)
-    if not own_display:  # the user's window manager gives the window its frame and close box
+    # The user's window manager gives the window its frame and close box. Where none runs, the
+    # windows stay unmanaged: Wine would wait seconds for one at each window it hides.
+    if not own_display and window_manager_runs(display):
         wine_call(run, {}, ["reg", "delete", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/f"])
+
+
+def window_manager_runs(display):
+    """Whether a window manager says it runs on the display (_NET_SUPPORTING_WM_CHECK on the
+    root window); True where that cannot be told (no xprop)."""
+    try:
+        result = subprocess.run(["xprop", "-display", display, "-root", "_NET_SUPPORTING_WM_CHECK"],
+                                capture_output=True, text=True, timeout=10, stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.TimeoutExpired):
+        return True
+    if result.returncode != 0:
+        return True
+    return "window id" in result.stdout

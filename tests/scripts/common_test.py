@@ -123,6 +123,21 @@ class CommonTest(unittest.TestCase):
         return [line.split()[1] + ("" if line.split()[2] == "amd64" else ":" + line.split()[2])
                 for line in self.read("dpkg").splitlines()]
 
+    def test_the_clock_reads_alike_in_every_locale(self):
+        """bench's timings: microseconds whatever the locale's decimal separator."""
+        locales = os.path.join(self.tree, "locales")
+        os.makedirs(locales)
+        made = subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", os.path.join(locales, "de_DE.UTF-8")],
+                              capture_output=True) if shutil.which("localedef") else None
+        if made is None or made.returncode not in (0, 1) or not os.path.isdir(os.path.join(locales, "de_DE.UTF-8")):
+            self.skipTest("no de_DE locale can be made here")
+        for locale in ("C", "de_DE.UTF-8"):
+            status, out, _ = self.bash("microseconds; a=$now_us; sleep 0.01; microseconds; echo $a $now_us",
+                                       LOCPATH=locales, LC_ALL=locale)
+            self.assertEqual(status, 0, locale)
+            self.assertTrue(all(v.isdigit() and len(v) >= 16 for v in out), (locale, out))
+            self.assertTrue(9000 <= int(out[1]) - int(out[0]) < 1000000, (locale, out))
+
     def test_missing_packages_come_from_one_query(self):
         self.write("dpkg", "ii  a amd64\nun  b amd64\nii  c i386\nii  d amd64\nrc  e amd64\nii  f all\n")
         status, missing, calls = self.bash("query_installed_packages a b c:i386 d:i386 e f g; "
@@ -211,6 +226,18 @@ class CommonTest(unittest.TestCase):
         self.assertEqual(self.choice()[:2], ("i686", None))
         self.assertIsNone(self.read("build/setup-32bit-wine.failed"))
         self.assertEqual(self.read("foreign").split(), ["i386"])
+
+    def test_a_video_command_leaves_the_64bit_note_to_its_run(self):
+        # So that a refusal before the run starts stays one line.
+        shutil.copy(os.path.join(SCRIPTS, "_windows_build.py"), os.path.join(self.tree, "scripts"))
+        self.write("foreign", "")
+        for call, in_bash in (("choose_windows_build", True), ("choose_windows_build later", False)):
+            status, out, err, _ = self.run_bash('ensure_setup wine >/dev/null; %s; echo "${HALCYON_WINDOWS_BUILD_NOTE-}"'
+                                                % call, FAKE_REFUSE="wine32:i386")
+            self.assertEqual(status, 0, err)
+            self.assertEqual("using the 64-bit Windows build" in err, in_bash, (call, err))
+            self.assertEqual(out.strip().startswith("using the 64-bit Windows build and 64-bit Wine: 32-bit Wine "),
+                             not in_bash, (call, out))
 
     def test_an_interrupted_setup_leaves_no_half_added_architecture(self):
         self.write("foreign", "")

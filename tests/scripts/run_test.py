@@ -36,6 +36,22 @@ finally:
     _run.close()
 """
 
+# A run that starts a sleeping child, writes argv[3].started (its pid and the child's), works two
+# seconds, closes, and writes argv[3].finished: the sign that it ran to its end.
+WORKER = r"""
+import os, subprocess, sys, time
+sys.path.insert(0, sys.argv[1])
+import _run
+_run.RUNS = sys.argv[2]
+run = _run.begin("worker")
+child = run.spawn(["sleep", "300"], stdin=subprocess.DEVNULL)
+with open(sys.argv[3] + ".started", "w") as f:
+    f.write("%d %d" % (os.getpid(), child.pid))
+time.sleep(2)
+_run.close()
+open(sys.argv[3] + ".finished", "w").close()
+"""
+
 # A reaper that says when it has begun to end an abandoned run.
 REAPER = r"""
 import sys
@@ -138,18 +154,37 @@ class Runs(unittest.TestCase):
         _run.reap_abandoned_runs()
         self.assert_nothing_left(processes, path, folder)
 
-    def test_a_run_whose_command_is_killed_outright_cleans_up_itself(self):
-        # ./halcyon's shell killed with kill -9 while its Python run goes on: the run is told as by
-        # a closed terminal, and undoes what it started without waiting for a next run.
-        shell = subprocess.Popen(["sh", "-c", '"$@"; exit $?', "sh", sys.executable, "-c", OWNER, SCRIPTS, self.runs,
-                                  SLEEPERS, self.out], stdout=subprocess.PIPE, text=True)
-        self.addCleanup(shell.stdout.close)
-        pid, path, folder = shell.stdout.readline().split()
-        [owner] = [self.watch(child) for child in children_of(shell.pid)]
-        processes = [owner, self.watch(int(pid))] + [self.watch(child) for child in children_of(int(pid))]
-        shell.kill()
-        shell.wait()
-        self.assert_nothing_left(processes, path, folder)
+    def test_wrapped_and_background_starts_run_to_their_end(self):
+        """However it is started (nohup, & from a shell that exits, setsid, timeout, a script
+        that execs one of them), a run goes on to its end once what started it is gone, keeps an
+        inherited ignored hang-up ignored, and still ends what it started."""
+        worker = sys.executable + " -c '%s' %s %s" % (WORKER, SCRIPTS, self.runs)
+        starts = {"nohup": "nohup %s >/dev/null 2>&1 & exit 0",
+                  "& then exit": "%s >/dev/null 2>&1 & exit 0",
+                  "setsid": "setsid %s >/dev/null 2>&1 & exit 0",
+                  "timeout": "timeout 60 %s >/dev/null 2>&1 & exit 0",
+                  "a script that execs nohup": "(exec nohup %s >/dev/null 2>&1) & exit 0"}
+        for number, (name, line) in enumerate(starts.items()):
+            marks = os.path.join(self.root, "start-%d" % number)
+            subprocess.run(["sh", "-c", line % ("%s %s" % (worker, marks))], timeout=30, check=True)
+            starts[name] = marks
+        for name, marks in starts.items():
+            deadline = time.monotonic() + 30
+            while not os.path.exists(marks + ".started") and time.monotonic() < deadline:
+                time.sleep(0.05)
+            with open(marks + ".started") as f:
+                pid, child = (int(v) for v in f.read().split())
+            processes = [self.watch(pid), self.watch(child)]
+            if name == "nohup":
+                os.kill(pid, signal.SIGHUP)  # ignored, as nohup asked
+        for name, marks in starts.items():
+            deadline = time.monotonic() + 30
+            while not os.path.exists(marks + ".finished") and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(os.path.exists(marks + ".finished"), name)
+            with open(marks + ".started") as f:
+                child = int(f.read().split()[1])
+            self.assertIsNone(start_of(child), name)  # the run's close() ended its child
 
     def test_a_run_that_another_is_reaping_is_waited_for(self):
         # Sleeps that ignore SIGTERM keep the first reaper busy for its grace period.
@@ -164,16 +199,25 @@ class Runs(unittest.TestCase):
         self.assertEqual(reaper.wait(60), 0)
 
     def test_a_second_ctrl_c_cuts_a_slow_clean_up_short_and_the_next_run_finishes_it(self):
-        owner, processes, path, folder = self.owner(SLEEPERS, slow_step="waiting for a slow helper")
-        owner.send_signal(signal.SIGINT)
-        self.assertIn("cleaning up: waiting for a slow helper", owner.terminal.readline())
-        owner.send_signal(signal.SIGINT)
-        self.assertEqual(owner.wait(30), 130)
-        self.assertIn("next run", owner.terminal.readline())
-        self.assertEqual(len(self.alive(processes[1:])), 2)  # the sleeps: the clean-up was cut first
-        self.assertTrue(os.path.exists(os.path.join(folder, "run.json")))
-        _run.reap_abandoned_runs()
-        self.assert_nothing_left(processes, path, folder)
+        # The second Ctrl-C after the note (a second on), or at once: either ends the run there,
+        # its temporary file gone with it, the rest left to the next run.
+        for after_the_note in (True, False):
+            owner, processes, path, folder = self.owner(SLEEPERS, slow_step="waiting for a slow helper")
+            owner.send_signal(signal.SIGINT)
+            if after_the_note:
+                self.assertIn("cleaning up: waiting for a slow helper", owner.terminal.readline())
+            else:
+                time.sleep(0.2)
+            asked = time.monotonic()
+            owner.send_signal(signal.SIGINT)
+            self.assertEqual(owner.wait(30), 130)
+            self.assertLess(time.monotonic() - asked, 0.5)
+            self.assertIn("next run", owner.terminal.readline())
+            self.assertEqual(len(self.alive(processes[1:])), 2)  # the sleeps: the clean-up was cut first
+            self.assertTrue(os.path.exists(os.path.join(folder, "run.json")))
+            self.assertFalse(os.path.exists(path))
+            _run.reap_abandoned_runs()
+            self.assert_nothing_left(processes, path, folder)
 
     def test_only_processes_that_are_still_the_recorded_ones_are_ended(self):
         for offset, ended in ((0, True), (-1, False)):

@@ -69,6 +69,14 @@ def program_of(pid):
         return ""
 
 
+def parent_of(pid):
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            return int(f.read().rsplit(b")", 1)[1].split()[1])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
 def runs_of(pid):
     """The run folders whose owner is pid."""
     found = []
@@ -160,14 +168,21 @@ class RenderRuns:
         return frames, width, height
 
     def stopped_runs_leave_nothing(self, args, stops):
-        """Renders stopped by each signal, Ctrl-C or kill -9 of the command, leave no output, run
-        folder or process."""
+        """Renders stopped by each signal: Ctrl-C, SIGTERM or a hang-up within a second, kill -9 of
+        the command, or SIGTERM to the host from outside, leave no output, run folder or process."""
         for stop in stops:
             process, record = self.start_render_of_its_own(args)
             try:
                 time.sleep(1)
-                process.send_signal(stop)
+                asked = time.monotonic()
+                if stop == "SIGTERM to the host":
+                    with open(os.path.join(record["folder"], "run.json")) as f:
+                        [host] = [c["pid"] for c in json.load(f)["children"] if c["name"] in ("wine", "wine64")]
+                    os.kill(host, signal.SIGTERM)
+                else:
+                    process.send_signal(stop)
                 text = process.communicate(timeout=60)[0]
+                took = time.monotonic() - asked
             finally:
                 if process.poll() is None:
                     process.kill()
@@ -175,9 +190,15 @@ class RenderRuns:
             if stop == signal.SIGKILL:
                 # What the killed run left is ended by the next run to start.
                 self.render("--out", "out/x.mp4", "--size", "3x3", "--wine")
-            else:
+            elif stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
                 self.assertEqual(process.returncode, 130, text)
-                self.assertIn("interrupted", text)
+                self.assertEqual(text.strip().splitlines()[-1], "halcyon render: interrupted; nothing was written "
+                                                                "under the output name.")
+                self.assertLess(took, 1.0, stop)
+            else:  # not a crash: someone else ended it
+                self.assertEqual(process.returncode, 1, text)
+                self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the host was stopped by SIGTERM "
+                                 r"from outside, after \d+ frames \(\d+ of \d+ frames drawn\)$")
             self.assertEqual(os.listdir(self.out), [], stop)
             self.assertEqual(os.listdir(self.temporary), [], stop)
             self.assertFalse(os.path.exists(record["folder"]), stop)
@@ -235,15 +256,38 @@ class RenderTest(RenderRuns, unittest.TestCase):
 
     def test_interrupted_and_killed_runs_leave_nothing(self):
         plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", render_sleep=40)
-        self.stopped_runs_leave_nothing(["--plugin", plugin, "--fps", "120"], (signal.SIGINT, signal.SIGKILL))
+        self.stopped_runs_leave_nothing(["--plugin", plugin, "--fps", "120"],
+                                        (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL,
+                                         "SIGTERM to the host"))
 
-
-def in_mounts_of_its_own(script, *args):
-    """A command line that runs the shell script in a mount namespace of its own (root only):
-    a test mounts small file systems there that vanish with it."""
-    if os.geteuid() != 0 or shutil.which("unshare") is None:
-        raise unittest.SkipTest("mounting a file system needs root and unshare")
-    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
+    def test_a_run_killed_outright_during_the_analysis_takes_the_analyser_with_it(self):
+        # Two hours of 8 kHz mono: seconds of analysis, long enough to be caught at it.
+        song = os.path.join(self.folder, "long.wav")
+        with wave.open(song, "wb") as f:
+            f.setnchannels(1)
+            f.setsampwidth(2)
+            f.setframerate(8000)
+            f.writeframes(bytes(8000 * 2 * 7200))
+        process = subprocess.Popen([sys.executable, VIDEO, "render", song, "--out", "out/x.mp4", "--wine"],
+                                   cwd=self.folder, env=own_session_env(), stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        deadline = time.monotonic() + 60
+        analyser = None
+        while analyser is None and process.poll() is None and time.monotonic() < deadline:
+            analyser = next((int(pid) for pid in filter(str.isdigit, os.listdir("/proc"))
+                             if program_of(int(pid)) == "analyse_audio" and parent_of(int(pid)) == process.pid), None)
+            time.sleep(0.01)
+        self.assertIsNotNone(analyser, "no analysis seen")
+        [run] = runs_of(process.pid)
+        with open(os.path.join(RUNS, run, "run.json")) as f:
+            self.assertIn("analyse_audio", [c["name"] for c in json.load(f)["children"]])
+        process.kill()
+        process.wait()
+        deadline = time.monotonic() + 1
+        while program_of(analyser) == "analyse_audio" and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertNotEqual(program_of(analyser), "analyse_audio")
 
     def test_ctrl_c_at_early_moments_ends_with_one_line(self):
         """./halcyon render interrupted while its wrapper checks the set-up, as the interpreter
@@ -296,6 +340,14 @@ def in_mounts_of_its_own(script, *args):
         self.addCleanup(os.environ.__setitem__, "PATH", os.environ["PATH"])
         os.environ["PATH"] = fakes + os.pathsep + os.environ["PATH"]
         return os.path.join(tree, "halcyon")
+
+
+def in_mounts_of_its_own(script, *args):
+    """A command line that runs the shell script in a mount namespace of its own (root only):
+    a test mounts small file systems there that vanish with it."""
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        raise unittest.SkipTest("mounting a file system needs root and unshare")
+    return ["unshare", "-m", "sh", "-c", script, "sh"] + list(args)
 
 
 class FailureTest(RenderRuns, unittest.TestCase):

@@ -1,0 +1,69 @@
+"""play --wine on a display of the test's own (an Xvfb with no window manager, as a bare desktop
+session may be): Escape and every stop signal end it within a second, and the stop's time is told."""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from harness import ensure_session
+from test_render import VIDEO, own_session_env, write_clip
+
+
+class PlayTest(unittest.TestCase):
+    def setUp(self):
+        if shutil.which("xdotool") is None:
+            self.skipTest("xdotool is needed to press Escape")
+        ensure_session()
+        self.folder = tempfile.mkdtemp(prefix="halcyon-play-test-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.clip = os.path.join(self.folder, "clip.wav")
+        write_clip(self.clip, seconds=30, rate=8000)
+        self.short_clip = os.path.join(self.folder, "short.wav")
+        write_clip(self.short_clip, seconds=2.5, rate=8000)
+        reader, writer = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(writer)
+        self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        with os.fdopen(reader) as f:
+            self.display = ":" + f.readline().strip()
+
+    def test_escape_and_signals_end_it_within_a_second(self):
+        env = own_session_env(DISPLAY=self.display)
+        cases = ["Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, "the end"]
+        for stop in cases:
+            clip = self.clip if stop != "the end" else self.short_clip
+            process = subprocess.Popen([sys.executable, VIDEO, "play", clip, "--wine", "--size", "320x240"],
+                                       cwd=self.folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                       text=True)
+            self.addCleanup(lambda process=process: process.poll() is None and process.kill())
+            lines = []
+            while not lines or "live" not in lines[-1]:
+                lines.append(process.stdout.readline())
+                self.assertTrue(lines[-1], (stop, lines))
+            time.sleep(2)
+            asked = time.monotonic()
+            if stop == "Escape":
+                subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".", "windowfocus", "--sync", "key",
+                                "Escape"], env=env, check=True, timeout=30, capture_output=True)
+            elif stop != "the end":
+                process.send_signal(stop)
+            text = process.communicate(timeout=60)[0]
+            took = time.monotonic() - asked
+            self.assertLess(took, 1.0, (stop, text))
+            last = text.strip().splitlines()[-1]
+            if stop == "Escape":
+                self.assertEqual(process.returncode, 0, text)
+                self.assertRegex(last, r"^Stopped at 0:0[23]: Escape or the close box\.$")
+            elif stop == "the end":
+                self.assertEqual((process.returncode, last), (0, "Played to the end."))
+            else:
+                self.assertEqual((process.returncode, last), (130, "halcyon play: interrupted."))
+
+if __name__ == "__main__":
+    unittest.main()
