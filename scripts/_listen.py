@@ -16,6 +16,7 @@ import tempfile
 import time
 
 import _run
+from _video import Parser, refuse_empty_values
 from _host_run import (PRODUCT, START_TIMEOUT, TOOLS, Failure, parse_size, prepare_player, read_events, say,
                        seconds_text, spawn, stop, unknown_messages)
 
@@ -102,8 +103,7 @@ def listen(args):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(prog="./halcyon listen", allow_abbrev=False,
-                                     description="What the computer plays, visualized live in a window by a plug-in "
+    parser = Parser(prog="./halcyon listen", description="What the computer plays, visualized live in a window by a plug-in "
                                                  "under Wine: another visualization plug-in (--plugin) or ours as "
                                                  "the DLL (--wine). Escape or closing the window ends it.")
     which = parser.add_mutually_exclusive_group(required=True)
@@ -114,9 +114,7 @@ def main(argv):
     parser.add_argument("--options", metavar="FILE", help="our plug-in's options file (useropt.cfg) to use")
     parser.add_argument("--log", help=argparse.SUPPRESS)  # a copy of the host's event log, for the tests
     args = parser.parse_args(argv)
-    for name in ("plugin", "source", "size", "options", "log"):
-        if getattr(args, name) == "":
-            parser.error("--%s needs a value" % name)
+    refuse_empty_values(parser, args)
     try:
         _run.begin("listen")
         try:
