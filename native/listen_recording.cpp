@@ -30,6 +30,7 @@ const char kEncoderStopped[] = "ffmpeg stopped taking frames";
 struct Recording {
     bool active = false;
     RenderOutput output;
+    std::string name;              // as the user gave it
     EncoderProcess encoder;
     MatroskaStream stream;
     LiveCapture *capture = nullptr;
@@ -136,6 +137,7 @@ bool recording_check(const std::string &path, const std::vector<std::string> &in
     plan.path = absolute_path(plan.path.c_str());
     plan.folder = absolute_path(plan.folder.c_str());
     g_recording.output = plan;
+    g_recording.name = path;
     return true;
 }
 
@@ -246,5 +248,5 @@ std::string recording_summary() {
     char text[256];
     std::snprintf(text, sizeof text, ": %lld frames at %dx%d, %s with sound, %.1f MB.", static_cast<long long>(r.frames),
                   r.width, r.height, duration_text(r.last_shown - r.first_shown).c_str(), double(info.st_size) / 1e6);
-    return "Recorded " + r.output.path + text;
+    return "Recorded " + r.name + text;
 }

@@ -292,7 +292,7 @@ class Listen(unittest.TestCase):
         subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
         frames, events, said = self.stop(process, escape=True)
         video = os.path.join(self.folder, "shown.mp4")
-        self.assertIn("Recorded %s: %d frames at 96x72" % (video, len(frames)), said)
+        self.assertIn("Recorded shown.mp4: %d frames at 96x72" % len(frames), said)
         self.assertEqual(self.ffmpeg_processes(), [])
         streams = json.loads(subprocess.run(
             ["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name,width,height,sample_rate",
