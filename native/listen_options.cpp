@@ -39,7 +39,7 @@ bool whole_number(const std::string &text, long low, long high, int *value) {
 }  // namespace
 
 bool listen_options_parse(int argc, char **argv, ListenOptions *options, std::string *error) {
-    static const std::vector<OptionSpec> kOptions = {
+    static const std::vector<OptionRule> kOptions = {
         {"--source", true},   {"--list-sources", false}, {"--size", true},   {"--options", true},
         {"--assets", true},   {"--fullscreen", false},   {"--sound-latency", true}, {"--record", true},
         {"--log", true},      {"--capture", true},       {"--frames", true}, {"--wine", false},

@@ -207,7 +207,13 @@ bool recording_finish(std::string *error) {
     const int64_t until = std::llround((r.last_shown - r.first_shown) * kLiveCaptureRate);
     write_sound(r, until, until);
     const bool failed = !r.failure.empty();
-    if (!encoder_finish(&r.encoder) && (!failed || r.failure == kEncoderStopped)) {
+    const bool finished = encoder_finish(&r.encoder, [] { return run_stop_signal() != 0; });
+    if (run_stop_signal() != 0) {  // stopped while ffmpeg finished: a stop leaves nothing
+        *error = "interrupted";
+        recording_discard();
+        return false;
+    }
+    if (!finished && (!failed || r.failure == kEncoderStopped)) {
         // ffmpeg that stopped taking frames failed itself: its own reason is the one to tell.
         const std::string full = output_full_disk(r.output), said = encoder_last_message(r.encoder);
         const std::string reason = !full.empty() ? full : said;
@@ -217,11 +223,6 @@ bool recording_finish(std::string *error) {
     }
     if (failed) {
         *error = r.failure;
-        recording_discard();
-        return false;
-    }
-    if (run_stop_signal() != 0) {  // stopped while ffmpeg finished: a stop leaves nothing
-        *error = "interrupted";
         recording_discard();
         return false;
     }
