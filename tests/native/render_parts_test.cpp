@@ -1,6 +1,7 @@
 // What render and play check and where they write, without drawing: the command line, the values,
-// the output against its inputs (through links), the unnamed output put in place, and the private
-// asset folder's guard for the user's options file.
+// the output against its inputs (through links), the unnamed output put in place, the private
+// asset folder's guard for the user's options file, and a recording's stamped stream as ffmpeg
+// reads it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
