@@ -10,9 +10,9 @@
 
 #include "audio/live_capture.h"
 #include "native/encoder_process.h"
-#include "native/plugin_folder.h"
 #include "native/live_rows.h"
 #include "native/matroska_stream.h"
+#include "native/plugin_folder.h"
 #include "native/render_checks.h"
 #include "native/render_output.h"
 #include "native/stop_signals.h"
@@ -28,7 +28,6 @@ constexpr double kSoundWaitSeconds = 0.5;
 const char kEncoderStopped[] = "ffmpeg stopped taking frames";
 
 struct Recording {
-    bool active = false;
     RenderOutput output;
     std::string name;              // as the user gave it
     EncoderProcess encoder;
@@ -146,11 +145,8 @@ bool recording_open(LiveCapture *capture, std::string *error) {
     stop_signals_at_exit(at_exit_now);
     if (!output_open(&r.output, error)) return false;
     r.capture = capture;
-    r.active = true;
     return true;
 }
-
-bool recording_active() { return g_recording.active; }
 
 bool recording_begin() { return true; }
 

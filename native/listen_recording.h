@@ -20,10 +20,9 @@ bool recording_check(const std::string &path, const std::vector<std::string> &in
                      bool *usage);
 // Makes the unnamed file beside the name; from here every way out removes it.
 bool recording_open(LiveCapture *capture, std::string *error);
-bool recording_active();
 
 // The frame loop's outlet (frame_loop.h): the encoder starts with the first frame, whose size
-// the video keeps (a resized window's frames are scaled to it).
+// the video keeps (a resized window's frames are scaled to it: a video has one size).
 bool recording_begin();
 bool recording_frame(std::string *error);
 
