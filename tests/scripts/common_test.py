@@ -83,6 +83,9 @@ class CommonTest(unittest.TestCase):
         self.write("dpkg", "")
         self.env = dict(os.environ, PATH=os.path.join(self.tree, "fakes") + os.pathsep + os.environ["PATH"],
                         TREE=self.tree, CALLS=os.path.join(self.tree, "calls"))
+        # The choice ./halcyon test made for this machine must not decide the fake machine's.
+        for name in ("HALCYON_WINDOWS_BUILD", "HALCYON_NO_WINE32", "HALCYON_WINDOWS_BUILD_NOTE"):
+            self.env.pop(name, None)
         self.machine(runs_32bit_code=True)
 
     def write(self, name, text):
