@@ -45,7 +45,8 @@ import tempfile
 import time
 
 import _run
-from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Failure, analyse, channels_text, check_audio,
+from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Analysis, Failure, analyse, channels_text,
+                       check_audio,
                        check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player, read_events,
                        say,
                        seconds_text, spawn, stop, unknown_messages)
@@ -347,12 +348,13 @@ def render(args):
     output = args.output = Output(out, output_kind(out), inputs, getattr(args, "force", False))
     run = _run.current()
     folder = tempfile.mkdtemp(prefix="render-", dir=run.folder)
-    host = encoder = None
+    host = encoder = analysis = None
     fifo_fd = None
     try:
         player, planned = prepare_player(folder, args.plugin, args.options, size)
-        stream = os.path.join(folder, "spectrum.hsps")
-        info = analyse(audio, stream, fps, start, seconds)
+        # Streamed into the host as the frames need it: a long song costs what a short one does.
+        analysis = Analysis(audio, folder, fps, start, seconds)
+        info = analysis.info
         frames = info["frames"]
         clip = frames * fps[1] / fps[0]
         name = args.plugin or PRODUCT
@@ -373,13 +375,16 @@ def render(args):
         widen_pipe(fifo_fd)
         with player.session(screen=planned or (1280, 1024)):
             host, events_path = player.launch(folder, [
-                "--spectrum", "stream:" + player.path(stream), "--delay", "0",
+                "--spectrum", "stream:-", "--delay", "0",
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
-                "--video", player.path(fifo), "--track", player.path(audio), "--pacing", "auto"])
+                "--video", player.path(fifo), "--track", player.path(audio), "--pacing", "auto"],
+                stdin=analysis.stream)
+            analysis.close_stream()
 
             def host_failed():
-                return player.explain(folder, host, name)
+                # An analysis that broke off ends the host's rows early: its own reason comes first.
+                return analysis.failure(0.5) or player.explain(folder, host, name)
 
             header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT,
                                 "the plug-in did not start within %d seconds" % START_TIMEOUT)
@@ -437,6 +442,9 @@ def render(args):
             if done < frames:
                 wait_quietly(host, 30)
                 raise Failure(host_failed() + " (%d of %d frames drawn)" % (done, frames))
+            failed = analysis.failure(5)
+            if failed:  # every row came, yet the analyser did not end well: not a whole video
+                raise Failure(failed)
             if not wait_quietly(host, 60):
                 stop(host)
             if host.returncode != 0:
@@ -448,6 +456,9 @@ def render(args):
             asked = unknown_messages(events)
             if asked:
                 tell("Note: " + asked + ".")
+            said = analysis.note()
+            if said:
+                tell("Note: " + said + ".")
             end = [e for e in events if e["event"] == "end"]
             last_render["loop_ms"] = end[0]["loop_ms"] if end else None
             last_render["frames"] = frames
@@ -468,6 +479,9 @@ def render(args):
         # What this render started ends here, so that a benchmark's next round starts clean;
         # the run's close() is there for whatever a second signal cuts short.
         with _run.stopping() as telling:
+            if analysis is not None:
+                telling.step("stopping the analysis")
+                analysis.stop()
             stop_encoder(encoder, telling)
             telling.step("stopping the host")
             stop(host, grace=HOST_GRACE)
