@@ -36,6 +36,7 @@ for _number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
 import argparse  # noqa: E402  (after the handlers: a Ctrl-C while these load is handled too)
 import errno
 import fcntl
+import glob
 import json
 import select
 import shutil
@@ -581,6 +582,10 @@ def bench(args):
         figures = {}
         for kind in kinds:
             figures[kind] = bench_player(args, kind, folder, music, stream, size, seconds)
+        songs = {}
+        if not args.plugin:
+            for minutes in LONG_SONG_MINUTES:
+                songs["%dmin" % minutes] = long_song_figures(folder, minutes, size)
         name = os.path.basename(args.plugin or PRODUCT)
         say("Export of %s at %s, %d frames (the plug-in's frames, then H.264 through ffmpeg), ms per frame:" % (
             name, "its own size" if args.plugin else "%dx%d" % size, args.frames))
@@ -597,10 +602,19 @@ def bench(args):
         if "native" in kinds:
             say("  native export / Wine export  %.2f (aim: at most 1)" % (
                 figures["native"]["export"] / figures["wine"]["export"]))
+        if songs:
+            say("Wine export of a song's first %d s at %dx%d, by the song's length:" % ((LONG_SONG_SECONDS,) + size))
+            say("  %-22s" % "" + "".join("%12s" % name for name in songs))
+            for label, key in (("host's peak memory, MB", "host_mb"), ("run's disk, MB", "disk_mb")):
+                say("  %-22s" % label + "".join("%12.1f" % songs[name][key] for name in songs))
         if args.json:
-            _run.write_json(args.json, {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
-                                   "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
-                                   "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}})
+            figures_json = {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
+                            "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
+                            "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}}
+            if songs:
+                figures_json["long_song_host_peak_mb"] = {name: songs[name]["host_mb"] for name in songs}
+                figures_json["long_song_run_disk_mb"] = {name: songs[name]["disk_mb"] for name in songs}
+            _run.write_json(args.json, figures_json)
         return 0
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -675,6 +689,93 @@ def bench_native(args, folder, music, stream, seconds):
         timings = exe_render(folder, music, ["--seconds", "%.3f" % seconds, "--size", args.size])
         export.append((timings["loop_ms"] + timings["encoder_tail_ms"]) / timings["frames"])
     return {"alone": min(alone), "export": min(export), "real_time": False, "first_frame": min(first)}
+
+
+LONG_SONG_MINUTES = (3, 60)
+LONG_SONG_SECONDS = 30  # of frames rendered of each, at 30 fps
+
+
+def silent_song(path, seconds, rate=8000):
+    """A mono WAV of silence whose samples take no disk (a sparse file): only its length counts."""
+    data = int(seconds * rate) * 2
+    with open(path, "wb") as f:
+        f.write(struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + data, b"WAVE", b"fmt ", 16, 1, 1, rate, rate * 2, 2,
+                            16, b"data", data))
+        f.truncate(44 + data)
+
+
+def run_of(pid):
+    """The record of the run whose owner is pid, with its folder, or None."""
+    for name in os.listdir(_run.RUNS):
+        folder = os.path.join(_run.RUNS, name)
+        try:
+            with open(os.path.join(folder, _run.RECORD)) as f:
+                record = json.load(f)
+        except (OSError, ValueError):
+            continue
+        if record.get("owner") == pid:
+            return dict(record, folder=folder)
+    return None
+
+
+def song_bytes(folder):
+    """The disk a run's files take, less its Wine prefix and the plug-in's copy (the same for any song)."""
+    total = 0
+    for where, folders, files in os.walk(folder):
+        folders[:] = [name for name in folders if name not in ("prefix", "plugin")]
+        for name in files:
+            try:
+                total += os.lstat(os.path.join(where, name)).st_blocks * 512
+            except OSError:
+                continue
+    return total
+
+
+def peak_resident_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            return next((int(line.split()[1]) for line in f if line.startswith("VmHWM:")), 0)
+    except (OSError, ValueError):
+        return 0
+
+
+def long_song_figures(folder, minutes, size):
+    """{"host_mb": the host's peak resident memory, "disk_mb": the most disk the run's own files
+    took} of a Wine render of a silent song of that length, in a process of its own, stopped by
+    a Ctrl-C once its first LONG_SONG_SECONDS of frames are drawn."""
+    song = os.path.join(folder, "song-%dmin.wav" % minutes)
+    silent_song(song, minutes * 60)
+    command = [sys.executable, os.path.abspath(__file__), "render", song, "--out", os.path.join(folder, "long.mp4"),
+               "--size", "%dx%d" % size, "--wine"]
+    env = {k: v for k, v in os.environ.items() if k != "HALCYON_WINE_SESSION"}  # Wine of its own, as a user's
+    err_path = os.path.join(folder, "long.err")
+    with open(err_path, "wb") as err:
+        process = _run.current().spawn(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=err)
+    peak_kb = disk = frames = 0
+    deadline = time.monotonic() + START_TIMEOUT
+    try:
+        while frames < LONG_SONG_SECONDS * 30:
+            if process.poll() is not None or time.monotonic() > deadline:
+                with open(err_path, "rb") as f:
+                    lines = f.read().decode("utf-8", "replace").strip().splitlines()
+                raise Failure("the render of a %d-minute song stopped after %d frames%s" % (
+                    minutes, frames, ": " + lines[-1].strip() if lines else ""))
+            record = run_of(process.pid)
+            if record:
+                for child in record["children"]:
+                    if child["name"] in ("wine", "wine64"):
+                        peak_kb = max(peak_kb, peak_resident_kb(child["pid"]))
+                disk = max(disk, song_bytes(record["folder"]))
+                frames = sum(1 for path in glob.glob(os.path.join(record["folder"], "render-*", "events.jsonl"))
+                             for e in read_events(path) if e["event"] == "frame")
+            time.sleep(0.1)
+    finally:
+        process.send_signal(signal.SIGINT)
+        wait_quietly(process, 10)
+        stop(process)
+        os.remove(song)
+    return {"host_mb": peak_kb / 1024, "disk_mb": disk / 1e6}
 
 
 def first_frame_seconds(render_args, folder):
