@@ -3,17 +3,30 @@
 # server started for the run (a null sink as the default output, in a runtime folder of its own):
 # PROBE (build/.../tools/listen_probe) plays clicks into the default output and prints one JSON
 # object, listen_latency_ms the median time from a click's write to the first 60 Hz tick whose
-# rows show it. The server and its folder go however the run ends.
+# rows show it.
+# bench/listen_latency.sh --listen PROGRAM PROBE [--clicks N]: the same through the real path,
+# PROGRAM listen (the halcyonsphere executable) in its window on a private Xvfb display, each
+# click timed to the first frame that showed it (bench/listen_latency.py).
+# The server, the display and the folder go however the run ends.
 set -euo pipefail
-[ $# -ge 1 ] && [ -x "$1" ] || { echo "usage: bench/listen_latency.sh LISTEN_PROBE [--clicks N]" >&2; exit 2; }
+usage="usage: bench/listen_latency.sh [--listen HALCYONSPHERE] LISTEN_PROBE [--clicks N]"
+program=""
+if [ "${1:-}" = --listen ]; then
+  [ $# -ge 2 ] && [ -x "$2" ] || { echo "$usage" >&2; exit 2; }
+  program=$2
+  shift 2
+fi
+[ $# -ge 1 ] && [ -x "$1" ] || { echo "$usage" >&2; exit 2; }
 probe=$1
 shift
+clicks=20
+[ "${1:-}" != --clicks ] || { [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; clicks=$2; }
 command -v pulseaudio >/dev/null && command -v pactl >/dev/null ||
   { echo "listen latency: pulseaudio and pactl are needed (Debian: pulseaudio pulseaudio-utils)" >&2; exit 1; }
 folder=$(mktemp -d "${TMPDIR:-/tmp}/halcyon-listen-bench-XXXXXX")
-server=""
+server="" display=""
 finish() {
-  if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
+  for process in $server $display; do kill "$process" 2>/dev/null || true; wait "$process" 2>/dev/null || true; done
   rm -rf "$folder"
 }
 trap finish EXIT
@@ -29,4 +42,14 @@ for _ in $(seq 200); do
   kill -0 "$server" 2>/dev/null || { echo "listen latency: pulseaudio did not start:" >&2; cat "$folder/server.log" >&2; exit 1; }
   sleep 0.1
 done
-"$probe" --latency "$@"
+if [ -z "$program" ]; then
+  "$probe" --latency --clicks "$clicks"
+  exit
+fi
+command -v Xvfb >/dev/null || { echo "listen latency: Xvfb is needed (Debian: xvfb)" >&2; exit 1; }
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
+display=$!
+for _ in $(seq 200); do [ -s "$folder/display" ] && break; sleep 0.1; done
+[ -s "$folder/display" ] || { echo "listen latency: Xvfb did not start:" >&2; cat "$folder/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$(head -n 1 "$folder/display")
+python3 "$(dirname "${BASH_SOURCE[0]}")/listen_latency.py" "$program" "$probe" "$clicks"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-bool command_line_parse(int argc, char **argv, const std::vector<OptionSpec> &specs, ParsedLine *line,
+bool command_line_parse(int argc, char **argv, const std::vector<OptionRule> &rules, ParsedLine *line,
                         std::string *error) {
     *line = ParsedLine();
     bool options_end = false;
@@ -22,15 +22,15 @@ bool command_line_parse(int argc, char **argv, const std::vector<OptionSpec> &sp
         }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &candidate : specs)
-            if (name == candidate.name) spec = &candidate;
-        if (!spec) {
+        const OptionRule *rule = nullptr;
+        for (const OptionRule &candidate : rules)
+            if (name == candidate.name) rule = &candidate;
+        if (!rule) {
             *error = "unknown option " + name + " (--help lists them; a file whose name begins with - goes after --)";
             return false;
         }
         std::string value;
-        if (!spec->takes_value) {
+        if (!rule->takes_value) {
             if (equals != std::string::npos) {
                 *error = name + " takes no value";
                 return false;
@@ -43,7 +43,7 @@ bool command_line_parse(int argc, char **argv, const std::vector<OptionSpec> &sp
             *error = name + " needs a value";
             return false;
         }
-        if (spec->takes_value && value.empty()) {
+        if (rule->takes_value && value.empty()) {
             *error = name + " needs a value, not an empty one";
             return false;
         }

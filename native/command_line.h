@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionRule {
     const char *name;   // "--out"
     bool takes_value;
 };
@@ -18,7 +18,7 @@ struct ParsedLine {
 };
 
 // False with one line in *error.
-bool command_line_parse(int argc, char **argv, const std::vector<OptionSpec> &specs, ParsedLine *line,
+bool command_line_parse(int argc, char **argv, const std::vector<OptionRule> &rules, ParsedLine *line,
                         std::string *error);
 // The last value given for name, or null.
 const std::string *command_line_value(const ParsedLine &line, const char *name);

@@ -1,6 +1,7 @@
 #include "native/encoder_process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -93,12 +94,21 @@ bool encoder_start(const std::vector<std::string> &argv, int keep_fd, EncoderPro
     int report[2];  // the exec's failure, if any, comes back through it
     if (pipe2(report, O_CLOEXEC) != 0) report[0] = report[1] = -1;
     const pid_t parent = getpid();
+    // No stop signal may run this process's handler in the child before exec.
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, number);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(127);
-        // A starter's ignored SIGHUP (nohup) stays ignored; what this process catches is reset by exec.
+        // A starter's ignored SIGHUP (nohup) stays ignored; the handlers give way to the defaults.
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now = {};
+            if (sigaction(number, nullptr, &now) == 0 && now.sa_handler != SIG_IGN) signal(number, SIG_DFL);
+        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -112,6 +122,7 @@ bool encoder_start(const std::vector<std::string> &argv, int keep_fd, EncoderPro
         if (report[1] >= 0) (void)!write(report[1], &reason, sizeof reason);
         _exit(127);
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(feed[0]);
     if (report[1] >= 0) close(report[1]);
     if (pid < 0) {
@@ -179,8 +190,17 @@ bool encoder_write_rows(EncoderProcess *encoder, const uint8_t *const *rows, int
     return true;
 }
 
-bool encoder_finish(EncoderProcess *encoder) {
+bool encoder_finish(EncoderProcess *encoder, bool (*stop_asked)()) {
     close_input(encoder);
+    // The trailer of a long video takes a while (the index moved to the front): a stop meanwhile
+    // must not wait for it.
+    while (stop_asked && !reap(encoder, false)) {
+        if (stop_asked()) {
+            encoder_stop(encoder, 0);
+            return false;
+        }
+        sleep_a_little();
+    }
     reap(encoder, true);
     return WIFEXITED(encoder->status) && WEXITSTATUS(encoder->status) == 0;
 }

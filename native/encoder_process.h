@@ -28,8 +28,9 @@ bool encoder_start(const std::vector<std::string> &argv, int keep_fd, EncoderPro
 bool encoder_write(EncoderProcess *encoder, const void *bytes, size_t size);
 // The same for many rows at once, each of row_bytes, at rows[0..count).
 bool encoder_write_rows(EncoderProcess *encoder, const uint8_t *const *rows, int count, size_t row_bytes);
-// Closes its input and waits for it to end; true when it ended with status 0.
-bool encoder_finish(EncoderProcess *encoder);
+// Closes its input and waits for it to end; true when it ended with status 0. When stop_asked
+// says so meanwhile, it is stopped instead (false).
+bool encoder_finish(EncoderProcess *encoder, bool (*stop_asked)() = nullptr);
 // Closes its input, gives it grace_seconds, then kills its group; reaps it.
 void encoder_stop(EncoderProcess *encoder, double grace_seconds);
 // From a signal handler: kills the encoder's group at once.

@@ -9,6 +9,9 @@
 #include "native/native_commands.h"
 #include "player/player_platform.h"
 #include "tools/tool_commands.h"
+#ifdef HALCYON_LISTEN
+#include "native/listen_command.h"
+#endif
 
 #ifndef HALCYON_VERSION
 #define HALCYON_VERSION "unknown"
@@ -33,6 +36,9 @@ struct Command {
 constexpr Command kCommands[] = {
     {"render", render_command, "a video of the visualization of an audio file, with its sound"},
     {"play", play_command, "the visualization of an audio file live in a window, with its sound"},
+#ifdef HALCYON_LISTEN
+    {"listen", listen_command, "the visualization of whatever the computer plays, live in a window"},
+#endif
     {"demo", demo_command, "a music video made with the plug-in from music it synthesizes"},
     {"model-info", model_info_command, "tell what a model file holds"},
     {"make-assets", make_assets_command, "write the shipped asset set into a folder"},

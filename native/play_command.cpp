@@ -114,7 +114,7 @@ int play_command(int argc, char **argv) {
     stop_signals_exit_at_once(true);
     signal(SIGPIPE, SIG_IGN);
     log_errors_on_stderr(false);
-    static const std::vector<OptionSpec> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
+    static const std::vector<OptionRule> kOptions = {{"--start", true},   {"--size", true}, {"--options", true},
                                                      {"--assets", true},  {"--log", true},  {"--wine", false},
                                                      {"--plugin", true},  {"--sound-latency", true}};
     ParsedLine line;
@@ -188,7 +188,12 @@ int play_command(int argc, char **argv) {
     session.asset_folder = assets;
     session.options = options;
     session.window = true;
-    if (const std::string *log = command_line_value(line, "--log")) session.log = absolute_path(log->c_str());
+    if (const std::string *log = command_line_value(line, "--log")) {
+        // The event log is written over: never one of the inputs.
+        for (const std::string &input : {audio, options_path})
+            if (same_file(*log, input)) return fail("the log " + *log + " is " + input + " itself; name another log", 1);
+        session.log = absolute_path(log->c_str());
+    }
     RunOptions &run = session.run;
     run.realtime = true;
     run.delay_override = 0;  // the display's refresh, which the swap waits for, paces the frames

@@ -46,6 +46,7 @@ bool player_session_start(PlayerSession *session, VisModule **module, std::strin
     setup.parent = player_window();
     setup.answer_parent = player_answer_message;
     setup.answer_box = answer_box;
+    setup.boxes_on_stderr = false;  // the command's own failure line carries the box's text
     if (session->run.clock.enabled) setup.tick_count = virtual_clock_now;
     if (!platform_linux_start(setup, error)) {
         player_session_end();
@@ -74,6 +75,13 @@ void player_session_end() {
 }
 
 const std::string &player_session_last_box() { return g_last_box; }
+
+const char *player_session_gl_lost() { return platform_linux_gl_lost() ? "gl_lost" : nullptr; }
+
+std::string player_session_gl_lost_reason() {
+    const char *lost = platform_linux_gl_lost();
+    return std::string("the GL context was lost") + (lost ? std::string(": ") + lost : "");
+}
 
 std::string player_session_renderer() {
     if (!platform_linux_gl_current()) return "";

@@ -25,6 +25,10 @@ bool player_session_start(PlayerSession *session, VisModule **module, std::strin
 void player_session_end();
 // The text of the last message box the plug-in showed ("" for none): why its Init failed.
 const std::string &player_session_last_box();
+// For the frame loop: "gl_lost" once the plug-in's GL context is gone (a driver reset, a display
+// that went away), else null; player_session_gl_lost_reason() then says why.
+const char *player_session_gl_lost();
+std::string player_session_gl_lost_reason();
 // The GL that draws, in words ("llvmpipe (...): software rendering on the CPU, no display
 // needed"), once a context exists; "" before.
 std::string player_session_renderer();

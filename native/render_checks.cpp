@@ -150,6 +150,12 @@ bool read_options_file(const std::string &path, UserOptions *options, std::strin
     return true;
 }
 
+bool same_file(const std::string &a, const std::string &b) {
+    struct stat first, second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 std::string duration_text(double seconds) {
     const long long whole = seconds > 0 ? std::llround(seconds) : 0;
     char text[48];

@@ -23,5 +23,7 @@ bool check_regular_file(const std::string &path, const char *what, std::string *
 // The options as the plug-in reads them (the first 56 bytes), each in the range the options
 // dialog offers; false with one line.
 bool read_options_file(const std::string &path, UserOptions *options, std::string *error);
+// Whether two names are one file (device and inode, through any link); false when either is missing.
+bool same_file(const std::string &a, const std::string &b);
 // Minutes and seconds, "1:05"; hours when there are any, "6:00:00".
 std::string duration_text(double seconds);

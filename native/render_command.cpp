@@ -205,6 +205,7 @@ bool video_begin() {
         return false;
     }
     e.encoder_started = true;
+    g_stage.store("the plug-in's frame");
     progress_start(&e.bar, e.frames);
     return true;
 }
@@ -238,7 +239,7 @@ CaptureResult no_capture(const char *, int) { return CaptureResult(); }
 
 // The command line into r; 0 when it holds, else the exit status after its line.
 int read_command_line(int argc, char **argv, Render *r, bool *help) {
-    static const std::vector<OptionSpec> kOptions = {
+    static const std::vector<OptionRule> kOptions = {
         {"--out", true},     {"--start", true}, {"--seconds", true}, {"--size", true},   {"--fps", true},
         {"--options", true}, {"--assets", true}, {"--gl", true},     {"--log", true},    {"--force", false},
         {"--wine", false},   {"--plugin", true}};
@@ -357,6 +358,10 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     if (!render.options_path.empty()) inputs.push_back(render.options_path);
     bool usage = false;
     if (!output_plan(out, render.force, inputs, &e.output, &error, &usage)) return fail(error, usage ? 2 : 1);
+    // The event log is written over: never one of the inputs.
+    for (const std::string &input : inputs)
+        if (!render.log.empty() && same_file(render.log, input))
+            return fail("the log " + render.log + " is " + input + " itself; name another log", 1);
     if (!encoder_available(&error)) return fail(error, 1);
     if (render.gl_given && render.gl != EglDisplayChoice::best) {
         EglDisplayOpened opened;
@@ -385,7 +390,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
             ", though its header says " + duration_text(e.analysis.header_seconds) +
             (e.analysis.cut_reason.empty() ? "" : " (" + e.analysis.cut_reason + ")") + "; rendering what it holds.");
 
-    // From here on an output exists (unnamed) and paths are taken from a private folder.
+    // From here on an output exists and paths are taken from a private folder: a stop winds down.
+    stop_signals_exit_at_once(false);
     if (!output_open(&e.output, &error)) {
         analysis_rows_close();
         return fail(error, 1);
@@ -422,8 +428,12 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     run.clock.start = uint32_t(10000 + std::llround(render.start * 1000));
     run.spectrum.kind = SpectrumKind::stream;
 
+    sigset_t stops, previous;  // the watcher takes none of the stop signals: they go to this thread
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, number);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
     std::thread watcher(watch_stop);
-    stop_signals_exit_at_once(false);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (run_stop_signal() != 0) {
         const int status = finish_stopped(e, run_stop_signal());
         watcher.join();
@@ -441,7 +451,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     const FramePacing pacing = {[](const RunOptions &, bool, FrameTiming *) {},
                                 [](const RunOptions &, int, FrameTiming *) { return false; },
                                 [](const FrameTiming &, double *) { return false; },
-                                nullptr, nullptr, nullptr, nullptr};
+                                nullptr, nullptr, nullptr, nullptr, player_session_gl_lost};
     FrameOutlet outlet = {no_capture, video_begin, video_frame};
     outlet.video_end = video_end;
     RunTotals totals;
@@ -450,6 +460,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     const double loop_ended = seconds_now();
     g_stage.store("the plug-in to end");
     const std::string init_message = player_session_last_box();
+    const std::string lost = player_session_gl_lost_reason();
     player_session_end();
     analysis_rows_close();
     if (run_stop_signal() != 0) {
@@ -464,6 +475,8 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
         why = "the plug-in failed to start" + (init_message.empty() ? std::string() : ": \"" + init_message + "\"");
     } else if (totals.video_failed || !e.encoder_started) {
         why = e.failure.empty() ? "the video could not be written" : e.failure;
+    } else if (std::strcmp(reason, "gl_lost") == 0) {
+        why = lost;
     } else if (std::strcmp(reason, "frames") != 0) {
         why = std::string("the plug-in stopped before the last frame (") + reason + ", " + std::to_string(e.written) +
               " of " + std::to_string(e.frames) + " frames drawn)";
@@ -473,7 +486,7 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     // ffmpeg that stopped taking frames failed itself: its own reason is the one to tell.
     const bool encoder_gave_up = e.encoder_started && e.failure == kEncoderStopped;
     if (why.empty() || encoder_gave_up) {
-        if (!encoder_finish(&e.encoder)) {
+        if (!encoder_finish(&e.encoder, [] { return run_stop_signal() != 0; })) {
             const std::string full = output_full_disk(e.output);
             const std::string said = encoder_last_message(e.encoder);
             const std::string reason_text = !full.empty() ? full : said;
@@ -497,11 +510,11 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     }
     g_finished.store(true);
     watcher.join();
+    if (run_stop_signal() != 0 && !e.output.done) return finish_stopped(e, run_stop_signal());
     if (!why.empty()) {
         output_discard(&e.output);
         return fail(why + "; nothing was written under the output name", 1);
     }
-    if (run_stop_signal() != 0 && !e.output.done) return finish_stopped(e, run_stop_signal());
     const double elapsed = seconds_now() - e.bar.started;
     if (e.output.kind == OutputKind::frames) {
         say("Wrote " + std::to_string(e.written) + " PNG frames (" + std::to_string(render.width) + "x" +

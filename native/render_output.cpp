@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -79,6 +80,43 @@ void remove_folder_of_frames(const std::string &folder) {
     }
     rmdir(folder.c_str());
 }
+
+bool is_temporary_name(const char *name) {
+    return std::strncmp(name, ".hs-", 4) == 0 && std::strlen(name) == 12 &&
+           std::strspn(name + 4, "abcdefghijklmnopqrstuvwxyz0123456789") == 8;
+}
+
+// Held for the temporary's life: a free lock marks one a run killed outright left behind.
+int lock_path(const std::string &path, bool folder) {
+    const int held = open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_NOFOLLOW | O_CLOEXEC);
+    if (held < 0) return -1;
+    if (flock(held, LOCK_EX | LOCK_NB) == 0) return held;
+    close(held);
+    return -1;
+}
+
+// What earlier runs killed outright left in folder: our temporaries, by name and owner, that no
+// run holds.
+void sweep_left_behind(const std::string &folder) {
+    DIR *entries = opendir(folder.c_str());
+    if (!entries) return;
+    while (const dirent *entry = readdir(entries)) {
+        if (!is_temporary_name(entry->d_name)) continue;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0 || info.st_uid != geteuid()) continue;
+        const bool is_folder = S_ISDIR(info.st_mode);
+        if (!is_folder && !S_ISREG(info.st_mode)) continue;
+        const int lock = lock_path(path, is_folder);
+        if (lock < 0) continue;  // a run still writing it
+        if (is_folder) remove_folder_of_frames(path);
+        else unlink(path.c_str());
+        close(lock);
+    }
+    closedir(entries);
+}
+
+int g_temporary_lock = -1;
 
 }  // namespace
 
@@ -173,10 +211,12 @@ bool output_open(RenderOutput *output, std::string *error) {
     if (output->kind == OutputKind::frames) {
         // Inside the named folder when it exists, so the frames never cross a mount point.
         const std::string where = output->into_existing ? output->path : output->folder;
+        sweep_left_behind(where);
         for (int attempt = 0; attempt < 10; ++attempt) {
             const std::string candidate = where + "/" + random_name();
             if (mkdir(candidate.c_str(), 0755) == 0) {
                 output->temporary = candidate;
+                g_temporary_lock = lock_path(candidate, true);
                 return true;
             }
             if (errno != EEXIST) break;
@@ -184,6 +224,7 @@ bool output_open(RenderOutput *output, std::string *error) {
         *error = "cannot write into " + where + ": " + std::strerror(errno);
         return false;
     }
+    sweep_left_behind(output->folder);
     const int file = open(output->folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (file >= 0) {
         output->file = file;
@@ -198,6 +239,7 @@ bool output_open(RenderOutput *output, std::string *error) {
         if (candidate.size() >= sizeof g_named_temporary) break;
         const int named = open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
         if (named >= 0) {
+            flock(named, LOCK_EX | LOCK_NB);
             output->file = named;
             output->temporary = candidate;
             std::memcpy(g_named_temporary, candidate.c_str(), candidate.size() + 1);
@@ -276,6 +318,8 @@ bool output_commit(RenderOutput *output, std::string *error) {
     output->file = -1;
     output->temporary.clear();
     output->done = true;
+    if (g_temporary_lock >= 0) close(g_temporary_lock);
+    g_temporary_lock = -1;
     return true;
 }
 
@@ -290,6 +334,8 @@ void output_discard(RenderOutput *output) {
     if (output->file >= 0) close(output->file);
     output->file = -1;
     output->temporary.clear();
+    if (g_temporary_lock >= 0) close(g_temporary_lock);
+    g_temporary_lock = -1;
 }
 
 void output_discard_now() {

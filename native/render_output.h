@@ -3,7 +3,8 @@
 // (O_TMPFILE), linked into place when it is whole, so a run killed outright leaves nothing; where
 // the file system has no unnamed files, into a short random name that every way out removes. PNG
 // frames go into a temporary folder, renamed (or moved into the named folder) at the end. An old
-// file of the output's name stays as it was until then.
+// file of the output's name stays as it was until then. A named temporary is locked while its run
+// lasts, and the next run into the same folder removes one that a run killed outright left.
 #pragma once
 
 #include <string>

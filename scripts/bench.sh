@@ -1,4 +1,4 @@
-# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then the analysis of a 3-minute and a 6-hour song, a command's fixed cost, the frame's own CPU time, the export (native and under Wine) and the frame against its floor; --json FILE also writes these figures
+# about: build optimised and run the benchmarks (arguments go to Google Benchmark), then the analysis of a 3-minute and a 6-hour song, a command's fixed cost, the frame's own CPU time, the export (native and under Wine), the frame against its floor and listen's click-to-frame time; --json FILE also writes these figures
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
@@ -50,3 +50,22 @@ python3 "$top/scripts/_video.py" bench --json "$export_figures"
 echo
 python3 "$top/scripts/_frame_bench.py" --export-json "$export_figures" \
   ${json:+--json "$json" --cpu-json "$cpu_figures" --command-ms "$command_ms"}
+
+# listen: from a click played into the default output of a sound server started for the run to
+# the first frame that shows it, through the real program in a window on a private display.
+echo
+build_release halcyonsphere listen_probe >&2
+listen_figures=$(bash "$top/bench/listen_latency.sh" --listen "$release_dir/native/halcyonsphere" \
+  "$release_dir/tools/listen_probe" --clicks 20) || { say "listen latency: the run failed"; exit 1; }
+listen_ms=$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["listen_latency_ms"])' "$listen_figures")
+say "listen, a click to the first frame showing it: $listen_ms ms (median of 20; aim: at most 50 at 60 Hz)"
+say "  $listen_figures"
+if [ -n "$json" ]; then
+  python3 -c 'import json, sys
+with open(sys.argv[1]) as f:
+    figures = json.load(f)
+figures["listen_latency_ms"] = json.loads(sys.argv[2])["listen_latency_ms"]
+with open(sys.argv[1] + ".tmp", "w") as f:
+    json.dump(figures, f, indent=2, sort_keys=True)
+    f.write("\n")' "$json" "$listen_figures" && mv "$json.tmp" "$json"
+fi

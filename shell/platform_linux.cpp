@@ -271,7 +271,8 @@ int platform_message_box(WindowHandle owner, const char *text, const char *capti
     std::string line = text ? text : "";
     for (char &c : line)
         if (c == '\n' || c == '\r') c = ' ';
-    std::fprintf(stderr, "%s: %s [%s]\n", caption ? caption : "", line.c_str(), button_name(answer));
+    if (state.setup.boxes_on_stderr)
+        std::fprintf(stderr, "%s: %s [%s]\n", caption ? caption : "", line.c_str(), button_name(answer));
     return answer;
 }
 

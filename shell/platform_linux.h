@@ -29,6 +29,8 @@ struct LinuxPlatformSetup {
     int (*answer_box)(WindowHandle owner, const char *text, const char *caption, uint32_t type) = nullptr;
     // The plug-in's tick count; null: milliseconds of the monotonic clock.
     uint32_t (*tick_count)() = nullptr;
+    // Each message box as a line on stderr; off for a player that tells the box's text itself.
+    bool boxes_on_stderr = true;
 };
 
 // False with a reason when there is no display to show windows on.

@@ -4,6 +4,11 @@
 // listen_probe --latency [--clicks N]          clicks played into the default output, and the
 //                                              time from each click's write to the first tick
 //                                              whose rows show it; one JSON object
+// listen_probe --play-clicks N                  the same clicks alone, for another program that
+//                                              shows them: first a line with the loudness a
+//                                              frame's rows show a click at, then per click a
+//                                              line with its write and heard times (JSON lines,
+//                                              seconds on the monotonic clock)
 // What the live capture says (the server gone and back, another default output) goes to stderr.
 #include <algorithm>
 #include <chrono>
@@ -26,7 +31,8 @@ namespace {
 constexpr double kTick = 1.0 / 60;
 
 int usage() {
-    std::fputs("usage: listen_probe [--source NAME] [--seconds S] | --list-sources | --latency [--clicks N]\n", stderr);
+    std::fputs("usage: listen_probe [--source NAME] [--seconds S] | --list-sources | --latency [--clicks N] | --play-clicks N\n",
+               stderr);
     return 2;
 }
 
@@ -176,13 +182,55 @@ int measure_latency(int clicks) {
     return missed == 0 ? 0 : 1;
 }
 
+// Clicks for a program that shows them (halcyonsphere listen): its own frames tell when each one
+// showed, on the same monotonic clock.
+int play_clicks(int clicks) {
+    std::string error;
+    PulsePlayback *playback = pulse_playback_open(nullptr, 0.020, &error);
+    if (!playback) return fail(error);
+    const std::vector<float> settle(size_t(kLiveCaptureRate) / 5 * 2, 0.0f);
+    pulse_playback_queue(playback, settle.data(), settle.size() / 2);
+    for (const double give_up = live_capture_clock() + 10; live_capture_clock() < give_up;) {
+        if (pulse_playback_done(playback)) break;
+        sleep_until(live_capture_clock() + 0.01);
+    }
+    const std::vector<float> click = click_sound();
+    std::printf("{\"threshold\": %d}\n", click_threshold(click));
+    std::fflush(stdout);
+    double at = live_capture_clock();
+    int unheard = 0;
+    for (int n = 0; n < clicks; ++n) {
+        at += 0.3 + kTick * (n % 7) / 7.0;  // at any phase of the display's frames, as beats fall
+        sleep_until(at);
+        const int piece = pulse_playback_queue(playback, click.data(), click.size() / 2);
+        double written_at = 0, heard_at = 0;
+        bool timed = false;
+        for (const double give_up = at + 1.0; !timed && live_capture_clock() < give_up;) {
+            sleep_until(live_capture_clock() + 0.005);
+            timed = pulse_playback_piece_times(playback, piece, &written_at, &heard_at);
+        }
+        if (!timed) {
+            unheard += 1;
+            continue;
+        }
+        // The heard time settles once the piece is written whole: ask again after it.
+        sleep_until(live_capture_clock() + 0.1);
+        pulse_playback_piece_times(playback, piece, &written_at, &heard_at);
+        std::printf("{\"click\": %d, \"written_at\": %.6f, \"heard_at\": %.6f}\n", n, written_at, heard_at);
+        std::fflush(stdout);
+        at = std::max(at, live_capture_clock());
+    }
+    pulse_playback_close(playback);
+    return unheard == 0 ? 0 : fail(std::to_string(unheard) + " clicks were never written");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     const char *source = nullptr;
     double seconds = 10;
     int clicks = 20;
-    bool list = false, latency = false;
+    bool list = false, latency = false, play = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -196,6 +244,10 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(arg, "--seconds") == 0 && value) {
             seconds = std::strtod(argv[++i], &end);
             if (*end || !(seconds > 0 && seconds <= 86400)) return usage();
+        } else if (std::strcmp(arg, "--play-clicks") == 0 && value) {
+            play = true;
+            clicks = int(std::strtol(argv[++i], &end, 10));
+            if (*end || clicks < 1 || clicks > 1000) return usage();
         } else if (std::strcmp(arg, "--clicks") == 0 && value) {
             clicks = int(std::strtol(argv[++i], &end, 10));
             if (*end || clicks < 1 || clicks > 1000) return usage();
@@ -205,5 +257,6 @@ int main(int argc, char **argv) {
     }
     if (list) return list_sources();
     if (latency) return measure_latency(clicks);
+    if (play) return play_clicks(clicks);
     return print_ticks(source, seconds);
 }

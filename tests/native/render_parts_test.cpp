@@ -33,7 +33,7 @@ std::string read_file(const std::string &path) {
 }
 
 TEST(CommandLine, WholeNamesOnlyNoEmptyValuesAndDashNamesAfterTheEnd) {
-    const std::vector<OptionSpec> specs = {{"--seconds", true}, {"--size", true}, {"--force", false}};
+    const std::vector<OptionRule> rules = {{"--seconds", true}, {"--size", true}, {"--force", false}};
     struct Case {
         std::vector<const char *> words;
         bool ok;
@@ -55,7 +55,7 @@ TEST(CommandLine, WholeNamesOnlyNoEmptyValuesAndDashNamesAfterTheEnd) {
         for (const char *word : c.words) argv.push_back(const_cast<char *>(word));
         ParsedLine line;
         std::string error;
-        const bool ok = command_line_parse(int(argv.size()), argv.data(), specs, &line, &error);
+        const bool ok = command_line_parse(int(argv.size()), argv.data(), rules, &line, &error);
         EXPECT_EQ(ok, c.ok) << c.words[0] << ": " << error;
         if (!c.ok) { EXPECT_NE(error.find(c.error_part), std::string::npos) << error; }
         if (c.ok) { EXPECT_EQ(line.arguments, c.arguments); }

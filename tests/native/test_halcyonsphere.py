@@ -7,7 +7,9 @@ HALCYONSPHERE names the program (ctest sets it; default build/release/native/hal
 
 import math
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import struct
@@ -155,12 +157,15 @@ class RenderTest(Runs):
             (["render", "clip.wav", "--size", "17x16"], 2, r"bad size '17x16': the video needs even numbers, e\.g\. 1280x720$"),
             (["render", "clip.wav", "--fps", "0"], 2, r"bad frame rate '0': "),
             (["render", "clip.wav", "--gl", "device:5000"], 2, r"bad --gl 'device:5000': give auto, software or device:N \(N from 0 to 1000\)$"),
+            (["render", "clip.wav", "--gl", "device:999"], 1, r"there is no EGL device 999 \(this machine has \d+\)$"),
             (["render", "clip.wav", "--wine"], 2, r"--wine and --plugin run a DLL under Wine"),
             (["render", "missing.wav"], 1, r"no such audio file: missing\.wav$"),
             (["render", "fifo.wav"], 1, r"the audio file fifo\.wav is not a regular file$"),
             (["render", "songs"], 1, r"the audio file songs is a folder$"),
             (["render", "clip.wav", "--options", "short.cfg"], 1, r"holds 20 bytes; an options file \(useropt\.cfg\) holds 56$"),
             (["render", "songs/song.mp4", "--out", "alias/song.mp4"], 1, r"is songs/song\.mp4 itself; name another output$"),
+            (["render", "songs/song.mp4", "--log", "alias/song.mp4", "--out", "out/x.mp4"], 1,
+             r"the log alias/song\.mp4 is songs/song\.mp4 itself; name another log$"),
             (["render", "clip.wav", "--out", "clip.ogg"], 2, r"cannot tell what to write from 'clip\.ogg'"),
             (["render", "clip.wav", "--out", "nowhere/x.mp4"], 1, r"the folder for nowhere/x\.mp4 does not exist$"),
             (["render", "clip.wav", "--out", "short.cfg/"], 1, r"short\.cfg is a file, not a folder for PNG frames"),
@@ -189,8 +194,8 @@ class RenderTest(Runs):
             f.write("old")
         status, _, err = self.run_program("render", self.clip, "--out", "out/kept.mp4", "--assets",
                                           self.temporary, "--size", "32x32", "--gl", "software")
-        self.assertEqual(status, 1, err)
-        self.assertRegex(err.strip().splitlines()[-1], r"the plug-in failed to start: \"Unable to locate fragment "
+        self.assertEqual((status, len(err.splitlines())), (1, 1), err)
+        self.assertRegex(err.strip(), r"the plug-in failed to start: \"Unable to locate fragment "
                          r"program at 'vis_halcyonsphere_assets/light_std\.fp'\.\"; nothing was written")
         with open(os.path.join(self.out, "kept.mp4")) as f:
             self.assertEqual(f.read(), "old")
@@ -241,13 +246,14 @@ class PlayTest(Runs):
 
 
 class StopTest(Runs):
-    """A render long enough to stop at each stage: 60 s of music at 30 fps, 320x240."""
+    """A render long enough to stop at each stage: 60 s of music at 30 fps, 160x120 (small frames,
+    so a loaded machine still ends one well within the second)."""
 
     def setUp(self):
         super().setUp()
         self.long = os.path.join(self.folder, "long.wav")
         write_clip(self.long, seconds=60, rate=8000)
-        self.args = ["render", self.long, "--out", "out/long.mp4", "--size", "320x240", "--gl", "software",
+        self.args = ["render", self.long, "--out", "out/long.mp4", "--size", "160x120", "--gl", "software",
                      "--log", os.path.join(self.folder, "events.jsonl")]
 
     def wait_for_frames(self, process):
@@ -265,7 +271,10 @@ class StopTest(Runs):
         for stage in ("start", "frames"):
             for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
                 what = (stage, number)
-                process = self.start(*self.args)
+                # Started as ./halcyon starts it, with the stop signals blocked until its handlers are
+                # set: one sent while a loaded machine still loads the program then counts too.
+                process = self.start(*self.args, preexec_fn=lambda: signal.pthread_sigmask(
+                    signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}))
                 if stage == "frames":
                     self.wait_for_frames(process)
                 else:
@@ -287,22 +296,57 @@ class StopTest(Runs):
         process.communicate(timeout=10)
         self.assertEqual(process.returncode, 130)
         self.assert_nothing_left("two Ctrl-C")
-        process = self.start(*self.args)
-        self.wait_for_frames(process)
-        process.kill()
-        process.communicate(timeout=10)
+        for out in ("out/long.mp4", "out/frames/"):
+            process = self.start(*self.args + ["--out", out])
+            self.wait_for_frames(process)
+            process.kill()
+            process.communicate(timeout=10)
         # The encoder dies with the program, and the unnamed video with both; the private asset
-        # folder the killed run left goes with the next run.
+        # folders and the frames' folder the killed runs left go with the next run.
         deadline = time.monotonic() + 1
         while encoders_writing_into(self.folder) and time.monotonic() < deadline:
             time.sleep(0.05)
         self.assertEqual(encoders_writing_into(self.folder), [], "kill -9")
-        self.assertEqual(os.listdir(self.out), [], "kill -9")
+        # The frames' temporary folder is all that is left, and the next run into the folder removes it.
+        self.assertEqual([name[:4] for name in os.listdir(self.out)], [".hs-"], "kill -9")
         status, _, err = self.run_program("render", self.clip, "--out", "out/next.mp4", "--size", "32x32",
                                           "--gl", "software", "--seconds", "0.1")
         self.assertEqual(status, 0, err)
         os.remove(os.path.join(self.out, "next.mp4"))
         self.assert_nothing_left("the run after kill -9")
+
+    def test_on_a_terminal_a_slow_stop_says_what_it_waits_for(self):
+        """Frames of 4096x4096 on llvmpipe take seconds: a Ctrl-C waits for the frame under way,
+        says so after a second, and a second Ctrl-C ends the run at once."""
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.chdir(self.folder)
+            os.execve(PROGRAM, [PROGRAM] + self.args + ["--size", "4096x4096"], self.env)
+        seen = b""
+
+        def read_for(seconds, until):
+            nonlocal seen
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline and until not in seen:
+                if select.select([terminal], [], [], 0.05)[0]:
+                    try:
+                        seen += os.read(terminal, 4096)
+                    except OSError:
+                        return
+        read_for(60, b"1/1800 frames")  # a frame drawn: the next one is under way
+        time.sleep(0.3)
+        os.kill(pid, signal.SIGINT)
+        asked = time.monotonic()
+        read_for(5, b"waiting for")
+        self.assertIn(b"stopping: waiting for the plug-in's frame (Ctrl-C again ends it at once)", seen)
+        self.assertGreater(time.monotonic() - asked, 1.0)
+        os.kill(pid, signal.SIGINT)
+        read_for(0.5, b"nothing was written")
+        _, status = os.waitpid(pid, 0)
+        os.close(terminal)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 130, seen)
+        self.assertLess(time.monotonic() - asked, 2.0, "the second Ctrl-C ends it at once")
+        self.assert_nothing_left("a second Ctrl-C on a terminal")
 
     def test_nohup_runs_through_a_hang_up(self):
         args = ["render", self.clip, "--out", "out/clip.mp4", "--size", "64x48", "--gl", "software",
