@@ -606,7 +606,7 @@ def bench(args):
             say("Wine export of a song's first %d s at %dx%d, by the song's length:" % ((LONG_SONG_SECONDS,) + size))
             say("  %-22s" % "" + "".join("%12s" % name for name in songs))
             for label, key in (("host's peak memory, MB", "host_mb"), ("run's disk, MB", "disk_mb")):
-                say("  %-22s" % label + "".join("%12.1f" % songs[name][key] for name in songs))
+                say("  %-22s" % label + "".join("%12.2f" % songs[name][key] for name in songs))
         if args.json:
             figures_json = {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
                             "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
