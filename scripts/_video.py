@@ -8,7 +8,8 @@
     _video.py bench [--size WxH] [--frames N] [--json FILE]
 
 render (--wine or --plugin; our plug-in natively is halcyonsphere render): the analyser turns the
-audio into spectrum rows, one pair per video frame; the host under Wine on a private virtual
+audio into spectrum rows, one pair per video frame, streamed through a pipe into the host's stdin
+as the frames take them; the host under Wine on a private virtual
 display runs the plug-in with the deterministic clock, feeds it the rows and writes each frame,
 raw, into a pipe; this script hands the frames to ffmpeg, which writes H.264 with the sound as AAC
 (or PNG frames into a folder). Output goes to a temporary name
@@ -47,10 +48,8 @@ import time
 
 import _run
 from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Analysis, Failure, analyse, channels_text,
-                       check_audio,
-                       check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player, read_events,
-                       say,
-                       seconds_text, spawn, stop, unknown_messages)
+                       check_audio, check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player,
+                       read_events, say, seconds_text, spawn, stop, unknown_messages)
 from _play import play
 
 CLOCK_START_MS = 10000  # the host's default: a machine that has been up ten seconds
