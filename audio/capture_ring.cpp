@@ -44,19 +44,31 @@ void capture_ring_set_heard(CaptureRing *ring, double heard_at) {
     ring->anchors[ring->anchor_count++] = CaptureAnchor{from, origin};
 }
 
+namespace {
+
+// The frame heard at time, by the newest timing whose frames hold it (before the oldest, the
+// oldest's); false when nothing is timed or the time is far from this stream's.
+bool frame_heard_at(const CaptureRing &ring, double time, int64_t *frame) {
+    if (ring.anchor_count == 0) return false;
+    double at = 0;
+    for (int a = ring.anchor_count - 1; a >= 0; --a) {
+        at = std::round((time - ring.anchors[a].origin) * ring.rate);
+        if (at >= double(ring.anchors[a].from)) break;
+    }
+    if (!(std::fabs(at) < 9e15)) return false;  // not a number, or another clock's
+    *frame = int64_t(at);
+    return true;
+}
+
+}  // namespace
+
 void capture_ring_window(const CaptureRing &ring, double centre_time, int count, int max_shift, float *left,
                          float *right) {
     std::fill(left, left + count, 0.0f);
     std::fill(right, right + count, 0.0f);
-    if (ring.anchor_count == 0) return;
-    // The newest timing whose frames hold the moment; before the oldest, the oldest's.
-    double centre = 0;
-    for (int a = ring.anchor_count - 1; a >= 0; --a) {
-        centre = std::round((centre_time - ring.anchors[a].origin) * ring.rate);
-        if (centre >= double(ring.anchors[a].from)) break;
-    }
-    if (!(std::fabs(centre) < 9e15)) return;  // a time far from this stream's (or not a number)
-    int64_t first = int64_t(centre) - count / 2;
+    int64_t centre = 0;
+    if (!frame_heard_at(ring, centre_time, &centre)) return;
+    int64_t first = centre - count / 2;
     if (first + count > ring.written) first = std::max(ring.written - count, first - max_shift);
     const int64_t kept_from = std::max(ring.stream_first, ring.written - ring.capacity);
     for (int i = 0; i < count; ++i) {
@@ -66,4 +78,18 @@ void capture_ring_window(const CaptureRing &ring, double centre_time, int count,
         left[i] = at[0];
         right[i] = at[1];
     }
+}
+
+int64_t capture_ring_heard(const CaptureRing &ring, double from_time, int64_t count, float *interleaved) {
+    std::fill(interleaved, interleaved + 2 * count, 0.0f);
+    int64_t first = 0;
+    if (count <= 0 || !frame_heard_at(ring, from_time, &first)) return 0;
+    const int64_t kept_from = std::max(ring.stream_first, ring.written - ring.capacity);
+    const int64_t appended = std::clamp<int64_t>(ring.written - first, 0, count);
+    for (int64_t i = std::max<int64_t>(0, kept_from - first); i < appended; ++i) {
+        const float *at = &ring.frames[size_t((first + i) % ring.capacity) * 2];
+        interleaved[2 * i] = at[0];
+        interleaved[2 * i + 1] = at[1];
+    }
+    return appended;
 }

@@ -49,3 +49,8 @@ void capture_ring_set_heard(CaptureRing *ring, double heard_at);
 // max_shift frames, so that "now" takes the newest whole window rather than half silence.
 void capture_ring_window(const CaptureRing &ring, double centre_time, int count, int max_shift, float *left,
                          float *right);
+
+// count frames from the one heard at from_time on, interleaved left and right, zero where nothing
+// of the current stream is kept; returns how many of them have been appended (the rest are heard
+// after the newest), 0 while nothing is timed.
+int64_t capture_ring_heard(const CaptureRing &ring, double from_time, int64_t count, float *interleaved);

@@ -413,6 +413,11 @@ void live_capture_rows(LiveCapture *capture, double heard_at, uint8_t record[kSt
     capture_rows_make(&capture->rows, left, right, record);
 }
 
+int64_t live_capture_heard(LiveCapture *capture, double heard_from, int64_t count, float *interleaved) {
+    std::lock_guard<std::mutex> lock(capture->mutex);
+    return capture_ring_heard(capture->ring, heard_from, count, interleaved);
+}
+
 bool live_capture_notice(LiveCapture *capture, std::string *line) {
     std::lock_guard<std::mutex> lock(capture->mutex);
     if (capture->notices.empty()) return false;

@@ -72,6 +72,10 @@ double live_capture_clock();
 // silence and for moments nothing was captured.
 void live_capture_rows(LiveCapture *capture, double heard_at, uint8_t record[kStreamRecordSize]);
 
+// The samples heard from heard_from on, count frames interleaved left and right (zeros where
+// nothing was captured); returns how many of them have been captured so far.
+int64_t live_capture_heard(LiveCapture *capture, double heard_from, int64_t count, float *interleaved);
+
 // The next thing to tell the user, oldest first ("the sound server went away; reconnecting").
 bool live_capture_notice(LiveCapture *capture, std::string *line);
 

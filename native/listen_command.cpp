@@ -15,6 +15,7 @@
 #include "native/frame_output.h"
 #include "native/install_paths.h"
 #include "native/listen_options.h"
+#include "native/listen_recording.h"
 #include "native/live_rows.h"
 #include "native/player_window.h"
 #include "native/player_session.h"
@@ -128,6 +129,9 @@ int listen_command(int argc, char **argv) {
     if (!choose_asset_folder(options.assets.empty() ? nullptr : options.assets.c_str(), &assets, &error))
         return fail(error, 1);
     const std::string capture_path = options.capture.empty() ? "" : absolute_path(options.capture.c_str());
+    const bool recording = !options.record.empty();
+    bool usage = false;
+    if (recording && !recording_check(options.record, {options_path}, &error, &usage)) return fail(error, usage ? 2 : 1);
     if (!capture_path.empty() && !capture_folder_make(capture_path, &error)) return fail(error, 1);
 
     PlayerSession session;
@@ -140,6 +144,7 @@ int listen_command(int argc, char **argv) {
     run.delay_override = 0;  // the display's refresh, which the swap waits for, paces the frames
     run.frames = options.frames;
     run.capture = capture_path.empty() ? nullptr : capture_path.c_str();
+    run.video = recording ? "recording" : nullptr;  // the outlet below: the name is not opened
     // The plug-in asks of each display whether to fill it: the first one.
     if (options.fullscreen) run.answers = {win32::IDYES};
     VisModule *module = nullptr;
@@ -147,10 +152,13 @@ int listen_command(int argc, char **argv) {
     LiveCaptureOptions capture_options;
     capture_options.source = options.source.empty() ? nullptr : options.source.c_str();
     g_capture = live_capture_open(capture_options, &error);
-    if (!g_capture) {
+    if (!g_capture || (recording && !recording_open(g_capture, &error))) {
         player_session_end();
+        live_capture_close(g_capture);
         return fail(error, 1);
     }
+    // Captures and the recording take each frame as the swap showed it (BGRA is the video's order).
+    platform_linux_keep_frames(run.capture || recording, recording);
 
     LiveRowsSetup rows;
     rows.capture = g_capture;
@@ -161,7 +169,7 @@ int listen_command(int argc, char **argv) {
     rows.cannot_go_on = context_lost;
     live_rows_use(rows);
     stop_signals_exit_at_once(false);
-    const FrameOutlet outlet = {capture_frame, video_out_begin, video_out_frame};
+    const FrameOutlet outlet = {capture_frame, recording_begin, recording_frame};
     RunTotals totals;
     const char *reason = run_module(run, module, 0, kLivePacing, rows_of_live_capture(), outlet, &totals);
     event_log_set_phase("end");
@@ -170,14 +178,24 @@ int listen_command(int argc, char **argv) {
     const char *lost = platform_linux_gl_lost();
     const std::string lost_text = lost ? lost : "";
     player_session_end();
-    live_capture_close(g_capture);
+    std::string why;
+    if (totals.init_failed) why = "the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\"");
+    else if (!lost_text.empty()) why = "the GL context was lost: " + lost_text;
+    else if (totals.capture_failed) why = g_capture_error;
+    else if (totals.video_failed && !recording_finish(&why)) why = "the recording failed: " + why;
+    else if (std::strcmp(reason, "quit_message") != 0 && std::strcmp(reason, "render_ended") != 0 &&
+             std::strcmp(reason, "stream_end") != 0)
+        why = std::string("the plug-in stopped: ") + reason;
+    if (run_stop_signal() == 0 && why.empty() && recording && !recording_finish(&error)) {
+        if (run_stop_signal() == 0) why = error;
+    } else if (recording && (run_stop_signal() != 0 || !why.empty())) {
+        recording_discard();
+    }
+    live_capture_close(g_capture);  // after the recording took the last of the sound
     g_capture = nullptr;
-    if (run_stop_signal() != 0) return fail("interrupted", 128 + run_stop_signal());
-    if (totals.init_failed) return fail("the plug-in failed to start" + (box.empty() ? "" : ": \"" + box + "\""), 1);
-    if (!lost_text.empty()) return fail("the GL context was lost: " + lost_text, 1);
-    if (totals.capture_failed) return fail(g_capture_error, 1);
-    if (std::strcmp(reason, "quit_message") == 0 || std::strcmp(reason, "render_ended") == 0 ||
-        std::strcmp(reason, "stream_end") == 0)
-        return 0;
-    return fail(std::string("the plug-in stopped: ") + reason, 1);
+    const char *nothing = recording ? "; nothing was written under the output name" : "";
+    if (run_stop_signal() != 0) return fail(std::string("interrupted") + nothing, 128 + run_stop_signal());
+    if (!why.empty()) return fail(why + nothing, 1);
+    if (recording) say(recording_summary());
+    return 0;
 }

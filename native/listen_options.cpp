@@ -20,6 +20,8 @@ const char kListenUsage[] =
     "  --fullscreen        fill the display\n"
     "  --sound-latency MS  show each moment MS later (0 to 1000), for an output whose delay the\n"
     "                      sound server does not report (Bluetooth headphones on PipeWire)\n"
+    "  --record FILE       also write what was shown, with the sound heard, as a video (.mp4, .mov\n"
+    "                      or .mkv); it appears when you quit, whole (an interrupted run leaves none)\n"
     "Developer options: --log FILE (the events, one JSON object per line), --capture DIR (each frame\n"
     "as DIR/frame_NNNNN.png), --frames N (end after N frames).\n"
     "Exit status: 0 when you quit, 1 a failure, 2 a bad command line, 128 + N stopped by signal N.\n";
@@ -39,7 +41,7 @@ bool whole_number(const std::string &text, long low, long high, int *value) {
 bool listen_options_parse(int argc, char **argv, ListenOptions *options, std::string *error) {
     static const std::vector<OptionRule> kOptions = {
         {"--source", true},   {"--list-sources", false}, {"--size", true},   {"--options", true},
-        {"--assets", true},   {"--fullscreen", false},   {"--sound-latency", true},
+        {"--assets", true},   {"--fullscreen", false},   {"--sound-latency", true}, {"--record", true},
         {"--log", true},      {"--capture", true},       {"--frames", true}, {"--wine", false},
         {"--plugin", true}};
     ParsedLine line;
@@ -70,6 +72,7 @@ bool listen_options_parse(int argc, char **argv, ListenOptions *options, std::st
         *error = "--sound-latency takes milliseconds from 0 to 1000, not " + *value;
         return false;
     }
+    if ((value = command_line_value(line, "--record"))) options->record = *value;
     if ((value = command_line_value(line, "--log"))) options->log = *value;
     if ((value = command_line_value(line, "--capture"))) options->capture = *value;
     if ((value = command_line_value(line, "--frames")) && !whole_number(*value, 1, 100000000, &options->frames)) {

@@ -11,6 +11,7 @@ struct ListenOptions {
     std::string assets;                  // "": the shipped asset set
     bool fullscreen = false;
     int sound_latency_ms = 0;            // what the server does not report (Bluetooth on PipeWire)
+    std::string record;                  // a video of what was shown and heard; "": none
     // For tests and benchmarks.
     std::string log;                     // the events, one JSON object per line; "": none
     std::string capture;                 // each frame as DIR/frame_NNNNN.png; "": none

@@ -22,6 +22,7 @@ LiveRowsSetup g_setup;
 int g_frames_done = 0;
 double g_rows_taken_at = 0;  // when this frame's rows were taken
 double g_heard_at = 0;       // the moment whose sound they are
+double g_shown_at = 0;       // when the last frame reached the screen
 double g_lead = kFirstLead;        // how long a frame takes from its rows to the screen
 uint8_t g_record[kStreamRecordSize];
 
@@ -58,6 +59,7 @@ void start(const RunOptions &, bool frames_follow, FrameTiming *timing) {
 
 bool after_render(const RunOptions &, int frame, FrameTiming *) {
     const double shown_at = live_capture_clock();
+    g_shown_at = shown_at;
     g_lead = live_rows_next_lead(g_lead, shown_at - g_rows_taken_at);
     g_frames_done = frame + 1;
     JsonLine line = json_begin("live_frame");
@@ -95,6 +97,8 @@ void live_rows_use(const LiveRowsSetup &setup) {
     g_lead = kFirstLead;
     std::memset(g_record, 0, sizeof g_record);
 }
+
+double live_rows_shown_at() { return g_shown_at; }
 
 RowSource rows_of_live_capture() {
     RowSource rows;

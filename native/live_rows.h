@@ -21,6 +21,9 @@ void live_rows_use(const LiveRowsSetup &setup);
 RowSource rows_of_live_capture();
 extern const FramePacing kLivePacing;
 
+// When the last frame reached the screen, on the capture's clock (live_capture_clock).
+double live_rows_shown_at();
+
 // A frame reaches the screen about as long after its rows are taken as the last frames took to
 // draw and swap: the estimate after one more such time, smoothed and bounded.
 double live_rows_next_lead(double lead, double frame_seconds);

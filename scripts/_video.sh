@@ -16,9 +16,9 @@ build_for_video() {
     { tail -n 40 "$log"; say "The build failed; the whole log is in $log."; return 1; }
   export HALCYON_TOOLS_DIR="$release_dir/tools" HALCYON_NATIVE_DIR="$release_dir/native"
 }
-# native or wine: which path a render or play with these arguments takes (--wine, or another
-# plug-in with --plugin, runs under Wine). Options in full, as _video.py takes them (it refuses
-# abbreviations); the value of an option and what follows -- are not options.
+# native or wine: which path a render, play or listen with these arguments takes (--wine, or
+# another plug-in with --plugin, runs under Wine). Options in full, as _video.py takes them (it
+# refuses abbreviations); the value of an option and what follows -- are not options.
 video_mode() {
   local argument taking_value=""
   for argument in "$@"; do
@@ -26,7 +26,8 @@ video_mode() {
     case "$argument" in
       --) break ;;
       --wine | --plugin | --plugin=*) echo wine; return ;;
-      --out | --size | --fps | --seconds | --start | --options | --gl | --log | --timings | --sound-latency)
+      --out | --size | --fps | --seconds | --start | --options | --assets | --gl | --log | --timings | \
+        --sound-latency | --source | --record | --capture | --frames)
         taking_value=1 ;;
     esac
   done

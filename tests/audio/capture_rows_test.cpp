@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,15 @@ TEST(CaptureRingTest, WindowsTakeTheFramesHeardAroundTheirMoment) {
             const float expected = held ? float(frame + 1) : 0.0f;
             EXPECT_EQ(left[k], expected) << c.what << ", sample " << k;
             EXPECT_EQ(right[k], -expected) << c.what << ", sample " << k;
+        }
+        // The same frames as a recording takes them, from the first one's moment on: only those
+        // appended count, so that what is still to come is not taken as silence.
+        float heard[20];
+        const int64_t got = capture_ring_heard(ring, 9.5 + c.shift + double(c.first) / 1000, 10, heard);
+        EXPECT_EQ(got, c.timed ? std::clamp<int64_t>(ring.written - c.first, 0, 10) : 0) << c.what;
+        for (int k = 0; k < 10; ++k) {
+            EXPECT_EQ(heard[2 * k], left[k]) << c.what << ", heard sample " << k;
+            EXPECT_EQ(heard[2 * k + 1], right[k]) << c.what << ", heard sample " << k;
         }
     }
     CaptureRing ring;

@@ -1,6 +1,7 @@
 // What render and play check and where they write, without drawing: the command line, the values,
-// the output against its inputs (through links), the unnamed output put in place, and the private
-// asset folder's guard for the user's options file.
+// the output against its inputs (through links), the unnamed output put in place, the private
+// asset folder's guard for the user's options file, and a recording's stamped stream as ffmpeg
+// reads it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,11 +9,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "native/command_line.h"
+#include "native/matroska_stream.h"
 #include "native/plugin_folder.h"
 #include "native/render_checks.h"
 #include "native/render_output.h"
@@ -246,6 +249,43 @@ TEST(PluginFolder, TheUsersOptionsFileIsNeverLinkedIntoTheRunsFolder) {
     EXPECT_EQ(read_file(assets + "/useropt.cfg"), users);
     unsetenv("TMPDIR");
     std::system(("rm -rf " + d).c_str());
+}
+
+TEST(MatroskaStreamTest, FfmpegReadsEveryBlockAtItsOwnTime) {
+    // Blocks past a cluster's reach, and sound stamped just before the frame that opened a
+    // cluster: each must come out at the time it was written with.
+    if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs ffprobe";
+    struct Block {
+        int track;
+        int64_t ms;
+    };
+    const Block blocks[] = {{2, 0},     {1, 0},     {1, 33},    {1, 29999}, {1, 30000}, {2, 29995},
+                            {1, 30001}, {2, 61000}, {1, 61000}, {1, 95432}, {2, 95430}};
+    std::vector<uint8_t> bytes;
+    matroska_begin(4, 2, 44100, 2, &bytes);
+    MatroskaStream stream;
+    for (const Block &block : blocks) {
+        const size_t size = block.track == kMatroskaVideoTrack ? 4 * 4 * 2 : 441 * 2 * sizeof(float);
+        matroska_block_head(&stream, block.track, block.ms, size, &bytes);
+        bytes.insert(bytes.end(), size, 0);
+    }
+    const std::string folder = scratch(), path = folder + "/stream.mkv";
+    write_file(path, std::string(bytes.begin(), bytes.end()));
+    FILE *probe = popen(("ffprobe -v error -show_entries packet=stream_index,pts_time -of csv=p=0 " + path).c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    std::vector<std::string> read;
+    char line[128];
+    while (std::fgets(line, sizeof line, probe)) read.push_back(std::string(line).substr(0, std::strcspn(line, "\n")));
+    EXPECT_EQ(pclose(probe), 0);
+    std::vector<std::string> expected;
+    for (const Block &block : blocks) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%d,%.6f", block.track - 1, double(block.ms) / 1000);
+        expected.push_back(text);
+    }
+    EXPECT_EQ(read, expected);
+    unlink(path.c_str());
+    rmdir(folder.c_str());
 }
 
 }  // namespace

@@ -262,6 +262,110 @@ class Listen(unittest.TestCase):
         delays = sorted(f["shown_at"] - f["heard_at"] for f in frames)
         self.assertAlmostEqual(delays[len(delays) // 2], 0.300, delta=0.010)
 
+    def ffmpeg_processes(self):
+        """ffmpeg children of this test's runs, found by the runtime folder in their environment."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/comm" % pid) as f:
+                    name = f.read().strip()
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    marked = ("XDG_RUNTIME_DIR=" + self.folder).encode() in f.read().split(b"\0")
+            except OSError:
+                continue
+            if name == "ffmpeg" and marked:
+                found.append(int(pid))
+        return found
+
+    def decoded(self, video, *arguments):
+        return subprocess.run(["ffmpeg", "-v", "error", "-i", video] + list(arguments) + ["-"],
+                              capture_output=True, check=True, timeout=120).stdout
+
+    @unittest.skipUnless(shutil.which("xdotool") and shutil.which("ffmpeg") and shutil.which("ffprobe"),
+                         "needs xdotool and ffmpeg")
+    def test_a_recording_holds_the_frames_at_their_times_with_the_sound_heard(self):
+        self.start_server()
+        sound = os.path.join(self.folder, "bursts.wav")
+        noise_wav(sound, [(0.6, None), (0.6, 0), (1.0, None), (0.6, 1), (1.0, None)])
+        process = self.listen("--record", "shown.mp4")
+        self.wait_for_frames(process, 5)
+        subprocess.run(["paplay", "--device=out", sound], env=self.env, check=True, timeout=60)
+        frames, events, said = self.stop(process, escape=True)
+        video = os.path.join(self.folder, "shown.mp4")
+        self.assertIn("Recorded shown.mp4: %d frames at 96x72" % len(frames), said)
+        self.assertEqual(self.ffmpeg_processes(), [])
+        streams = json.loads(subprocess.run(
+            ["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name,width,height,sample_rate",
+             "-of", "json", video], capture_output=True, check=True).stdout)["streams"]
+        self.assertEqual([(s["codec_type"], s["codec_name"]) for s in streams], [("video", "h264"), ("audio", "aac")])
+        self.assertEqual((streams[0]["width"], streams[0]["height"]), (96, 72))
+        # Every frame drawn, each at the time it reached the screen (to the millisecond).
+        times = [float(line.split(",")[1]) for line in subprocess.run(
+            ["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=pts_time", "-of", "csv",
+             video], capture_output=True, check=True).stdout.decode().split() if line.startswith("frame,")]
+        self.assertEqual(len(times), len(frames))
+        shown = [f["shown_at"] - frames[0]["shown_at"] for f in frames]
+        self.assertLess(max(abs(a - b) for a, b in zip(times, shown)), 0.002)
+        # The loud parts of the sound track begin with the bright frames, in that channel.
+        pixels = self.decoded(video, "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray")
+        size = 96 * 72
+        brightness = [sum(pixels[i:i + size]) / size for i in range(0, len(pixels), size)]
+        self.assertEqual(len(brightness), len(times))
+        samples = self.decoded(video, "-f", "f32le", "-ac", "2", "-ar", str(RATE))
+        values = struct.unpack("<%df" % (len(samples) // 4), samples)
+        step = RATE // 100  # 10 ms
+        loudness = [(max(map(abs, values[i:i + 2 * step:2])), max(map(abs, values[i + 1:i + 2 * step:2])))
+                    for i in range(0, len(values) - 2 * step, 2 * step)]
+
+        def onsets(levels, threshold, gap):
+            """The times levels[i] (at times[i]) rises past threshold after at least gap seconds below it."""
+            found, last_loud = [], None
+            for at, level in levels:
+                if level > threshold:
+                    if last_loud is None or at - last_loud > gap:
+                        found.append(at)
+                    last_loud = at
+            return found
+
+        quiet = max(brightness[:5])
+        bright = onsets(zip(times, brightness), quiet + (max(brightness) - quiet) / 4, 0.5)
+        left = onsets([(i * 0.01, l) for i, (l, r) in enumerate(loudness)], 0.05, 0.5)
+        right = onsets([(i * 0.01, r) for i, (l, r) in enumerate(loudness)], 0.05, 0.5)
+        self.assertEqual((len(left), len(right)), (1, 1), loudness)
+        self.assertLess(left[0], right[0])
+        self.assertEqual(len(bright), 2, brightness)
+        self.assertLess(abs(bright[0] - left[0]), 0.1)
+        self.assertLess(abs(bright[1] - right[0]), 0.1)
+
+        # A stop leaves no file and no ffmpeg, and an old file of that name as it was; a refused
+        # name is one line before anything runs.
+        old = os.path.join(self.folder, "old.mp4")
+        with open(old, "wb") as f:
+            f.write(b"an old recording")
+        os.unlink(self.log)  # else the last run's frames would count
+        before = sorted(os.listdir(self.folder) + ["events.jsonl"])
+        process = self.listen("--record", "old.mp4")
+        self.wait_for_frames(process, 5)
+        process.send_signal(signal.SIGTERM)
+        _, stderr = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 128 + signal.SIGTERM)
+        self.assertEqual(stderr.decode(), "halcyonsphere listen: interrupted; nothing was written under the output name\n")
+        with open(old, "rb") as f:
+            self.assertEqual(f.read(), b"an old recording")
+        self.assertEqual(sorted(os.listdir(self.folder)), before)
+        self.assertEqual(self.ffmpeg_processes(), [])
+        shutil.copy(os.path.join(self.folder, ".config", "halcyonsphere", "useropt.cfg"),
+                    os.path.join(self.folder, "same.mp4"))
+        for arguments, status, line in [
+                (["--record", "nosuch/shown.mp4"], 1, "the folder for nosuch/shown.mp4 does not exist"),
+                (["--options", "same.mp4", "--record", "same.mp4"], 1, "the output same.mp4 is same.mp4 itself"),
+                (["--record", "shown.txt"], 2, "cannot tell what to write from 'shown.txt'")]:
+            result = subprocess.run([PROGRAM, "listen"] + arguments, env=self.env, cwd=self.folder,
+                                    capture_output=True, timeout=60)
+            lines = result.stderr.decode().splitlines()
+            self.assertEqual((result.returncode, result.stdout, len(lines)), (status, b"", 1), (arguments, lines))
+            self.assertTrue(lines[0].startswith("halcyonsphere listen: " + line), lines)
+
     def test_no_sound_server_is_one_line_and_exit_status_1(self):
         process = self.listen()
         stdout, stderr = process.communicate(timeout=60)

@@ -125,7 +125,9 @@ class Refusals(unittest.TestCase):
         cases = [(["x.wav", "--wine"], "wine"), (["x.wav", "--plugin=a.dll"], "wine"),
                  (["x.wav", "--plugin", "a.dll"], "wine"), (["x.wav", "--wi"], "native"),
                  (["x.wav", "--plug", "a.dll"], "native"), (["x.wav", "--options", "--wine"], "native"),
-                 (["--", "--wine"], "native"), (["x.wav", "--seconds", "2"], "native")]
+                 (["--", "--wine"], "native"), (["x.wav", "--seconds", "2"], "native"),
+                 (["x.wav", "--assets", "--wine"], "native"), (["--source", "--plugin", "--wine"], "wine"),
+                 (["--record", "--wine"], "native"), (["--source", "--plugin"], "native")]
         for args, mode in cases:
             result = subprocess.run(["bash", "-c", 'source "$0/_video.sh"; video_mode "$@"', SCRIPTS] + args,
                                     capture_output=True, text=True, check=True)
