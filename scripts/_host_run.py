@@ -22,6 +22,7 @@ import signal
 import stat
 import struct
 import subprocess
+import time
 
 import _run
 import _windows_build
@@ -336,6 +337,84 @@ def analyse(audio, stream, fps, start=0.0, seconds=None):
     return json.loads(out)
 
 
+class Analysis:
+    """The analyser streaming the spectrum rows into a pipe that the host reads as its stdin: no
+    stream file, and memory of a pipe's size whatever the song's length. The summary (frames,
+    channels, length) is read before the first row, so that nothing waits for the whole song."""
+
+    def __init__(self, audio, folder, fps, start=0.0, seconds=None):
+        self.audio = audio
+        self.process = None
+        self.stream = None  # the pipe's reading end, until the host has it
+        self._said = None
+        summary = os.path.join(folder, "summary.json")
+        # Absolute paths: a name that begins with a dash is never read as an option. A child of
+        # the run: recorded, and dying with it (a kill -9 of the run leaves no analysis running on).
+        command = [os.path.join(TOOLS, "analyse_audio"), os.path.abspath(audio), "-", "--fps", "%d/%d" % fps,
+                   "--start", repr(start), "--summary", os.path.abspath(summary)]
+        if seconds is not None:
+            command += ["--seconds", repr(seconds)]
+        reading, writing = os.pipe()
+        try:
+            self.process = spawn(command, stdin=subprocess.DEVNULL, stdout=writing, stderr=subprocess.PIPE)
+        except BaseException:
+            os.close(reading)
+            raise
+        finally:
+            os.close(writing)
+        self.stream = reading
+        try:
+            deadline = time.monotonic() + START_TIMEOUT
+            while not os.path.exists(summary):
+                if self.process.poll() is not None:
+                    raise Failure(self.failure() or "the analysis of %s failed" % audio)
+                if time.monotonic() > deadline:
+                    raise Failure("the analysis of %s did not start within %d seconds" % (audio, START_TIMEOUT))
+                time.sleep(0.005)
+            with open(summary) as f:
+                self.info = json.load(f)
+        except BaseException:
+            self.stop()
+            raise
+
+    def close_stream(self):
+        """Once the host holds the pipe's reading end: the host's end is then the analyser's EPIPE."""
+        if self.stream is not None:
+            os.close(self.stream)
+            self.stream = None
+
+    def failure(self, wait=1.0):
+        """Why the analysis failed, in one line, or None while it runs (after waiting up to wait
+        seconds for it to end), when it ran to its end, or when it stopped only because its
+        reader (the host) went away: that one ends quietly with status 1."""
+        try:
+            status = self.process.wait(wait)
+        except subprocess.TimeoutExpired:
+            return None
+        if status < 0:
+            return "the analysis of %s was stopped by %s from outside" % (self.audio, signal.Signals(-status).name)
+        said = self.said()
+        return said.splitlines()[-1] if status != 0 and said else None
+
+    def said(self):
+        """What the ended analyser wrote on stderr."""
+        if self._said is None:
+            self._said = self.process.stderr.read().decode("utf-8", "replace").strip()
+            self.process.stderr.close()
+        return self._said
+
+    def note(self):
+        """What an analysis that ran to its end said all the same (decoding that stopped early)."""
+        if self.process.poll() != 0:
+            return None
+        last = (self.said().splitlines() or [""])[-1]
+        return last.split(": ", 1)[1] if last.startswith("analyse_audio: ") else last or None
+
+    def stop(self):
+        self.close_stream()
+        stop(self.process, grace=0.2)
+
+
 def options_record(options_path, size, min_width=MIN_WIDTH, video=True):
     """The options file for our plug-in: the user's (or the defaults) with the size, windowed."""
     if options_path:
@@ -420,7 +499,8 @@ class Player:
         return WineSession(self.build, screen, own_display)
 
     def launch(self, folder, arguments, stdin=subprocess.DEVNULL):
-        """(the process, its event log); stdin: what the host reads there (a live stream)."""
+        """(the process, its event log); stdin: what the host reads there (a live stream, or the
+        analyser's rows)."""
         return launch_host(folder, self.dll, arguments, self.build, stdin)
 
     def explain(self, folder, process, name):

@@ -17,7 +17,7 @@ import tempfile
 import time
 
 import _run
-from _host_run import (PRODUCT, START_TIMEOUT, Failure, analyse, check_audio, check_tools,
+from _host_run import (PRODUCT, START_TIMEOUT, Analysis, Failure, check_audio, check_tools,
                        parse_seconds, parse_size, prepare_player, read_events, say, seconds_text,
                        spawn, stop, unknown_messages)
 
@@ -75,23 +75,30 @@ def play(args):
     check_tools("ffmpeg")
     rate = (60, 1)  # rows a second: finer than any frame rate the plug-in reaches here
     folder = tempfile.mkdtemp(prefix="play-", dir=_run.current().folder)
-    host = player = None
+    host = player = analysis = None
     try:
-        stream = os.path.join(folder, "spectrum.hsps")
-        info = analyse(audio, stream, rate, start)
+        # Streamed into the host as it plays: a long song costs what a short one does.
+        analysis = Analysis(audio, folder, rate, start)
+        info = analysis.info
         length = info["frames"] / rate[0]
         runner, _ = prepare_player(folder, args.plugin, args.options, size, video=False)
         device = audio_output()
         go = os.path.join(folder, "go")
         name = args.plugin or PRODUCT
         with runner.session(own_display=False):
-            arguments = ["--spectrum", "stream:" + runner.path(stream), "--realtime", "--wait-for", runner.path(go),
+            arguments = ["--spectrum", "stream:-", "--realtime", "--wait-for", runner.path(go),
                          "--track", runner.path(audio)]
-            host, events_path = runner.launch(folder, arguments)
+            host, events_path = runner.launch(folder, arguments, stdin=analysis.stream)
+            analysis.close_stream()
+
+            def host_failed():
+                # An analysis that broke off ends the host's rows early: its own reason comes first.
+                return analysis.failure(0.5) or runner.explain(folder, host, name)
+
             deadline = time.monotonic() + START_TIMEOUT
             while not any(e["event"] == "ready" for e in read_events(events_path)):
                 if host.poll() is not None:
-                    raise Failure(runner.explain(folder, host, name))
+                    raise Failure(host_failed())
                 if time.monotonic() > deadline:
                     raise Failure("the plug-in did not start within %d seconds" % START_TIMEOUT)
                 time.sleep(0.02)
@@ -138,7 +145,7 @@ def play(args):
                 reason = ("quit_message" if stopped_at is not None else
                           "stream_end" if quit_returned - began >= length - 0.5 else None)
             if reason is None:
-                raise Failure(runner.explain(folder, host, name))
+                raise Failure(host_failed())
             asked = unknown_messages(events)
             if asked:
                 say("Note: " + asked + ".")
@@ -149,10 +156,13 @@ def play(args):
                 say("Stopped at %s: Escape or the close box." % seconds_text(
                     time.monotonic() - began if stopped_at is None else stopped_at))
             else:
-                raise Failure(runner.explain(folder, host, name))
+                raise Failure(host_failed())
         return 0
     finally:
         with _run.stopping() as telling:
+            if analysis is not None:
+                telling.step("stopping the analysis")
+                analysis.stop()
             telling.step("stopping the sound")
             stop(player, grace=0.2)
             telling.step("stopping the host")

@@ -8,7 +8,8 @@
     _video.py bench [--size WxH] [--frames N] [--json FILE]
 
 render (--wine or --plugin; our plug-in natively is halcyonsphere render): the analyser turns the
-audio into spectrum rows, one pair per video frame; the host under Wine on a private virtual
+audio into spectrum rows, one pair per video frame, streamed through a pipe into the host's stdin
+as the frames take them; the host under Wine on a private virtual
 display runs the plug-in with the deterministic clock, feeds it the rows and writes each frame,
 raw, into a pipe; this script hands the frames to ffmpeg, which writes H.264 with the sound as AAC
 (or PNG frames into a folder). Output goes to a temporary name
@@ -36,6 +37,7 @@ for _number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
 import argparse  # noqa: E402  (after the handlers: a Ctrl-C while these load is handled too)
 import errno
 import fcntl
+import glob
 import json
 import select
 import shutil
@@ -45,10 +47,9 @@ import tempfile
 import time
 
 import _run
-from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Failure, analyse, channels_text, check_audio,
-                       check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player, read_events,
-                       say,
-                       seconds_text, spawn, stop, unknown_messages)
+from _host_run import (NATIVE_DIR, PRODUCT, START_TIMEOUT, TOOLS, Analysis, Failure, analyse, channels_text,
+                       check_audio, check_gl_choice, check_tools, parse_fps, parse_seconds, parse_size, prepare_player,
+                       read_events, say, seconds_text, spawn, stop, unknown_messages)
 from _play import play
 
 CLOCK_START_MS = 10000  # the host's default: a machine that has been up ten seconds
@@ -347,12 +348,13 @@ def render(args):
     output = args.output = Output(out, output_kind(out), inputs, getattr(args, "force", False))
     run = _run.current()
     folder = tempfile.mkdtemp(prefix="render-", dir=run.folder)
-    host = encoder = None
+    host = encoder = analysis = None
     fifo_fd = None
     try:
         player, planned = prepare_player(folder, args.plugin, args.options, size)
-        stream = os.path.join(folder, "spectrum.hsps")
-        info = analyse(audio, stream, fps, start, seconds)
+        # Streamed into the host as the frames need it: a long song costs what a short one does.
+        analysis = Analysis(audio, folder, fps, start, seconds)
+        info = analysis.info
         frames = info["frames"]
         clip = frames * fps[1] / fps[0]
         name = args.plugin or PRODUCT
@@ -373,13 +375,16 @@ def render(args):
         widen_pipe(fifo_fd)
         with player.session(screen=planned or (1280, 1024)):
             host, events_path = player.launch(folder, [
-                "--spectrum", "stream:" + player.path(stream), "--delay", "0",
+                "--spectrum", "stream:-", "--delay", "0",
                 "--clock-ms", "%d/%d" % (fps[1] * 1000, fps[0]),
                 "--clock-start", str(CLOCK_START_MS + int(round(start * 1000))),
-                "--video", player.path(fifo), "--track", player.path(audio), "--pacing", "auto"])
+                "--video", player.path(fifo), "--track", player.path(audio), "--pacing", "auto"],
+                stdin=analysis.stream)
+            analysis.close_stream()
 
             def host_failed():
-                return player.explain(folder, host, name)
+                # An analysis that broke off ends the host's rows early: its own reason comes first.
+                return analysis.failure(0.5) or player.explain(folder, host, name)
 
             header = read_exact(fifo_fd, RAW_HEADER, host, START_TIMEOUT,
                                 "the plug-in did not start within %d seconds" % START_TIMEOUT)
@@ -437,6 +442,9 @@ def render(args):
             if done < frames:
                 wait_quietly(host, 30)
                 raise Failure(host_failed() + " (%d of %d frames drawn)" % (done, frames))
+            failed = analysis.failure(5)
+            if failed:  # every row came, yet the analyser did not end well: not a whole video
+                raise Failure(failed)
             if not wait_quietly(host, 60):
                 stop(host)
             if host.returncode != 0:
@@ -448,6 +456,9 @@ def render(args):
             asked = unknown_messages(events)
             if asked:
                 tell("Note: " + asked + ".")
+            said = analysis.note()
+            if said:
+                tell("Note: " + said + ".")
             end = [e for e in events if e["event"] == "end"]
             last_render["loop_ms"] = end[0]["loop_ms"] if end else None
             last_render["frames"] = frames
@@ -468,6 +479,9 @@ def render(args):
         # What this render started ends here, so that a benchmark's next round starts clean;
         # the run's close() is there for whatever a second signal cuts short.
         with _run.stopping() as telling:
+            if analysis is not None:
+                telling.step("stopping the analysis")
+                analysis.stop()
             stop_encoder(encoder, telling)
             telling.step("stopping the host")
             stop(host, grace=HOST_GRACE)
@@ -567,6 +581,10 @@ def bench(args):
         figures = {}
         for kind in kinds:
             figures[kind] = bench_player(args, kind, folder, music, stream, size, seconds)
+        songs = {}
+        if not args.plugin:
+            for minutes in LONG_SONG_MINUTES:
+                songs["%dmin" % minutes] = long_song_figures(folder, minutes, size)
         name = os.path.basename(args.plugin or PRODUCT)
         say("Export of %s at %s, %d frames (the plug-in's frames, then H.264 through ffmpeg), ms per frame:" % (
             name, "its own size" if args.plugin else "%dx%d" % size, args.frames))
@@ -583,10 +601,19 @@ def bench(args):
         if "native" in kinds:
             say("  native export / Wine export  %.2f (aim: at most 1)" % (
                 figures["native"]["export"] / figures["wine"]["export"]))
+        if songs:
+            say("Wine export of a song's first %d s at %dx%d, by the song's length:" % ((LONG_SONG_SECONDS,) + size))
+            say("  %-22s" % "" + "".join("%12s" % name for name in songs))
+            for label, key in (("host's peak memory, MB", "host_mb"), ("run's disk, MB", "disk_mb")):
+                say("  %-22s" % label + "".join("%12.2f" % songs[name][key] for name in songs))
         if args.json:
-            _run.write_json(args.json, {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
-                                   "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
-                                   "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}})
+            figures_json = {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
+                            "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
+                            "first_frame_s": {kind: figures[kind]["first_frame"] for kind in kinds}}
+            if songs:
+                figures_json["long_song_host_peak_mb"] = {name: songs[name]["host_mb"] for name in songs}
+                figures_json["long_song_run_disk_mb"] = {name: songs[name]["disk_mb"] for name in songs}
+            _run.write_json(args.json, figures_json)
         return 0
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -661,6 +688,93 @@ def bench_native(args, folder, music, stream, seconds):
         timings = exe_render(folder, music, ["--seconds", "%.3f" % seconds, "--size", args.size])
         export.append((timings["loop_ms"] + timings["encoder_tail_ms"]) / timings["frames"])
     return {"alone": min(alone), "export": min(export), "real_time": False, "first_frame": min(first)}
+
+
+LONG_SONG_MINUTES = (3, 60)
+LONG_SONG_SECONDS = 30  # of frames rendered of each, at 30 fps
+
+
+def silent_song(path, seconds, rate=8000):
+    """A mono WAV of silence whose samples take no disk (a sparse file): only its length counts."""
+    data = int(seconds * rate) * 2
+    with open(path, "wb") as f:
+        f.write(struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + data, b"WAVE", b"fmt ", 16, 1, 1, rate, rate * 2, 2,
+                            16, b"data", data))
+        f.truncate(44 + data)
+
+
+def run_of(pid):
+    """The record of the run whose owner is pid, with its folder, or None."""
+    for name in os.listdir(_run.RUNS):
+        folder = os.path.join(_run.RUNS, name)
+        try:
+            with open(os.path.join(folder, _run.RECORD)) as f:
+                record = json.load(f)
+        except (OSError, ValueError):
+            continue
+        if record.get("owner") == pid:
+            return dict(record, folder=folder)
+    return None
+
+
+def song_bytes(folder):
+    """The disk a run's files take, less its Wine prefix and the plug-in's copy (the same for any song)."""
+    total = 0
+    for where, folders, files in os.walk(folder):
+        folders[:] = [name for name in folders if name not in ("prefix", "plugin")]
+        for name in files:
+            try:
+                total += os.lstat(os.path.join(where, name)).st_blocks * 512
+            except OSError:
+                continue
+    return total
+
+
+def peak_resident_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            return next((int(line.split()[1]) for line in f if line.startswith("VmHWM:")), 0)
+    except (OSError, ValueError):
+        return 0
+
+
+def long_song_figures(folder, minutes, size):
+    """{"host_mb": the host's peak resident memory, "disk_mb": the most disk the run's own files
+    took} of a Wine render of a silent song of that length, in a process of its own, stopped by
+    a Ctrl-C once its first LONG_SONG_SECONDS of frames are drawn."""
+    song = os.path.join(folder, "song-%dmin.wav" % minutes)
+    silent_song(song, minutes * 60)
+    command = [sys.executable, os.path.abspath(__file__), "render", song, "--out", os.path.join(folder, "long.mp4"),
+               "--size", "%dx%d" % size, "--wine"]
+    env = {k: v for k, v in os.environ.items() if k != "HALCYON_WINE_SESSION"}  # Wine of its own, as a user's
+    err_path = os.path.join(folder, "long.err")
+    with open(err_path, "wb") as err:
+        process = _run.current().spawn(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=err)
+    peak_kb = disk = frames = 0
+    deadline = time.monotonic() + START_TIMEOUT
+    try:
+        while frames < LONG_SONG_SECONDS * 30:
+            if process.poll() is not None or time.monotonic() > deadline:
+                with open(err_path, "rb") as f:
+                    lines = f.read().decode("utf-8", "replace").strip().splitlines()
+                raise Failure("the render of a %d-minute song stopped after %d frames%s" % (
+                    minutes, frames, ": " + lines[-1].strip() if lines else ""))
+            record = run_of(process.pid)
+            if record:
+                for child in record["children"]:
+                    if child["name"] in ("wine", "wine64"):
+                        peak_kb = max(peak_kb, peak_resident_kb(child["pid"]))
+                disk = max(disk, song_bytes(record["folder"]))
+                frames = sum(1 for path in glob.glob(os.path.join(record["folder"], "render-*", "events.jsonl"))
+                             for e in read_events(path) if e["event"] == "frame")
+            time.sleep(0.1)
+    finally:
+        process.send_signal(signal.SIGINT)
+        wait_quietly(process, 10)
+        stop(process)
+        os.remove(song)
+    return {"host_mb": peak_kb / 1024, "disk_mb": disk / 1e6}
 
 
 def first_frame_seconds(render_args, folder):

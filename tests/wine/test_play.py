@@ -11,7 +11,11 @@ import time
 import unittest
 
 from harness import ensure_session
-from test_render import VIDEO, own_session_env, write_clip
+from test_render import VIDEO, own_session_env, parent_of, program_of, write_clip
+
+
+def children_of(pid):
+    return [int(name) for name in filter(str.isdigit, os.listdir("/proc")) if parent_of(int(name)) == pid]
 
 
 class PlayTest(unittest.TestCase):
@@ -35,7 +39,7 @@ class PlayTest(unittest.TestCase):
 
     def test_escape_and_signals_end_it_within_a_second(self):
         env = own_session_env(DISPLAY=self.display)
-        cases = ["Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, "the end"]
+        cases = ["Escape", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, "the end", "the analyser killed"]
         for stop in cases:
             clip = self.clip if stop != "the end" else self.short_clip
             process = subprocess.Popen([sys.executable, VIDEO, "play", clip, "--wine", "--size", "320x240"],
@@ -51,6 +55,9 @@ class PlayTest(unittest.TestCase):
             if stop == "Escape":
                 subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".", "windowfocus", "--sync", "key",
                                 "Escape"], env=env, check=True, timeout=30, capture_output=True)
+            elif stop == "the analyser killed":  # its rows stream into the host as it plays
+                [analyser] = [pid for pid in children_of(process.pid) if program_of(pid) == "analyse_audio"]
+                os.kill(analyser, signal.SIGKILL)
             elif stop != "the end":
                 process.send_signal(stop)
             text = process.communicate(timeout=60)[0]
@@ -62,6 +69,10 @@ class PlayTest(unittest.TestCase):
                 self.assertRegex(last, r"^Stopped at 0:0[23]: Escape or the close box\.$")
             elif stop == "the end":
                 self.assertEqual((process.returncode, last), (0, "Played to the end."))
+            elif stop == "the analyser killed":
+                self.assertEqual(process.returncode, 1, text)
+                self.assertRegex(last, r"^halcyon play: the analysis of \S*clip.wav was stopped by SIGKILL from "
+                                       r"outside$")
             else:
                 self.assertEqual((process.returncode, last), (130, "halcyon play: interrupted."))
 

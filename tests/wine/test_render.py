@@ -1,5 +1,6 @@
 """Music in, video out: the render command end to end, on short clips."""
 
+import glob
 import json
 import math
 import os
@@ -15,7 +16,7 @@ import unittest
 import wave
 
 from harness import BIN, BUILD, PRODUCT_BIN, ensure_session, read_minimal_log, windows_path
-from _host_run import NATIVE_DIR, TOOLS  # noqa: E402  (the scripts' folder is on the path through harness)
+from _host_run import NATIVE_DIR, TOOLS, read_events  # noqa: E402  (the scripts' folder is on the path through harness)
 from _windows_build import BUILDS  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -59,6 +60,20 @@ def processes_alive(record):
                 if int(f.read().rsplit(b")", 1)[1].split()[19]) == child["start"]:
                     alive.append(child["pid"])
     return alive
+
+
+def bytes_of_the_song(folder):
+    """The bytes of the files in a run's folder, less its Wine prefix and the plug-in's copy (the
+    same for any song)."""
+    total = 0
+    for where, folders, files in os.walk(folder):
+        folders[:] = [name for name in folders if name not in ("prefix", "plugin")]
+        for name in files:
+            try:
+                total += os.lstat(os.path.join(where, name)).st_size
+            except OSError:
+                continue
+    return total
 
 
 def program_of(pid):
@@ -123,6 +138,11 @@ def pixel(frame, width, x, y):
     return tuple(frame[at:at + 3])
 
 
+# Children of a render stopped from outside: which, by their names in the run's record, and how.
+OUTSIDE = {"SIGTERM to the host": (("wine", "wine64"), signal.SIGTERM),
+           "SIGKILL to the analyser": (("analyse_audio",), signal.SIGKILL)}
+
+
 class RenderRuns:
     """Each test gets a two-second clip, an output folder, and these helpers."""
 
@@ -169,16 +189,18 @@ class RenderRuns:
 
     def stopped_runs_leave_nothing(self, args, stops):
         """Renders stopped by each signal: Ctrl-C, SIGTERM or a hang-up within a second, kill -9 of
-        the command, or SIGTERM to the host from outside, leave no output, run folder or process."""
+        the command, SIGTERM to the host or SIGKILL to the analyser from outside, leave no output,
+        run folder or process."""
         for stop in stops:
             process, record = self.start_render_of_its_own(args)
             try:
                 time.sleep(1)
                 asked = time.monotonic()
-                if stop == "SIGTERM to the host":
+                if stop in OUTSIDE:
+                    names, signum = OUTSIDE[stop]
                     with open(os.path.join(record["folder"], "run.json")) as f:
-                        [host] = [c["pid"] for c in json.load(f)["children"] if c["name"] in ("wine", "wine64")]
-                    os.kill(host, signal.SIGTERM)
+                        [child] = [c["pid"] for c in json.load(f)["children"] if c["name"] in names]
+                    os.kill(child, signum)
                 else:
                     process.send_signal(stop)
                 text = process.communicate(timeout=60)[0]
@@ -197,8 +219,11 @@ class RenderRuns:
                 self.assertLess(took, 1.0, stop)
             else:  # not a crash: someone else ended it
                 self.assertEqual(process.returncode, 1, text)
-                self.assertRegex(text.strip().splitlines()[-1], r"^halcyon render: the host was stopped by SIGTERM "
-                                 r"from outside, after \d+ frames \(\d+ of \d+ frames drawn\)$")
+                self.assertRegex(text.strip().splitlines()[-1], {
+                    "SIGTERM to the host": r"^halcyon render: the host was stopped by SIGTERM from outside, after \d+ "
+                                           r"frames \(\d+ of \d+ frames drawn\)$",
+                    "SIGKILL to the analyser": r"^halcyon render: the analysis of \S*clip.wav was stopped by SIGKILL "
+                                               r"from outside \(\d+ of \d+ frames drawn\)$"}[stop])
             self.assertEqual(os.listdir(self.out), [], stop)
             self.assertEqual(os.listdir(self.temporary), [], stop)
             self.assertFalse(os.path.exists(record["folder"]), stop)
@@ -258,7 +283,7 @@ class RenderTest(RenderRuns, unittest.TestCase):
         plugin = self.foreign_plugin(window=1, gl_clear="0,0,90", render_sleep=40)
         self.stopped_runs_leave_nothing(["--plugin", plugin, "--fps", "120"],
                                         (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL,
-                                         "SIGTERM to the host"))
+                                         "SIGTERM to the host", "SIGKILL to the analyser"))
 
     def test_a_run_killed_outright_during_the_analysis_takes_the_analyser_with_it(self):
         # Two hours of 8 kHz mono: seconds of analysis, long enough to be caught at it.
@@ -288,6 +313,48 @@ class RenderTest(RenderRuns, unittest.TestCase):
         while program_of(analyser) == "analyse_audio" and time.monotonic() < deadline:
             time.sleep(0.02)
         self.assertNotEqual(program_of(analyser), "analyse_audio")
+
+    def test_a_long_song_streams_into_the_host(self):
+        """Ten minutes of music: the first frame comes while the analyser is still at the song's
+        start, its rows going through a pipe straight into the host (no stream file in the run's
+        folder), both on the run's record, and a Ctrl-C ends both within a second."""
+        song = os.path.join(self.folder, "long.wav")
+        with wave.open(song, "wb") as f:
+            f.setnchannels(1)
+            f.setsampwidth(2)
+            f.setframerate(8000)
+            f.writeframes(bytes(8000 * 2 * 600))
+        started = time.monotonic()
+        process = subprocess.Popen([sys.executable, VIDEO, "render", song, "--out", "out/x.mp4", "--size", "320x240",
+                                    "--wine"], cwd=self.folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        deadline, largest, first_frame, record = time.monotonic() + 120, 0, None, None
+        while first_frame is None and process.poll() is None and time.monotonic() < deadline:
+            for name in runs_of(process.pid):
+                folder = os.path.join(RUNS, name)
+                largest = max(largest, bytes_of_the_song(folder))
+                if any(e["event"] == "frame" for path in glob.glob(os.path.join(folder, "render-*", "events.jsonl"))
+                       for e in read_events(path)):
+                    first_frame = time.monotonic() - started
+                    with open(os.path.join(folder, "run.json")) as f:
+                        record = dict(json.load(f), folder=folder)
+            time.sleep(0.02)
+        self.assertIsNotNone(first_frame, "no frame seen")
+        self.assertLess(first_frame, 10)
+        children = {c["name"]: c["pid"] for c in record["children"]}
+        analyser, host = children["analyse_audio"], children.get("wine", children.get("wine64"))
+        self.assertEqual(program_of(analyser), "analyse_audio", "the song was analysed whole before the frames")
+        self.assertEqual(os.readlink("/proc/%d/fd/1" % analyser), os.readlink("/proc/%d/fd/0" % host))
+        asked = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        text = process.communicate(timeout=60)[0]
+        self.assertEqual(process.returncode, 130, text)
+        self.assertLess(time.monotonic() - asked, 1.0)
+        self.assertEqual(processes_of(record), [])
+        self.assertFalse(os.path.exists(record["folder"]))
+        self.assertLess(largest, 1 << 20)  # 18,000 rows of a stream file would be 41 MB
 
     def test_ctrl_c_at_early_moments_ends_with_one_line(self):
         """./halcyon render interrupted while its wrapper checks the set-up, as the interpreter
