@@ -31,9 +31,11 @@ const char kProgramName[] = "halcyon_native";
 
 // The capture folder, made unless it is there; false after an "error" event and a line on stderr.
 static bool capture_folder_make(const char *path) {
-    if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;
+    struct stat info;
+    if (mkdir(path, 0755) == 0 || (errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode))) return true;
     const int reason = errno;
-    const std::string text = std::string("cannot make the capture folder ") + path + ": " + std::strerror(reason);
+    const std::string why = reason == EEXIST ? "it exists and is not a folder" : std::strerror(reason);
+    const std::string text = std::string("cannot make the capture folder ") + path + ": " + why;
     log_error("capture", text.c_str());
     event_log_close();
     return false;

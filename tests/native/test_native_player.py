@@ -268,6 +268,8 @@ class PlayerFailures(NativeTestCase):
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
             ("no capture folder", ["--capture", "junk.hsps/shots"], 3, "capture",
              "cannot make the capture folder %s/junk.hsps/shots: Not a directory"),
+            ("a file as the capture folder", ["--capture", "junk.hsps"], 3, "capture",
+             "cannot make the capture folder %s/junk.hsps: it exists and is not a folder"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
