@@ -245,6 +245,17 @@ class PlayTest(Runs):
         self.assertEqual([n for n in os.listdir(self.temporary) if n.startswith("halcyon-")], [])
 
 
+    def test_a_display_that_does_not_answer_is_named_in_one_line(self):
+        # No runtime folder, as for root in CI: Wayland's probing must not add a line of its own.
+        number = next(n for n in range(170, 270) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        self.env.update(DISPLAY=":%d" % number)
+        for name in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "SDL_VIDEODRIVER"):
+            self.env.pop(name, None)
+        status, _, err = self.run_program("play", self.clip)
+        self.assertEqual((status, err), (1, "halcyonsphere play: no display to show the window on (nothing answers "
+                                            "at DISPLAY=:%d)\n" % number))
+
+
 class StopTest(Runs):
     """A render long enough to stop at each stage: 60 s of music at 30 fps, 160x120 (small frames,
     so a loaded machine still ends one well within the second)."""
