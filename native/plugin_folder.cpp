@@ -135,11 +135,15 @@ bool sweep_and_make(const std::string &temporary, bool make, std::string *error)
     const int temporary_lock = lock_folder(temporary.c_str(), true);
     if (temporary_lock >= 0) sweep_left_behind(temporary);
     std::string pattern = temporary + "/" + kPrivatePrefix + "XXXXXX";
-    const bool made = make && mkdtemp(&pattern[0]) != nullptr;
-    const int reason = errno;
+    bool made = make && mkdtemp(&pattern[0]) != nullptr;
+    int reason = errno;
     if (made) {
-        g_private = pattern;
+        // Unlocked, it would look left behind to the next run's sweep while this one uses it.
         g_private_lock = lock_folder(pattern.c_str(), false);
+        reason = errno;
+        made = g_private_lock >= 0;
+        if (made) g_private = pattern;
+        else rmdir(pattern.c_str());
     }
     if (temporary_lock >= 0) close(temporary_lock);
     if (make && !made) *error = "cannot make a folder for the run in " + temporary + ": " + std::strerror(reason);
