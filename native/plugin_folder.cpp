@@ -27,12 +27,22 @@ int g_private_lock = -1;  // held on the private folder for its life: a free loc
 char g_removal[32768];
 std::atomic<bool> g_removal_ready{false};  // lock-free, so a signal handler may read it
 
-// The first 56 bytes of a file, as the plug-in reads its options; false when it is shorter.
-bool read_record(const std::string &path, UserOptions *options, long *length) {
-    FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    *length = long(std::fread(options, 1, sizeof *options, file));
-    std::fclose(file);
+// The first 56 bytes of a file, as the plug-in reads its options; false when it is shorter, or
+// when it is no regular file (a FIFO would hold the run for good, a device hand it anything).
+bool read_record(const std::string &path, UserOptions *options, long *length, bool *regular = nullptr) {
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    const bool is_regular = file >= 0 && fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular) *regular = is_regular || file < 0;
+    *length = 0;
+    char *into = reinterpret_cast<char *>(options);
+    while (is_regular && *length < long(sizeof *options)) {
+        const ssize_t got = read(file, into + *length, sizeof *options - size_t(*length));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        *length += long(got);
+    }
+    if (file >= 0) close(file);
     return *length == long(sizeof *options);
 }
 
@@ -189,9 +199,12 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
     long length = 0;
     if (request.record) {
         options = *request.record;
-    } else if (request.options_file && !read_record(request.options_file, &options, &length)) {
-        *error = std::string("the options file ") + request.options_file + " holds " + std::to_string(length) +
-                 " bytes; an options file (useropt.cfg) holds " + std::to_string(sizeof options);
+    } else if (bool regular = true;
+               request.options_file && !read_record(request.options_file, &options, &length, &regular)) {
+        const std::string named = std::string("the options file ") + request.options_file;
+        *error = !regular ? named + " is not a regular file"
+                          : named + " holds " + std::to_string(length) + " bytes; an options file (useropt.cfg) holds " +
+                                std::to_string(sizeof options);
         return false;
     } else if (!request.options_file && !read_record(source + "/useropt.cfg", &options, &length))
         options = default_user_options();

@@ -271,6 +271,7 @@ class PlayerFailures(NativeTestCase):
             ("a file as the capture folder", ["--capture", "junk.hsps"], 3, "capture",
              "cannot make the capture folder %s/junk.hsps: it exists and is not a folder"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
+            ("a FIFO as the options file", ["--options", "fifo"], 2, "plugin_folder", "fifo is not a regular file"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
             ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
