@@ -112,7 +112,9 @@ int fail(const std::string &text, int status) {
 void at_exit_now() {
     encoder_kill_now();
     output_discard_now();
-    static const char kStopped[] = "halcyonsphere render: interrupted; nothing was written under the output name\n";
+    // The command's own name (demo runs through here too); strlen and write are safe in a handler.
+    static const char kStopped[] = ": interrupted; nothing was written under the output name\n";
+    (void)!write(STDERR_FILENO, g_who, std::strlen(g_who));
     (void)!write(STDERR_FILENO, kStopped, sizeof kStopped - 1);
 }
 
