@@ -12,7 +12,7 @@ struct StreamFeedThread;
 
 enum class FeedState : uint8_t { running, closed, failed };
 
-// Starts reading file (a pipe, past its header); null when no thread can be made.
+// Starts reading file's pipe (unbuffered, past its header); null when no thread can be made.
 StreamFeedThread *stream_feed_start(FILE *file);
 // *count: the records the caller has; when more came, the newest is copied into newest and
 // *count becomes how many came in all. Returns whether the pipe is still read.

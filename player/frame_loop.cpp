@@ -128,7 +128,8 @@ const char *run_module(const RunOptions &options, VisModule *module, int cycle, 
         bool failed = false;
         if (const char *why = rows.stopped ? rows.stopped(&failed) : nullptr) {
             if (failed) {
-                const std::string text = std::string("spectrum stream ") + options.spectrum.path + ": " + why;
+                const std::string text =
+                    std::string("spectrum stream ") + (options.spectrum.path ? options.spectrum.path : "") + ": " + why;
                 log_error("spectrum_stream", text.c_str());
                 totals->stream_failed = true;
             }

@@ -391,12 +391,12 @@ def prepare_plugin(folder, plugin, options_path, size, video=True):
     return windows_path(os.path.join(target, PRODUCT)), size_used, build
 
 
-def launch_host(folder, dll, arguments, build):
+def launch_host(folder, dll, arguments, build, stdin=subprocess.DEVNULL):
     events = os.path.join(folder, "events.jsonl")
     # Output to files, not pipes: Wine's helper processes inherit handles and would hold a pipe.
     with open(os.path.join(folder, "host.out"), "wb") as out, open(os.path.join(folder, "host.err"), "wb") as err:
         process = spawn([build.loader, host_program(build), "--dll", dll, "--log", windows_path(events)] + arguments,
-                        cwd=folder, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+                        cwd=folder, stdin=stdin, stdout=out, stderr=err)
     return process, events
 
 
@@ -419,9 +419,9 @@ class Player:
     def session(self, screen=(1280, 1024), own_display=True):
         return WineSession(self.build, screen, own_display)
 
-    def launch(self, folder, arguments):
-        """(the process, its event log)."""
-        return launch_host(folder, self.dll, arguments, self.build)
+    def launch(self, folder, arguments, stdin=subprocess.DEVNULL):
+        """(the process, its event log); stdin: what the host reads there (a live stream)."""
+        return launch_host(folder, self.dll, arguments, self.build, stdin)
 
     def explain(self, folder, process, name):
         """What went wrong in the run, in one sentence."""

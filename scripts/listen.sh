@@ -4,9 +4,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/_common.sh"
 source "$top/scripts/_video.sh"
 # Other people's plug-ins, and ours as the DLL, run under Wine, fed by the live capture there.
 if [ "$(video_mode "$@")" = wine ]; then
-  [ -f "$top/scripts/_listen.py" ] || { echo "halcyon listen: --plugin and --wine are not built yet" >&2; exit 1; }
   ensure_setup wine
   build_for_video wine
+  log="$build_root/listen-build.log"
+  build_release live_stream >"$log" 2>&1 ||
+    { tail -n 40 "$log" >&2; say "The build failed; the whole log is in $log." >&2; exit 1; }
   exec python3 "$top/scripts/_listen.py" "$@"
 fi
 ensure_setup native >&2

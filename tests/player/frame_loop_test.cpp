@@ -28,6 +28,8 @@ struct FakePlayer {
     bool capture_reads = true;
     int capture_lost_at = -1;  // this frame's capture is read but cannot be written
     int video_lost_at = -1;
+    int source_stops_at = -1;  // the rows' source has none for this row: it ended, or failed
+    bool source_fails = false;
     // What happened.
     double now = 100;
     int inits = 0, renders = 0, quits = 0, videos = 0;
@@ -58,6 +60,10 @@ bool pacing_stream_seconds(const FrameTiming &timing, double *seconds) {
 const FramePacing kPacing = {pacing_start, pacing_after_render, pacing_stream_seconds, nullptr, nullptr, nullptr, nullptr};
 
 void feed(const RunOptions &, VisModule *, long long row) { g_fake.rows.push_back(row); }
+const char *source_stopped(bool *failed) {
+    *failed = g_fake.source_fails;
+    return !g_fake.rows.empty() && g_fake.rows.back() == g_fake.source_stops_at ? "gone" : nullptr;
+}
 
 CaptureResult capture(const char *folder, int index) {
     CaptureResult result;
@@ -158,6 +164,12 @@ TEST(FrameLoop, EachWayOutEndsTheRunAsThePlayersDo) {
              f.sound_ends = 0.5;
          },
          "stream_end", 2, {"init", "frame", "frame", "quit"}, {0, 2}, {}},
+        {"a source that ends (a live stream's feeder gone) ends the run before that row's Render",
+         [](FakePlayer &f, RunOptions &o) { o.frames = 5; f.source_stops_at = 2; },
+         "stream_end", 2, {"init", "frame", "frame", "quit"}, {0, 1, 2}, {0.02, 0.02}},
+        {"a source that fails (a stream broken off) fails the run with its reason",
+         [](FakePlayer &f, RunOptions &o) { o.frames = 5; f.source_stops_at = 1; f.source_fails = true; },
+         "stream_failed", 1, {"init", "frame", "error", "quit"}, {0, 1}, {0.02}},
         {"Render after Quit takes the rows from where the frames ended",
          [](FakePlayer &, RunOptions &o) { o.frames = 1; o.render_after_quit = 2; },
          "frames", 1, {"init", "frame", "quit", "frame", "frame"}, {0, 1, 2}, {}},
@@ -173,6 +185,7 @@ TEST(FrameLoop, EachWayOutEndsTheRunAsThePlayersDo) {
         rows.feed = feed;
         rows.rate_numerator = 10;  // rows a second
         rows.count = 10;
+        rows.stopped = source_stopped;
         VisModule module = {};
         module.init = fake_init;
         module.render = fake_render;
@@ -191,6 +204,7 @@ TEST(FrameLoop, EachWayOutEndsTheRunAsThePlayersDo) {
         EXPECT_EQ(totals.init_failed, reason == "init_failed");
         EXPECT_EQ(totals.capture_failed, reason == "capture_failed");
         EXPECT_EQ(totals.video_failed, reason == "video_failed");
+        EXPECT_EQ(totals.stream_failed, reason == "stream_failed");
         EXPECT_EQ(g_fake.quits, g_fake.inits == 1 && g_fake.init_result == 0 ? 1 : 0);
     }
 }
