@@ -66,7 +66,8 @@ int main(int argc, char **argv) {
     if (options.sound) options.sound = sound.c_str();
     if (!spectrum_stream_prepare(&run)) return 2;
     if (run.video && !video_out_open(run.video)) {
-        log_error("video", "cannot open the video output");
+        const std::string text = std::string("cannot open the video output ") + run.video + ": " + std::strerror(errno);
+        log_error("video", text.c_str());
         event_log_close();
         return 3;
     }

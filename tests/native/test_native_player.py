@@ -265,6 +265,7 @@ class PlayerFailures(NativeTestCase):
             ("a player too old", ["--no-embed"], 1, "This plugin requires Winamp 5.0+", "[OK]"),
             ("no GL", ["--gl", "device:999"], 1, "ERRORCODE3", "no EGL device 999"),
             ("the video cannot be written", ["--video", "/dev/full"], 3, "video", "cannot write"),
+            ("a folder as the video", ["--video", "."], 3, "video", "cannot open the video output .: Is a directory"),
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
             ("no capture folder", ["--capture", "junk.hsps/shots"], 3, "capture",
              "cannot make the capture folder %s/junk.hsps/shots: Not a directory"),
