@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -100,11 +101,17 @@ void prepare_removal(const std::string &folder) {
 }
 
 // An exclusive lock on a folder, at once or after waiting (TMPDIR's is held only for the moments
-// of a sweep and a folder's making); -1 when not had.
+// of a sweep and a folder's making); -1 when not had. The wait is bounded, a second: another
+// program holding TMPDIR's lock must not hold up a run's start, nor its stop, for good.
 int lock_folder(const char *path, bool wait) {
     const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0) return -1;
-    if (flock(folder, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) return folder;
+    for (int tries = 0; tries < (wait ? 100 : 1); ++tries) {
+        if (flock(folder, LOCK_EX | LOCK_NB) == 0) return folder;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        const timespec pause = {0, 10 * 1000 * 1000};
+        if (wait) nanosleep(&pause, nullptr);
+    }
     close(folder);
     return -1;
 }

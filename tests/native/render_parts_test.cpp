@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,6 +266,14 @@ TEST(LeftBehind, DeadRunsTemporariesGoLiveOnesAndOthersStay) {
     setenv("TMPDIR", d.c_str(), 1);
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    // Another program holding TMPDIR's lock delays a run by a second at most, and its sweep waits.
+    const int temporary_lock = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(temporary_lock, LOCK_EX | LOCK_NB), 0);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(plugin_folder_enter({d, nullptr, 0, 0}, &error)) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(access((d + "/halcyon-native-Dead01").c_str(), F_OK), 0);
+    close(temporary_lock);
     ASSERT_TRUE(plugin_folder_enter({d, nullptr, 0, 0}, &error)) << error;
     plugin_folder_leave();
     ASSERT_EQ(chdir(here), 0);
