@@ -150,6 +150,8 @@ class RenderTest(Runs):
             f.write(b"\0" * 20)
         os.mkfifo(os.path.join(self.folder, "fifo.wav"))
         cases = [
+            ([], 2, r"name a command \('halcyonsphere --help' lists them\)$"),
+            (["rendr"], 2, r"no command 'rendr' \('halcyonsphere --help' lists them\)$"),
             (["render"], 2, r"name the audio file to render$"),
             (["render", "clip.wav", "--se", "1"], 2, r"unknown option --se "),
             (["render", "clip.wav", "--seconds", ""], 2, r"--seconds needs a value, not an empty one$"),
@@ -181,7 +183,7 @@ class RenderTest(Runs):
             self.assertLess(time.monotonic() - started, 5, args)
             self.assertEqual(status, expected, (args, err))
             self.assertEqual(len(err.splitlines()), 1, (args, err))
-            self.assertRegex(err, r"^halcyonsphere (render|play): ", args)
+            self.assertRegex(err, r"^halcyonsphere( render| play)?: ", args)
             self.assertRegex(err.strip(), pattern, args)
             self.assertEqual(os.listdir(self.out), [], args)
         self.assertEqual(sorted(os.listdir(os.path.join(self.folder, "songs"))), ["song.mp4"])
