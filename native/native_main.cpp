@@ -64,6 +64,13 @@ int main(int argc, char **argv) {
     if (run.wait_for) run.wait_for = wait_for.c_str();
     if (run.track) run.track = track.c_str();
     if (options.sound) options.sound = sound.c_str();
+    // The sound is read by the sound thread once frames run: a FIFO or a device would hold it.
+    struct stat sound_info;
+    if (options.sound && stat(options.sound, &sound_info) == 0 && !S_ISREG(sound_info.st_mode)) {
+        log_error("sound", (std::string("the sound ") + options.sound + " is not a regular file").c_str());
+        event_log_close();
+        return 2;
+    }
     if (!spectrum_stream_prepare(&run)) return 2;
     if (run.video && !video_out_open(run.video)) {
         const std::string text = std::string("cannot open the video output ") + run.video + ": " + std::strerror(errno);

@@ -279,6 +279,8 @@ class PlayerFailures(NativeTestCase):
             ("a latency out of range", ["--sound-latency", "-5"], 2, None, "bad value for --sound-latency: -5"),
             ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
             ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
+            ("a FIFO as the sound", ["--spectrum", "stream:junk.hsps", "--sound", "fifo"], 2, "sound",
+             "the sound %s/fifo is not a regular file"),
         ]
         whole = stream_bytes([200] * 8)
         streams = [  # (what, the stream's file or stdin, the error's text)
