@@ -59,8 +59,8 @@ void print_overview(FILE *out) {
 
 int main(int argc, char **argv) {
     const char *first = argc > 1 ? argv[1] : nullptr;
-    if (!first) {
-        print_overview(stderr);
+    if (!first) {  // a failure is one line; --help gives the list
+        std::fprintf(stderr, "halcyonsphere: name a command ('halcyonsphere --help' lists them)\n");
         return 2;
     }
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {

@@ -137,10 +137,25 @@ bool ensure_options_file(const std::string &config_folder, std::string *path, st
         *error = "cannot make the folder " + config_folder + " for your options: " + std::strerror(errno);
         return false;
     }
+    const UserOptions defaults = default_user_options();
+    // Unnamed until it is whole, so that a run killed meanwhile leaves nothing; a named partial
+    // file only where the file system has no unnamed ones.
+    const int unnamed = open(config_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        const std::string source = "/proc/self/fd/" + std::to_string(unnamed);
+        bool made = write_whole(unnamed, &defaults, sizeof defaults) && fsync(unnamed) == 0;
+        // Another run's file, made meanwhile, stays.
+        made = made && (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, path->c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+                        errno == EEXIST);
+        const int reason = errno;
+        close(unnamed);
+        if (made) return true;
+        *error = "cannot write the options file " + *path + ": " + std::strerror(reason);
+        return false;
+    }
     const std::string partial = config_folder + "/.useropt.cfg." + std::to_string(getpid()) + ".partial";
     unlink(partial.c_str());  // one left by an earlier process of this number
     const int file = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    const UserOptions defaults = default_user_options();
     bool made = file >= 0 && write_whole(file, &defaults, sizeof defaults) && fsync(file) == 0;
     int reason = errno;
     if (file >= 0 && close(file) != 0 && made) made = false, reason = errno;

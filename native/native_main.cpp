@@ -31,9 +31,11 @@ const char kProgramName[] = "halcyon_native";
 
 // The capture folder, made unless it is there; false after an "error" event and a line on stderr.
 static bool capture_folder_make(const char *path) {
-    if (mkdir(path, 0755) == 0 || errno == EEXIST) return true;
+    struct stat info;
+    if (mkdir(path, 0755) == 0 || (errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode))) return true;
     const int reason = errno;
-    const std::string text = std::string("cannot make the capture folder ") + path + ": " + std::strerror(reason);
+    const std::string why = reason == EEXIST ? "it exists and is not a folder" : std::strerror(reason);
+    const std::string text = std::string("cannot make the capture folder ") + path + ": " + why;
     log_error("capture", text.c_str());
     event_log_close();
     return false;
@@ -62,9 +64,17 @@ int main(int argc, char **argv) {
     if (run.wait_for) run.wait_for = wait_for.c_str();
     if (run.track) run.track = track.c_str();
     if (options.sound) options.sound = sound.c_str();
+    // The sound is read by the sound thread once frames run: a FIFO or a device would hold it.
+    struct stat sound_info;
+    if (options.sound && stat(options.sound, &sound_info) == 0 && !S_ISREG(sound_info.st_mode)) {
+        log_error("sound", (std::string("the sound ") + options.sound + " is not a regular file").c_str());
+        event_log_close();
+        return 2;
+    }
     if (!spectrum_stream_prepare(&run)) return 2;
     if (run.video && !video_out_open(run.video)) {
-        log_error("video", "cannot open the video output");
+        const std::string text = std::string("cannot open the video output ") + run.video + ": " + std::strerror(errno);
+        log_error("video", text.c_str());
         event_log_close();
         return 3;
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,12 +28,22 @@ int g_private_lock = -1;  // held on the private folder for its life: a free loc
 char g_removal[32768];
 std::atomic<bool> g_removal_ready{false};  // lock-free, so a signal handler may read it
 
-// The first 56 bytes of a file, as the plug-in reads its options; false when it is shorter.
-bool read_record(const std::string &path, UserOptions *options, long *length) {
-    FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    *length = long(std::fread(options, 1, sizeof *options, file));
-    std::fclose(file);
+// The first 56 bytes of a file, as the plug-in reads its options; false when it is shorter, or
+// when it is no regular file (a FIFO would hold the run for good, a device hand it anything).
+bool read_record(const std::string &path, UserOptions *options, long *length, bool *regular = nullptr) {
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    const bool is_regular = file >= 0 && fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular) *regular = is_regular || file < 0;
+    *length = 0;
+    char *into = reinterpret_cast<char *>(options);
+    while (is_regular && *length < long(sizeof *options)) {
+        const ssize_t got = read(file, into + *length, sizeof *options - size_t(*length));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        *length += long(got);
+    }
+    if (file >= 0) close(file);
     return *length == long(sizeof *options);
 }
 
@@ -90,11 +101,17 @@ void prepare_removal(const std::string &folder) {
 }
 
 // An exclusive lock on a folder, at once or after waiting (TMPDIR's is held only for the moments
-// of a sweep and a folder's making); -1 when not had.
+// of a sweep and a folder's making); -1 when not had. The wait is bounded, a second: another
+// program holding TMPDIR's lock must not hold up a run's start, nor its stop, for good.
 int lock_folder(const char *path, bool wait) {
     const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0) return -1;
-    if (flock(folder, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) return folder;
+    for (int tries = 0; tries < (wait ? 100 : 1); ++tries) {
+        if (flock(folder, LOCK_EX | LOCK_NB) == 0) return folder;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        const timespec pause = {0, 10 * 1000 * 1000};
+        if (wait) nanosleep(&pause, nullptr);
+    }
     close(folder);
     return -1;
 }
@@ -135,11 +152,15 @@ bool sweep_and_make(const std::string &temporary, bool make, std::string *error)
     const int temporary_lock = lock_folder(temporary.c_str(), true);
     if (temporary_lock >= 0) sweep_left_behind(temporary);
     std::string pattern = temporary + "/" + kPrivatePrefix + "XXXXXX";
-    const bool made = make && mkdtemp(&pattern[0]) != nullptr;
-    const int reason = errno;
+    bool made = make && mkdtemp(&pattern[0]) != nullptr;
+    int reason = errno;
     if (made) {
-        g_private = pattern;
+        // Unlocked, it would look left behind to the next run's sweep while this one uses it.
         g_private_lock = lock_folder(pattern.c_str(), false);
+        reason = errno;
+        made = g_private_lock >= 0;
+        if (made) g_private = pattern;
+        else rmdir(pattern.c_str());
     }
     if (temporary_lock >= 0) close(temporary_lock);
     if (make && !made) *error = "cannot make a folder for the run in " + temporary + ": " + std::strerror(reason);
@@ -185,9 +206,12 @@ bool plugin_folder_enter(const PluginFolderRequest &request, std::string *error)
     long length = 0;
     if (request.record) {
         options = *request.record;
-    } else if (request.options_file && !read_record(request.options_file, &options, &length)) {
-        *error = std::string("the options file ") + request.options_file + " holds " + std::to_string(length) +
-                 " bytes; an options file (useropt.cfg) holds " + std::to_string(sizeof options);
+    } else if (bool regular = true;
+               request.options_file && !read_record(request.options_file, &options, &length, &regular)) {
+        const std::string named = std::string("the options file ") + request.options_file;
+        *error = !regular ? named + " is not a regular file"
+                          : named + " holds " + std::to_string(length) + " bytes; an options file (useropt.cfg) holds " +
+                                std::to_string(sizeof options);
         return false;
     } else if (!request.options_file && !read_record(source + "/useropt.cfg", &options, &length))
         options = default_user_options();

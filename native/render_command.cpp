@@ -112,7 +112,9 @@ int fail(const std::string &text, int status) {
 void at_exit_now() {
     encoder_kill_now();
     output_discard_now();
-    static const char kStopped[] = "halcyonsphere render: interrupted; nothing was written under the output name\n";
+    // The command's own name (demo runs through here too); strlen and write are safe in a handler.
+    static const char kStopped[] = ": interrupted; nothing was written under the output name\n";
+    (void)!write(STDERR_FILENO, g_who, std::strlen(g_who));
     (void)!write(STDERR_FILENO, kStopped, sizeof kStopped - 1);
 }
 
@@ -522,11 +524,11 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     } else {
         struct stat info = {};
         stat(e.output.path.c_str(), &info);
-        char text[512];
-        std::snprintf(text, sizeof text, "Wrote %s: %lld frames at %dx%d, %s with sound, %.1f MB, in %s (%.1f frames a second).",
-                      out_shown.c_str(), e.written, render.width, render.height, duration_text(clip).c_str(),
-                      info.st_size / 1e6, duration_text(elapsed).c_str(), e.written / std::max(elapsed, 1e-6));
-        say(text);
+        char text[256];  // the name apart: a long path would not fit
+        std::snprintf(text, sizeof text, ": %lld frames at %dx%d, %s with sound, %.1f MB, in %s (%.1f frames a second).",
+                      e.written, render.width, render.height, duration_text(clip).c_str(), info.st_size / 1e6,
+                      duration_text(elapsed).c_str(), e.written / std::max(elapsed, 1e-6));
+        say("Wrote " + out_shown + text);
     }
     // For the benchmark: the frames' own time, from the first Render to the encoder's last byte.
     if (!timings.empty()) {

@@ -118,6 +118,17 @@ void sweep_left_behind(const std::string &folder) {
 
 int g_temporary_lock = -1;
 
+// A temporary is made, then locked: another run's sweep may take it between the two, so the lock
+// counts only while the name still leads to what it holds. -1 when it does not.
+int lock_made(const std::string &path, bool folder) {
+    const int held = lock_path(path, folder);
+    struct stat locked, named;
+    if (held >= 0 && fstat(held, &locked) == 0 && lstat(path.c_str(), &named) == 0 && same_file(locked, named))
+        return held;
+    if (held >= 0) close(held);
+    return -1;
+}
+
 }  // namespace
 
 bool output_plan(const std::string &out, bool force, const std::vector<std::string> &inputs, RenderOutput *output,
@@ -215,8 +226,9 @@ bool output_open(RenderOutput *output, std::string *error) {
         for (int attempt = 0; attempt < 10; ++attempt) {
             const std::string candidate = where + "/" + random_name();
             if (mkdir(candidate.c_str(), 0755) == 0) {
+                g_temporary_lock = lock_made(candidate, true);
+                if (g_temporary_lock < 0) continue;  // a sweep took it: an unlocked one would go mid-run
                 output->temporary = candidate;
-                g_temporary_lock = lock_path(candidate, true);
                 return true;
             }
             if (errno != EEXIST) break;
@@ -237,9 +249,12 @@ bool output_open(RenderOutput *output, std::string *error) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         const std::string candidate = output->folder + "/" + random_name();
         if (candidate.size() >= sizeof g_named_temporary) break;
-        const int named = open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-        if (named >= 0) {
-            flock(named, LOCK_EX | LOCK_NB);
+        const int created = open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (created >= 0) {
+            close(created);
+            // Its own descriptor holds the lock, and is what the encoder writes through.
+            const int named = lock_made(candidate, false);
+            if (named < 0) continue;  // a sweep took it
             output->file = named;
             output->temporary = candidate;
             std::memcpy(g_named_temporary, candidate.c_str(), candidate.size() + 1);

@@ -1,12 +1,14 @@
 #include "native/sound_out.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 #include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -112,6 +114,25 @@ SoundClockReading clock_reading() {
 
 }  // namespace
 
+namespace {
+
+void alsa_says_nothing(const char *, int, const char *, int, const char *, ...) {}
+
+// Where ALSA finds no card, its library prints eight lines of its configuration's failures while
+// SDL only probes it; SDL's own reason, which our line gives, says it in one. SDL loads the same
+// library, so the handler set here is the one it reports through. A driver the user names keeps
+// its messages.
+void quiet_alsa_probing() {
+    if (std::getenv("SDL_AUDIODRIVER")) return;
+    void *alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);  // kept loaded, for SDL's use
+    if (!alsa) return;
+    typedef void (*Handler)(const char *, int, const char *, int, const char *, ...);
+    typedef int (*SetHandler)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(alsa_says_nothing);
+}
+
+}  // namespace
+
 bool sound_open(const char *path, double start_seconds, std::string *error) {
     g_info = SF_INFO{};
     g_file = sf_open(path, SFM_READ, &g_info);
@@ -128,6 +149,7 @@ bool sound_open(const char *path, double start_seconds, std::string *error) {
     }
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kAppName);
+    quiet_alsa_probing();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         *error = std::string("no sound output here (") + SDL_GetError() + ")";
         sound_close();

@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "native/frame_readback.h"
 #include "shell/platform_linux_sdl.h"
 #include "shell/platform_linux_surface.h"
 
@@ -145,9 +146,9 @@ void keep_frame() {
     kept.width = viewport[2];
     kept.height = viewport[3];
     kept.bottom_up.resize(size_t(kept.width) * 4 * size_t(kept.height));
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(viewport[0], viewport[1], kept.width, kept.height, kept.bgra ? GL_BGRA : GL_RGBA, GL_UNSIGNED_BYTE,
-                 kept.bottom_up.data());
+    // The plug-in's own pack state (alignment, row length, a bound pack buffer) stays as it set it.
+    read_pixels_keeping_state(viewport[0], viewport[1], kept.width, kept.height, kept.bgra ? GL_BGRA : GL_RGBA,
+                              kept.bottom_up.data());
 }
 
 }  // namespace

@@ -196,11 +196,47 @@ const char *kind() { return "window"; }
 const GlSurfaceCalls kSdlWindowSurfaces = {open,         close, choose_format, set_format, make_context, make_current,
                                            delete_context, swap, entry_point, resize,     drop,         kind};
 
+namespace {
+
+// Wayland's library finds its socket under XDG_RUNTIME_DIR unless WAYLAND_DISPLAY is a path;
+// without either it cannot connect, and says so on stderr even when SDL only probes it.
+bool wayland_reachable() {
+    const char *socket = std::getenv("WAYLAND_DISPLAY");
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    return (socket && socket[0] == '/') || (runtime && runtime[0] == '/');
+}
+
+// SDL's drivers in its own order, less Wayland: for SDL_HINT_VIDEODRIVER, which takes a list.
+std::string video_drivers_but_wayland() {
+    std::string list;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+        const char *name = SDL_GetVideoDriver(i);
+        if (!name || std::strcmp(name, "wayland") == 0) continue;
+        list += (list.empty() ? "" : ",") + std::string(name);
+    }
+    return list;
+}
+
+// Why nothing showed, in the user's terms.
+std::string no_display_reason() {
+    const char *x11 = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    if (x11 && *x11) return std::string("no display to show the window on (nothing answers at DISPLAY=") + x11 + ")";
+    if (wayland && *wayland)
+        return std::string("no display to show the window on (nothing answers at WAYLAND_DISPLAY=") + wayland + ")";
+    return "no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY names one)";
+}
+
+}  // namespace
+
 bool sdl_video_start(std::string *error) {
     // Ctrl-C and SIGTERM end the player as any program; SDL would turn them into window events.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // GL contexts through EGL on X11 too, as on Wayland.
     SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    // A driver the user names is theirs to try, and says its own errors.
+    if (!std::getenv("SDL_VIDEODRIVER") && !wayland_reachable())
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, video_drivers_but_wayland().c_str());
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         *error = std::string("no display to show the window on: ") + SDL_GetError();
         return false;
@@ -210,7 +246,7 @@ bool sdl_video_start(std::string *error) {
     if (!std::getenv("SDL_VIDEODRIVER") && driver &&
         (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        *error = "no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY names one)";
+        *error = no_display_reason();
         return false;
     }
     g_started = true;

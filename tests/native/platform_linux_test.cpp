@@ -1,9 +1,12 @@
 // The plug-in's lifecycle over the real Linux seam, offscreen on llvmpipe: the window and its
-// context, a resize, Escape and the close box, a context that cannot be made, message boxes.
+// context, a resize, Escape and the close box, a context that cannot be made, message boxes, and
+// the kept frame, read whole whatever pack state the plug-in left.
 #include "shell/platform_linux.h"
 
 #include <EGL/egl.h>
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -209,11 +212,29 @@ TEST_F(LinuxSeam, ALostContextIsToldAndTheFrameBeforeItsSwapKept) {
     platform_linux_keep_frames(true, false);
     platform_linux_fail_swap(2);  // Init's swap, frame 0's, then frame 1's
     ASSERT_EQ(module->init(module), 0);
+    // A plug-in's own pack state, which keeping the frame must neither use nor change.
+    GLuint own_buffer = 0;
+    glGenBuffers(1, &own_buffer);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, own_buffer);
+    glBufferData(GL_PIXEL_PACK_BUFFER, 64, nullptr, GL_STREAM_READ);
+    glPixelStorei(GL_PACK_ALIGNMENT, 8);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 3);
     for (int frame = 0; frame < 2; ++frame) {
         std::memset(module->spectrum_data, 150, sizeof module->spectrum_data);
         ASSERT_EQ(module->render(module), 0);
         EXPECT_EQ(platform_linux_gl_lost() != nullptr, frame == 1) << frame;
+        GLint alignment = 0, row_length = 0, bound = 0;
+        glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+        glGetIntegerv(GL_PACK_ROW_LENGTH, &row_length);
+        glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &bound);
+        EXPECT_EQ((std::vector<int>{alignment, row_length, int(bound)}), (std::vector<int>{8, 3, int(own_buffer)}))
+            << frame;
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << frame;
     }
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glDeleteBuffers(1, &own_buffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     EXPECT_NE(std::string(platform_linux_gl_lost()).find("EGL_CONTEXT_LOST"), std::string::npos);
     // The frame whose swap failed was still read, as drawn.
     const std::vector<uint8_t> *kept = nullptr;

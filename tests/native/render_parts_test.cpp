@@ -1,12 +1,14 @@
 // What render and play check and where they write, without drawing: the command line, the values,
 // the output against its inputs (through links), the unnamed output put in place, the private
-// asset folder's guard for the user's options file, and a recording's stamped stream as ffmpeg
+// asset folder's guard for the user's options file, what killed runs left, and a recording's stamped stream as ffmpeg
 // reads it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -219,6 +221,66 @@ TEST(RenderOutput, NothingUnderTheNameUntilTheEndAndLongNamesWork) {
     }
     // Nothing else is left beside them.
     EXPECT_EQ(std::system(("test \"$(ls -A " + d + ")\" = kept.mp4").c_str()), 0);
+    std::system(("rm -rf " + d).c_str());
+}
+
+// What runs killed outright left goes with the next run; what a live run holds (its lock) and
+// what is not ours stays.
+TEST(LeftBehind, DeadRunsTemporariesGoLiveOnesAndOthersStay) {
+    const std::string d = scratch();
+    struct Entry {
+        std::string name;
+        bool folder, held, stays;
+    };
+    const std::vector<Entry> entries = {
+        {".hs-dead0001", false, false, false},          {".hs-dead0002", true, false, false},
+        {".hs-live0001", false, true, true},            {".hs-live0002", true, true, true},
+        {".hs-short", false, false, true},              {"song.mp4", false, false, true},
+        {"halcyon-native-Dead01", true, false, false},  {"halcyon-native-Live01", true, true, true},
+        {"halcyon-native-other", true, false, true},
+    };
+    std::vector<int> locks;
+    for (const Entry &e : entries) {
+        const std::string path = d + "/" + e.name;
+        if (e.folder) {
+            ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+            const bool private_folder = e.name.rfind("halcyon-native-", 0) == 0;
+            const std::string inside = private_folder ? path + "/vis_halcyonsphere_assets" : path;
+            if (private_folder) mkdir(inside.c_str(), 0755);
+            write_file(inside + (private_folder ? "/useropt.cfg" : "/frame_00000.png"), "x");
+        } else {
+            write_file(path, "x");
+        }
+        if (e.held) {
+            locks.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(flock(locks.back(), LOCK_EX | LOCK_NB), 0) << e.name;
+        }
+    }
+    // A video's output sweeps its folder; any native run sweeps TMPDIR, private folder or not.
+    RenderOutput output;
+    std::string error;
+    bool usage = false;
+    ASSERT_TRUE(output_plan(d + "/new.mp4", false, {}, &output, &error, &usage)) << error;
+    ASSERT_TRUE(output_open(&output, &error)) << error;
+    output_discard(&output);
+    setenv("TMPDIR", d.c_str(), 1);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    // Another program holding TMPDIR's lock delays a run by a second at most, and its sweep waits.
+    const int temporary_lock = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(temporary_lock, LOCK_EX | LOCK_NB), 0);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(plugin_folder_enter({d, nullptr, 0, 0}, &error)) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(access((d + "/halcyon-native-Dead01").c_str(), F_OK), 0);
+    close(temporary_lock);
+    ASSERT_TRUE(plugin_folder_enter({d, nullptr, 0, 0}, &error)) << error;
+    plugin_folder_leave();
+    ASSERT_EQ(chdir(here), 0);
+    unsetenv("TMPDIR");
+    for (const Entry &e : entries)
+        EXPECT_EQ(access((d + "/" + e.name).c_str(), F_OK) == 0, e.stays) << e.name;
+    for (int lock : locks) close(lock);
     std::system(("rm -rf " + d).c_str());
 }
 

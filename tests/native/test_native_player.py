@@ -265,16 +265,22 @@ class PlayerFailures(NativeTestCase):
             ("a player too old", ["--no-embed"], 1, "This plugin requires Winamp 5.0+", "[OK]"),
             ("no GL", ["--gl", "device:999"], 1, "ERRORCODE3", "no EGL device 999"),
             ("the video cannot be written", ["--video", "/dev/full"], 3, "video", "cannot write"),
+            ("a folder as the video", ["--video", "."], 3, "video", "cannot open the video output .: Is a directory"),
             ("a bad stream", ["--spectrum", "stream:junk.hsps"], 2, "spectrum_stream", "not a spectrum stream"),
             ("no capture folder", ["--capture", "junk.hsps/shots"], 3, "capture",
              "cannot make the capture folder %s/junk.hsps/shots: Not a directory"),
+            ("a file as the capture folder", ["--capture", "junk.hsps"], 3, "capture",
+             "cannot make the capture folder %s/junk.hsps: it exists and is not a folder"),
             ("a short options file", ["--options", "music.hsps.short"], 2, "plugin_folder", "holds 5 bytes"),
+            ("a FIFO as the options file", ["--options", "fifo"], 2, "plugin_folder", "fifo is not a regular file"),
             ("another plug-in", ["--dll", "vis_other.dll"], 2, None, "halcyon_host.exe"),
             ("the options dialog", ["--config"], 2, None, "only on Windows"),
             ("a size too small", ["--size", "8x8"], 2, None, "bad value for --size"),
             ("a latency out of range", ["--sound-latency", "-5"], 2, None, "bad value for --sound-latency: -5"),
             ("real time without a stream", ["--realtime"], 2, None, "needs --spectrum stream:FILE"),
             ("the sound without its rows", ["--sound", "song.flac"], 2, None, "needs --spectrum stream:FILE"),
+            ("a FIFO as the sound", ["--spectrum", "stream:junk.hsps", "--sound", "fifo"], 2, "sound",
+             "the sound %s/fifo is not a regular file"),
         ]
         whole = stream_bytes([200] * 8)
         streams = [  # (what, the stream's file or stdin, the error's text)
