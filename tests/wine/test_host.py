@@ -131,6 +131,7 @@ class RenderWindowTest(HostTestCase):
             self.assertEqual(entries(run, "stop"), [{"message": word}])
             self.assertEqual(len(run.of("frame")), 2)
             self.assertEqual(run.one("quit_message")["after_frames"], 2)
+            self.assertEqual(run.one("quit_message").get("cause"), word)
             self.assertEqual(run.one("end")["reason"], "quit_message")
 
 
