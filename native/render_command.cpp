@@ -4,6 +4,7 @@
 // buffers and written straight into ffmpeg's input.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -533,8 +534,15 @@ int render_command_labelled(int argc, char **argv, const char *audio_label) {
     // For the benchmark: the frames' own time, from the first Render to the encoder's last byte.
     if (!timings.empty()) {
         if (FILE *file = std::fopen(timings.c_str(), "w")) {
-            std::fprintf(file, "{\"frames\": %lld, \"loop_ms\": %.3f, \"encoder_tail_ms\": %.3f, \"first_frame_s\": %.3f}\n",
-                         e.written, (loop_ended - loop_started) * 1000, tail * 1000, e.first_frame_at - command_started);
+            // Peak resident memory in MB: this program's own, and the encoder's (its one child).
+            rusage own = {}, encoder = {};
+            getrusage(RUSAGE_SELF, &own);
+            getrusage(RUSAGE_CHILDREN, &encoder);
+            std::fprintf(file,
+                         "{\"frames\": %lld, \"loop_ms\": %.3f, \"encoder_tail_ms\": %.3f, \"first_frame_s\": %.3f, "
+                         "\"peak_mb\": %.1f, \"encoder_peak_mb\": %.1f}\n",
+                         e.written, (loop_ended - loop_started) * 1000, tail * 1000, e.first_frame_at - command_started,
+                         own.ru_maxrss / 1024.0, encoder.ru_maxrss / 1024.0);
             std::fclose(file);
         }
     }

@@ -581,10 +581,11 @@ def bench(args):
         figures = {}
         for kind in kinds:
             figures[kind] = bench_player(args, kind, folder, music, stream, size, seconds)
-        songs = {}
+        songs, native_memory = {}, {}
         if not args.plugin:
             for minutes in LONG_SONG_MINUTES:
                 songs["%dmin" % minutes] = long_song_figures(folder, minutes, size)
+            native_memory = native_memory_figures(folder)
         name = os.path.basename(args.plugin or PRODUCT)
         say("Export of %s at %s, %d frames (the plug-in's frames, then H.264 through ffmpeg), ms per frame:" % (
             name, "its own size" if args.plugin else "%dx%d" % size, args.frames))
@@ -606,6 +607,12 @@ def bench(args):
             say("  %-22s" % "" + "".join("%12s" % name for name in songs))
             for label, key in (("host's peak memory, MB", "host_mb"), ("run's disk, MB", "disk_mb")):
                 say("  %-22s" % label + "".join("%12.2f" % songs[name][key] for name in songs))
+        if native_memory:
+            say("Native render of a song's first %d s at %s, by the song's length:" % (NATIVE_MEMORY_SECONDS,
+                                                                                      NATIVE_MEMORY_SIZE))
+            say("  %-22s" % "" + "".join("%12s" % name for name in native_memory))
+            for label, key in (("program's peak, MB", "peak_mb"), ("encoder's peak, MB", "encoder_peak_mb")):
+                say("  %-22s" % label + "".join("%12.1f" % native_memory[name][key] for name in native_memory))
         if args.json:
             figures_json = {"export_ms_per_frame": {kind: figures[kind]["export"] for kind in kinds},
                             "render_alone_ms_per_frame": {kind: figures[kind]["alone"] for kind in kinds},
@@ -613,6 +620,10 @@ def bench(args):
             if songs:
                 figures_json["long_song_host_peak_mb"] = {name: songs[name]["host_mb"] for name in songs}
                 figures_json["long_song_run_disk_mb"] = {name: songs[name]["disk_mb"] for name in songs}
+            if native_memory:
+                figures_json["native_render_peak_mb"] = {name: native_memory[name]["peak_mb"] for name in native_memory}
+                figures_json["native_encoder_peak_mb"] = {name: native_memory[name]["encoder_peak_mb"]
+                                                          for name in native_memory}
             _run.write_json(args.json, figures_json)
         return 0
     finally:
@@ -688,6 +699,25 @@ def bench_native(args, folder, music, stream, seconds):
         timings = exe_render(folder, music, ["--seconds", "%.3f" % seconds, "--size", args.size])
         export.append((timings["loop_ms"] + timings["encoder_tail_ms"]) / timings["frames"])
     return {"alone": min(alone), "export": min(export), "real_time": False, "first_frame": min(first)}
+
+
+NATIVE_MEMORY_SONGS = (("30s", 30), ("3min", 180), ("60min", 3600))
+NATIVE_MEMORY_SECONDS = 3
+NATIVE_MEMORY_SIZE = "1280x720"
+
+
+def native_memory_figures(folder):
+    """{"30s", "3min", "60min": {"peak_mb", "encoder_peak_mb"}}: the native program's and its
+    encoder's peak resident memory over the first seconds of a silent song of each length. The
+    analysis streams, so the song's length should not show."""
+    figures = {}
+    for name, seconds in NATIVE_MEMORY_SONGS:
+        song = os.path.join(folder, "memory-%s.wav" % name)
+        silent_song(song, seconds)
+        timings = exe_render(folder, song, ["--seconds", str(NATIVE_MEMORY_SECONDS), "--size", NATIVE_MEMORY_SIZE])
+        figures[name] = {key: timings[key] for key in ("peak_mb", "encoder_peak_mb")}
+        os.remove(song)
+    return figures
 
 
 LONG_SONG_MINUTES = (3, 60)
