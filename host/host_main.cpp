@@ -2,11 +2,12 @@
 //
 // Events, one JSON object per line, in the order they happen:
 //   loaded, swap_capture, player_files, [clock,] config, [cycle,] init, [ready,] [pacing,] frame,
-//   [no_picture,] capture..., quit_message (with cause: escape or close, when seen), poke, quit, [embed_frames_closed,] end; and from inside
-//   the plug-in's calls (and its threads): message_box, dialog, host_message, embed, config_reentry,
-//   and for a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after
-//   loaded when asked. error when the DLL cannot be used, the spectrum stream is bad, or a capture
-//   or the video cannot be written. crash, last, when a fault ends the process (crash_report.h).
+//   [no_picture,] capture..., quit_message (its cause, escape or close, where the host saw it), poke,
+//   quit, [embed_frames_closed,] end; and from inside the plug-in's calls (and its threads):
+//   message_box, dialog, host_message, embed, config_reentry, and for a scripted dialog
+//   dialog_controls, dialog_action, dialog_shot. dialog_template after loaded when asked. error
+//   when the DLL cannot be used, the spectrum stream is bad, or a capture or the video cannot be
+//   written. crash, last, when a fault ends the process (crash_report.h).
 #include <windows.h>
 
 #include <commctrl.h>

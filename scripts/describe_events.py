@@ -58,7 +58,8 @@ def describe(path):
                 failed = True
         elif kind == 'quit_message':
             cause = {'escape': 'Escape was pressed in its window',
-                     'close': 'its window was closed'}.get(e.get('cause'), 'its window was closed or Escape was pressed')
+                     'close': 'its window was closed'}.get(e.get('cause'),
+                                                           'its window was closed or Escape was pressed')
             print(f'The plug-in asked to be stopped ({cause}).')
         elif kind == 'quit':
             print(f'{host.capitalize()} called Quit; the plug-in shut down.')
