@@ -2,11 +2,12 @@
 //
 // Events, one JSON object per line, in the order they happen:
 //   loaded, swap_capture, player_files, [clock,] config, [cycle,] init, [ready,] [pacing,] frame,
-//   [no_picture,] capture..., quit_message, poke, quit, [embed_frames_closed,] end; and from inside
-//   the plug-in's calls (and its threads): message_box, dialog, host_message, embed, config_reentry,
-//   and for a scripted dialog dialog_controls, dialog_action, dialog_shot. dialog_template after
-//   loaded when asked. error when the DLL cannot be used, the spectrum stream is bad, or a capture
-//   or the video cannot be written. crash, last, when a fault ends the process (crash_report.h).
+//   [no_picture,] capture..., quit_message (its cause, escape or close, where the host saw it), poke,
+//   quit, [embed_frames_closed,] end; and from inside the plug-in's calls (and its threads):
+//   message_box, dialog, host_message, embed, config_reentry, and for a scripted dialog
+//   dialog_controls, dialog_action, dialog_shot. dialog_template after loaded when asked. error
+//   when the DLL cannot be used, the spectrum stream is bad, or a capture or the video cannot be
+//   written. crash, last, when a fault ends the process (crash_report.h).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -26,6 +27,7 @@
 #include "host/parent_window.h"
 #include "host/player_files.h"
 #include "host/swap_capture.h"
+#include "host/user_stop.h"
 #include "host/video_out.h"
 #include "host/virtual_clock.h"
 #include "player/event_log.h"
@@ -94,10 +96,12 @@ int main(int argc, char **argv) {
     embed_windows_init(parent);
     dialog_hook_install(parent, run.answers, options.config_reenter ? reenter_config : nullptr);
     dialog_hook_set_script(options.dialog);
+    user_stop_install();
 
     LoadedModule loaded;
     if (!module_load(options.dll, &loaded)) {
         dialog_hook_remove();
+        user_stop_remove();
         parent_window_destroy(parent);
         event_log_close();
         return 1;
@@ -143,6 +147,7 @@ int main(int argc, char **argv) {
     event_log_set_phase("end");
     bool parent_minimized = IsIconic(parent) != 0;
     dialog_hook_remove();
+    user_stop_remove();
     int dialogs = dialog_hook_count();
     module_unload(&loaded);
     parent_window_destroy(parent);

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "host/user_stop.h"
+#include "host/window_capture.h"
 #include "player/run_steps.h"
 
 double seconds_now() {
@@ -18,10 +20,16 @@ void sleep_seconds(double seconds) {
 }
 
 bool pump_messages(int after_frames) {
+    // Once a frame is enough to find the plug-in's window on a thread of its own.
+    static int watched_at = -1;
+    if (after_frames != watched_at) {
+        watched_at = after_frames;
+        user_stop_watch(window_of_plugin());
+    }
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            log_quit_message(static_cast<long long>(message.wParam), after_frames);
+            log_quit_message(static_cast<long long>(message.wParam), after_frames, user_stop_take());
             return true;
         }
         TranslateMessage(&message);

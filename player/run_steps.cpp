@@ -184,11 +184,12 @@ bool wait_for_start(const char *path, const char **reason) {
     return true;
 }
 
-void log_quit_message(long long exit_code, int after_frames) {
+void log_quit_message(long long exit_code, int after_frames, const char *cause) {
     JsonLine line = json_begin("quit_message");
     json_string(line, "phase", event_log_phase());
     json_int(line, "exit_code", exit_code);
     json_int(line, "after_frames", after_frames);
+    if (cause != nullptr) json_string(line, "cause", cause);
     event_write(line);
 }
 

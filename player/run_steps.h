@@ -65,7 +65,8 @@ void quit_module(VisModule *module);
 bool wait_for_start(const char *path, const char **reason);
 
 // The plug-in's quit message, as pump_messages found it.
-void log_quit_message(long long exit_code, int after_frames);
+// cause: what the player saw the user do ("escape", "close"), or null where it cannot tell.
+void log_quit_message(long long exit_code, int after_frames, const char *cause = nullptr);
 // Before a frame: Escape (--escape-at) or WM_CLOSE (--close-at) posted to the render window, as a
 // user would, each logged as "poke", and the queue run. True on the plug-in's quit message.
 bool poke_before_frame(const RunOptions &options, int frame);

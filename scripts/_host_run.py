@@ -303,7 +303,10 @@ def explain_host(events, stderr_path, plugin, who="the host"):
         return "the plug-in failed to start%s" % told
     end = [e for e in events if e["event"] == "end"]
     if end and end[0].get("reason") == "quit_message":
-        return "the plug-in asked to be stopped after %d frames" % end[0].get("frames", 0)
+        causes = [e.get("cause") for e in events if e["event"] == "quit_message"]
+        why = {"escape": " (Escape was pressed)",
+               "close": " (its window was closed)"}.get(causes[-1] if causes else None, "")
+        return "the plug-in asked to be stopped%s after %d frames" % (why, end[0].get("frames", 0))
     if end and end[0].get("reason") == "render_ended":
         return "the plug-in's Render asked to end after %d frames" % end[0].get("frames", 0)
     crashed = wine_crash_line(stderr_path)

@@ -89,7 +89,11 @@ def listen(args):
                 say("Note: " + asked + ".")
             reason = end[0]["reason"]
             if reason == "quit_message":
-                say("Stopped after %s: the plug-in was closed." % seconds_text(time.monotonic() - began))
+                cause = next((e.get("cause") for e in events if e["event"] == "quit_message"), None)
+                after = seconds_text(time.monotonic() - began)
+                say("Stopped by Escape after %s." % after if cause == "escape" else
+                    "Stopped after %s: the window was closed." % after if cause == "close" else
+                    "Stopped after %s: the plug-in was closed." % after)
             elif reason == "stream_end":
                 raise Failure("the live capture ended after %s" % seconds_text(time.monotonic() - began))
             else:

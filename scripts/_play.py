@@ -115,13 +115,14 @@ def play(args):
             began = time.monotonic()
             tty = sys.stderr.isatty()
             log = EventTail(events_path)
-            stopped_at = quit_returned = None
+            stopped_at = quit_returned = stopped_by = None
             shown = -1
             while host.poll() is None:
                 now = time.monotonic()
                 for event in log.new():
                     if event["event"] == "quit_message" and stopped_at is None:
                         stopped_at = now - began
+                        stopped_by = event.get("cause")
                     elif event["event"] == "quit":
                         quit_returned = now
                 # The plug-in has quit: what is left is the host's own teardown, which under Wine
@@ -139,6 +140,8 @@ def play(args):
                 sys.stderr.write("\n")
                 _run.line_open(False)
             events = read_events(events_path)
+            if stopped_by is None:  # the host may end before the loop reads its last lines
+                stopped_by = next((e.get("cause") for e in events if e["event"] == "quit_message"), None)
             end = [e for e in events if e["event"] == "end"]
             reason = end[0]["reason"] if end else None
             if reason is None and quit_returned is not None:  # its teardown cut short: why it quit
@@ -152,9 +155,7 @@ def play(args):
             if reason == "stream_end":
                 say("Played to the end.")
             elif reason == "quit_message":
-                # The plug-in quits alike on both; the host sees neither.
-                say("Stopped at %s: Escape or the close box." % seconds_text(
-                    time.monotonic() - began if stopped_at is None else stopped_at))
+                say(stop_sentence(stopped_by, time.monotonic() - began if stopped_at is None else stopped_at))
             else:
                 raise Failure(host_failed())
         return 0
@@ -169,6 +170,16 @@ def play(args):
             stop(host, grace=0.5)
             if os.environ.get("HALCYON_KEEP_RUNS") != "1":
                 shutil.rmtree(folder, ignore_errors=True)
+
+
+def stop_sentence(cause, seconds):
+    """What ended the run, as the host saw it ("escape", "close"; None where it could not tell)."""
+    at = seconds_text(seconds)
+    if cause == "escape":
+        return "Stopped by Escape at %s." % at
+    if cause == "close":
+        return "The window was closed at %s." % at
+    return "Stopped at %s: Escape or the close box." % at
 
 
 TEARDOWN_GRACE = 0.3  # seconds the host gets to end by itself once the plug-in's Quit returned

@@ -57,7 +57,10 @@ def describe(path):
                 print(f"Init failed (result {e.get('result')}).")
                 failed = True
         elif kind == 'quit_message':
-            print('The plug-in asked to be stopped (its window was closed or Escape was pressed).')
+            cause = {'escape': 'Escape was pressed in its window',
+                     'close': 'its window was closed'}.get(e.get('cause'),
+                                                           'its window was closed or Escape was pressed')
+            print(f'The plug-in asked to be stopped ({cause}).')
         elif kind == 'quit':
             print(f'{host.capitalize()} called Quit; the plug-in shut down.')
         elif kind == 'end':

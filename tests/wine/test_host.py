@@ -124,14 +124,21 @@ class RenderWindowTest(HostTestCase):
         self.assertLess(run.events.index(down), run.events.index(run.one("quit")))
 
     def test_escape_and_close_reach_the_window(self):
-        for flag, word in (("--escape-at", "escape"), ("--close-at", "close")):
-            run = self.host(MINIMAL, ["--frames", "20", flag, "2"], files=control(window=1))
+        # The cause is seen on the host's thread and on a plug-in's own thread that runs its window
+        # (made once that thread is going: poked later, its quit comes a few frames after).
+        for flag, word, thread in (("--escape-at", "escape", None), ("--close-at", "close", None),
+                                   ("--escape-at", "escape", "own"), ("--close-at", "close", "own")):
+            at = 20 if thread else 2
+            files = control(window=1, thread=thread) if thread else control(window=1)
+            run = self.host(MINIMAL, ["--frames", "200", flag, str(at)], files=files)
             poke = run.one("poke")
-            self.assertEqual((poke["what"], poke["frame"], poke["posted"]), (word, 2, True))
+            self.assertEqual((poke["what"], poke["frame"], poke["posted"]), (word, at, True), run.describe())
             self.assertEqual(entries(run, "stop"), [{"message": word}])
-            self.assertEqual(len(run.of("frame")), 2)
-            self.assertEqual(run.one("quit_message")["after_frames"], 2)
+            self.assertEqual(run.one("quit_message").get("cause"), word)
             self.assertEqual(run.one("end")["reason"], "quit_message")
+            if not thread:
+                self.assertEqual(len(run.of("frame")), 2)
+                self.assertEqual(run.one("quit_message")["after_frames"], 2)
 
 
 class CaptureTest(HostTestCase):
