@@ -229,7 +229,11 @@ int play_command(int argc, char **argv) {
         return 0;
     }
     if (std::strcmp(reason, "quit_message") == 0 || std::strcmp(reason, "render_ended") == 0) {
-        say("Stopped at " + duration_text(totals.loop_seconds) + ".");
+        const char *cause = platform_linux_user_stop();
+        const std::string at = duration_text(totals.loop_seconds);
+        say(cause && std::strcmp(cause, "escape") == 0  ? "Stopped by Escape at " + at + "."
+            : cause && std::strcmp(cause, "close") == 0 ? "The window was closed at " + at + "."
+                                                        : "Stopped at " + at + ".");
         return 0;
     }
     return fail(std::string("the plug-in stopped: ") + reason, 1);

@@ -31,7 +31,7 @@ void sleep_seconds(double seconds) {
 bool pump_messages(int after_frames) {
     int exit_code = 0;
     if (!platform_linux_pump(&exit_code)) return false;
-    log_quit_message(exit_code, after_frames);
+    log_quit_message(exit_code, after_frames, platform_linux_user_stop());
     return true;
 }
 

@@ -241,6 +241,8 @@ bool platform_linux_kept_frame(const std::vector<uint8_t> **bottom_up, int *widt
     return true;
 }
 
+const char *platform_linux_user_stop() { return sdl_user_stop(); }
+
 const char *platform_linux_gl_lost() { return state.gl_lost.empty() ? nullptr : state.gl_lost.c_str(); }
 
 void platform_linux_fail_swap(int swap_number) { state.fail_swaps_at = swap_number; }

@@ -73,5 +73,7 @@ bool platform_linux_kept_frame(const std::vector<uint8_t> **bottom_up, int *widt
 // Why the plug-in's GL context was lost (a swap or make-current failed with the context gone: a
 // GPU reset, a driver gone); null while it is not. Nothing drawn after it shows.
 const char *platform_linux_gl_lost();
+// What the user did first to end the run in a window: "escape", "close", or null (none, or offscreen).
+const char *platform_linux_user_stop();
 // For tests: the swap of that number (from 0, Init's included) fails as a lost context does.
 void platform_linux_fail_swap(int swap_number);

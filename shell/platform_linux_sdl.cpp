@@ -25,6 +25,7 @@ struct SdlWindow {
 };
 
 bool g_started = false;
+const char *g_user_stop = nullptr;
 std::set<SdlWindow *> g_windows;
 
 SdlWindow *window_of(const GlSurface *surface) { return static_cast<SdlWindow *>(surface->window); }
@@ -250,8 +251,11 @@ bool sdl_video_start(std::string *error) {
         return false;
     }
     g_started = true;
+    g_user_stop = nullptr;
     return true;
 }
+
+const char *sdl_user_stop() { return g_user_stop; }
 
 void sdl_video_stop() {
     if (g_started) SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -326,9 +330,11 @@ void sdl_windows_poll(SdlMessageSink deliver) {
         if (toggles_fullscreen(event)) {
             toggle_fullscreen(window);
         } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            if (!g_user_stop) g_user_stop = "close";
             deliver(window->handle, win32::WM_CLOSE, 0, 0);
         } else if ((event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) &&
                    event.key.keysym.sym == SDLK_ESCAPE) {
+            if (event.type == SDL_KEYDOWN && !g_user_stop) g_user_stop = "escape";
             deliver(window->handle, event.type == SDL_KEYDOWN ? win32::WM_KEYDOWN : win32::WM_KEYUP,
                     win32::VK_ESCAPE, 1);
         }

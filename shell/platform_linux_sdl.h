@@ -31,6 +31,9 @@ void sdl_show_cursor(bool show);
 // with the new drawing area in lparam, for the surface to follow before the plug-in hears of it.
 using SdlMessageSink = void (*)(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 void sdl_windows_poll(SdlMessageSink deliver);
+// What the user did first to end the run since the video started: "escape", "close" (the close
+// box, or the window manager's close), or null.
+const char *sdl_user_stop();
 
 int sdl_display_count();
 // As GetMonitorInfoA answers: bounds, work area, primary flag and the device name, which tells

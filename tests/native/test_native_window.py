@@ -114,10 +114,10 @@ class PlayerWindow(unittest.TestCase):
         self.assertEqual(len(on_screen.of("capture")), 8)
 
     def test_escape_and_the_close_box_end_the_run(self):
-        cases = [("escape", ["key", "Escape"])]
+        cases = [("escape", ["key", "Escape"], "escape")]
         if self.display.manager:
-            cases.append(("the close box", ["key", "ctrl+alt+Escape"]))  # evilwm's close: WM_DELETE_WINDOW
-        for what, keys in cases:
+            cases.append(("the close box", ["key", "ctrl+alt+Escape"], "close"))  # evilwm's close: WM_DELETE_WINDOW
+        for what, keys, cause in cases:
             with self.subTest(what):
                 process, log, _ = self.start(self.folder(), ["--frames", "100000", "--spectrum", "tone:20@180"])
                 self.display.xdotool(*keys)
@@ -125,6 +125,7 @@ class PlayerWindow(unittest.TestCase):
                 events = read_events(log)
                 self.assertEqual(events[-1]["event"], "end")
                 self.assertEqual(events[-1]["reason"], "quit_message")
+                self.assertEqual([e.get("cause") for e in events if e["event"] == "quit_message"], [cause])
                 self.assertEqual([e["windows"] for e in events if e["event"] == "quit"], [0])
 
     @unittest.skipUnless(shutil.which("evilwm"), "fullscreen on a desktop needs a window manager")
