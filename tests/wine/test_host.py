@@ -203,7 +203,7 @@ class CycleTest(HostTestCase):
 
     def test_a_failed_init_ends_the_cycles(self):
         run = self.host(MINIMAL, ["--frames", "2", "--cycles", "3"], files=control(init_result=1), expect_status=1)
-        self.assertEqual(len(run.of("init")), 1)
+        self.assertEqual(len(run.of("init")), 1, run.describe())
         self.assertEqual(run.one("end")["reason"], "init_failed")
 
 
