@@ -22,7 +22,7 @@ struct SpectrumSpec {
 // optionally followed by "@V" for the peak height (default 255), or "stream:FILE".
 bool spectrum_parse(const char *text, SpectrumSpec *spec);
 
-// Opens the stream of a stream spec and checks its header (and a file's size); false with the
+// Opens the stream that --spectrum stream:FILE names and checks its header (and a file's size); false with the
 // reason in *error. Its records are read as the frames ask for them, a few kept at a time.
 bool spectrum_stream_load(const SpectrumSpec &spec, std::string *error);
 // The loaded stream's header fields (frame_count 0 when none is; records unused).
