@@ -29,8 +29,8 @@ process = run.spawn(["sh", "-c", sys.argv[3]], stdin=subprocess.DEVNULL, stdout=
 path = run.create_temporary(sys.argv[4], ".out.partial-", ".mp4")
 if len(sys.argv) > 5:
     run.on_close(lambda: time.sleep(60), sys.argv[5])
-print(process.pid, path, run.folder, flush=True)
-try:
+try:  # the line said from inside: a signal as soon as it is read meets the clean-up, not a traceback
+    print(process.pid, path, run.folder, flush=True)
     time.sleep(600)
 finally:
     _run.close()
